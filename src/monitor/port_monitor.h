@@ -1,0 +1,88 @@
+#pragma once
+
+#include "scanner/listening_port.h"
+#include "scanner/port_scanner.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class SettingsStore;
+
+// The program's one model object. It polls the scanner every two seconds,
+// publishes the filtered list of listening servers, posts a desktop
+// notification when a server starts or stops, stops a server on request, and
+// keeps the allowlist in the settings store.
+//
+// "Published" properties announce every assignment through their signal, also
+// when the new value equals the old one; views rely on that to re-evaluate.
+class PortMonitor : public QObject {
+    Q_OBJECT
+public:
+    using Notify = std::function<void(const QString& title, const QString& body)>;
+
+    static constexpr qint64 defaultMinPort = 3000;
+    static constexpr qint64 defaultMaxPort = 9999;
+    static constexpr int pollIntervalMs = 2000;
+    static constexpr int rescanAfterStopMs = 500;
+
+    // The monitor keeps `scanner`; `store` and its settings must outlive it.
+    PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
+                QObject* parent = nullptr);
+    ~PortMonitor() override;
+
+    // Published.
+    const QList<ListeningPort>& ports() const { return m_ports; }
+    const QSet<QString>& allowlist() const { return m_allowlist; }
+    void setAllowlist(QSet<QString> names);
+    void insertAllowed(const QString& name);
+    void removeAllowed(const QString& name);
+    // Why the latest completed scan failed, in plain words; empty after a
+    // successful scan.
+    const QString& scanError() const { return m_scanError; }
+
+    // Plain: assignment has no side effect until the next scan.
+    qint64 minPort() const { return m_minPort; }
+    qint64 maxPort() const { return m_maxPort; }
+    void setMinPort(qint64 port) { m_minPort = port; }
+    void setMaxPort(qint64 port) { m_maxPort = port; }
+
+    SettingsStore& settings() const { return m_store; }
+    bool isStarted() const { return m_timer.isActive(); }
+
+    // Takes the stored range, scans once and starts the two-second timer.
+    void start();
+    // Starts a scan, or, while one is running, makes exactly one more follow it.
+    void scan();
+    // Asks the server's process to terminate and rescans half a second later.
+    void stopProcess(const ListeningPort& port);
+    // Writes the allowlist to the settings store.
+    void saveAllowlist();
+
+signals:
+    void portsChanged();
+    void allowlistChanged();
+    void scanErrorChanged();
+
+private:
+    void loadAllowlist();
+    void finishScan(ScanResult result);
+
+    std::unique_ptr<PortScanner> m_scanner;
+    SettingsStore& m_store;
+    Notify m_notify;
+
+    QList<ListeningPort> m_ports;
+    QSet<QString> m_allowlist;
+    QString m_scanError;
+    QSet<qint64> m_previousPorts;
+    QTimer m_timer;
+    qint64 m_minPort = defaultMinPort;
+    qint64 m_maxPort = defaultMaxPort;
+    bool m_followUpScan = false;
+};

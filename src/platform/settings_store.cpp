@@ -1,0 +1,72 @@
+#include "platform/settings_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cmath>
+#include <cstdio>
+
+SettingsStore::SettingsStore(QString filePath, QObject* parent)
+    : QObject(parent), m_filePath(std::move(filePath)) {
+    QFile file(m_filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (doc.isObject())
+        m_values = doc.object();
+    else
+        std::fprintf(stderr, "harborwatch: %s is not a settings file; using defaults\n",
+                     qPrintable(QDir::toNativeSeparators(m_filePath)));
+}
+
+QString SettingsStore::defaultFilePath() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/harborwatch/settings.json");
+}
+
+qint64 SettingsStore::integer(const QString& key) const {
+    const QJsonValue value = m_values.value(key);
+    if (!value.isDouble())
+        return 0;
+    const double d = value.toDouble();
+    // Only whole numbers that fit; 2^63 itself is out of range.
+    if (d != std::trunc(d) || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+        return 0;
+    return value.toInteger();
+}
+
+std::optional<QJsonArray> SettingsStore::array(const QString& key) const {
+    const QJsonValue value = m_values.value(key);
+    if (!value.isArray())
+        return std::nullopt;
+    return value.toArray();
+}
+
+bool SettingsStore::setInteger(const QString& key, qint64 value) {
+    return set(key, QJsonValue(value));
+}
+
+bool SettingsStore::setArray(const QString& key, const QJsonArray& value) {
+    return set(key, value);
+}
+
+bool SettingsStore::set(const QString& key, const QJsonValue& value) {
+    m_values.insert(key, value);
+    emit changed(key);
+
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    QSaveFile file(m_filePath);
+    const bool written = file.open(QIODevice::WriteOnly) &&
+                         file.write(QJsonDocument(m_values).toJson()) >= 0 && file.commit();
+    if (!written)
+        std::fprintf(stderr, "harborwatch: could not save settings to %s: %s\n",
+                     qPrintable(QDir::toNativeSeparators(m_filePath)),
+                     qPrintable(file.errorString()));
+    return written;
+}

@@ -1,0 +1,182 @@
+#include "scanner/lister.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringDecoder>
+#include <QTimer>
+
+QString describeListerError(ListerError error) {
+    switch (error) {
+    case ListerError::None:
+        return {};
+    case ListerError::NotFound:
+        return QStringLiteral("lsof was not found");
+    case ListerError::FailedToStart:
+        return QStringLiteral("lsof could not be started");
+    case ListerError::TimedOut:
+        return QStringLiteral("lsof timed out");
+    case ListerError::Crashed:
+        return QStringLiteral("lsof was killed");
+    case ListerError::InvalidOutput:
+        return QStringLiteral("lsof printed unreadable output");
+    }
+    return {};
+}
+
+QString findExecutable(const QStringList& candidates) {
+    for (const QString& path : candidates) {
+        const QFileInfo info(path);
+        if (info.isAbsolute() && info.isFile() && info.isExecutable())
+            return path;
+    }
+    return {};
+}
+
+ListerCommand defaultListerCommand() {
+    // Debian and most distributions install lsof in /usr/bin; /usr/sbin is kept
+    // first for systems that put it there. "+c 0" keeps command names whole
+    // (lsof cuts them to 9 characters otherwise: "redis-server" would be
+    // "redis-ser").
+    return {findExecutable({QStringLiteral("/usr/sbin/lsof"), QStringLiteral("/usr/bin/lsof"),
+                            QStringLiteral("/bin/lsof")}),
+            {QStringLiteral("+c"), QStringLiteral("0"), QStringLiteral("-iTCP"),
+             QStringLiteral("-sTCP:LISTEN"), QStringLiteral("-P"), QStringLiteral("-n")},
+            10'000};
+}
+
+std::optional<QString> decodeUtf8Strict(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+namespace {
+
+// Checks that can be made before starting a process: a missing file is
+// reported as such rather than as a generic start failure.
+ListerError precheck(const QString& program) {
+    const QFileInfo info(program);
+    if (program.isEmpty() || !info.exists())
+        return ListerError::NotFound;
+    if (!info.isFile() || !info.isExecutable())
+        return ListerError::FailedToStart;
+    return ListerError::None;
+}
+
+void configure(QProcess& process, const ListerCommand& command) {
+    process.setProgram(command.program);
+    process.setArguments(command.arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+}
+
+ListerResult resultOf(const QByteArray& output, QProcess::ExitStatus status, bool timedOut) {
+    if (timedOut)
+        return {{}, ListerError::TimedOut};
+    if (status == QProcess::CrashExit)
+        return {{}, ListerError::Crashed};
+    // The exit code is not examined: lsof exits 1 when nothing listens.
+    auto text = decodeUtf8Strict(output);
+    if (!text)
+        return {{}, ListerError::InvalidOutput};
+    return {*text, ListerError::None};
+}
+
+} // namespace
+
+Lister::Lister(ListerCommand command) : m_command(std::move(command)) {}
+
+Lister::~Lister() {
+    delete m_retired.data(); // its deleteLater() may never run once the loop is gone
+    if (!m_process)
+        return;
+    m_process->disconnect();
+    m_process->kill();
+    m_process->waitForFinished(2000); // reap it; kill cannot be ignored
+    delete m_process;
+}
+
+bool Lister::start(Done done) {
+    if (m_process)
+        return false;
+    m_done = std::move(done);
+    m_output.clear();
+    m_timedOut = false;
+    m_process = new QProcess;
+
+    // Every completion is queued, so the callback never runs inside start().
+    if (const ListerError early = precheck(m_command.program); early != ListerError::None) {
+        QProcess* process = m_process;
+        QTimer::singleShot(0, process, [this, process, early] { finish(process, {{}, early}); });
+        return true;
+    }
+
+    QProcess* process = m_process;
+    configure(*process, m_command);
+    auto* timeout = new QTimer(process);
+    timeout->setSingleShot(true);
+    QObject::connect(timeout, &QTimer::timeout, process, [this, process] {
+        if (m_process != process)
+            return;
+        m_timedOut = true;
+        process->kill(); // finished() follows once the process is reaped
+    });
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process, [this, process] {
+        if (m_process == process)
+            m_output += process->readAllStandardOutput();
+    });
+    QObject::connect(
+        process, &QProcess::finished, process,
+        [this, process](int, QProcess::ExitStatus status) {
+            m_output += process->readAllStandardOutput();
+            if (m_process == process)
+                finish(process, resultOf(m_output, status, m_timedOut));
+        },
+        Qt::QueuedConnection);
+    QObject::connect(
+        process, &QProcess::errorOccurred, process,
+        [this, process](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                finish(process, {{}, ListerError::FailedToStart});
+        },
+        Qt::QueuedConnection);
+    process->start(QIODevice::ReadOnly);
+    timeout->start(m_command.timeoutMs);
+    return true;
+}
+
+void Lister::finish(QProcess* process, ListerResult result) {
+    // Events queued for a run that has already ended are ignored.
+    if (process != m_process)
+        return;
+    // Detach first, so that the callback may start the next run.
+    for (QTimer* timer : m_process->findChildren<QTimer*>())
+        timer->stop();
+    m_process->disconnect();
+    m_process->deleteLater();
+    m_retired = m_process;
+    m_process = nullptr;
+    m_output.clear();
+    Done done = std::exchange(m_done, nullptr);
+    if (done)
+        done(std::move(result));
+}
+
+ListerResult Lister::runBlocking() const {
+    if (const ListerError early = precheck(m_command.program); early != ListerError::None)
+        return {{}, early};
+    QProcess process;
+    configure(process, m_command);
+    process.start(QIODevice::ReadOnly);
+    if (!process.waitForStarted())
+        return {{}, ListerError::FailedToStart};
+    bool timedOut = false;
+    if (!process.waitForFinished(m_command.timeoutMs)) {
+        timedOut = true;
+        process.kill();
+        process.waitForFinished(2000);
+    }
+    return resultOf(process.readAllStandardOutput(), process.exitStatus(), timedOut);
+}

@@ -1,0 +1,166 @@
+#include "scanner/port_scanner.h"
+
+#include <QProcess>
+#include <QVarLengthArray>
+
+#include <algorithm>
+#include <limits>
+
+std::optional<qint64> parseInteger(QStringView text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (!text.isEmpty() && (text[0] == u'+' || text[0] == u'-')) {
+        negative = text[0] == u'-';
+        i = 1;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    // Accumulate as a negative number so that the minimum value fits.
+    constexpr qint64 min = std::numeric_limits<qint64>::min();
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const int digit = c - u'0';
+        if (value < (min + digit) / 10)
+            return std::nullopt;
+        value = value * 10 - digit;
+    }
+    if (negative)
+        return value;
+    if (value == min)
+        return std::nullopt;
+    return -value;
+}
+
+PortScanner::PortScanner(ListerCommand command) : m_lister(std::move(command)) {}
+
+PortScanner::~PortScanner() = default;
+
+bool PortScanner::scan(qint64 minPort, qint64 maxPort, QSet<QString> allowlist, Done done) {
+    return m_lister.start([minPort, maxPort, allowlist = std::move(allowlist),
+                           done = std::move(done)](ListerResult listing) {
+        if (!listing.ok()) {
+            done({{}, listing.error});
+            return;
+        }
+        done({filter(parse(listing.text), minPort, maxPort, allowlist), ListerError::None});
+    });
+}
+
+bool PortScanner::isScanning() const { return m_lister.isRunning(); }
+
+ScanResult PortScanner::scanBlocking(qint64 minPort, qint64 maxPort,
+                                     const QSet<QString>& allowlist) const {
+    const ListerResult listing = m_lister.runBlocking();
+    if (!listing.ok())
+        return {{}, listing.error};
+    return {filter(parse(listing.text), minPort, maxPort, allowlist), ListerError::None};
+}
+
+bool PortScanner::stopProcess(qint64 pid) { return sendTerminate(pid); }
+
+bool PortScanner::sendTerminate(qint64 pid, const QString& killProgram) {
+    if (pid <= 0)
+        return false;
+    QProcess kill;
+    kill.setProcessChannelMode(QProcess::ForwardedChannels);
+    kill.setStandardInputFile(QProcess::nullDevice());
+    kill.start(killProgram, {QStringLiteral("-TERM"), QString::number(pid)});
+    if (!kill.waitForStarted())
+        return false;
+    if (!kill.waitForFinished(5000)) {
+        kill.kill();
+        kill.waitForFinished(1000);
+        return false;
+    }
+    return kill.exitStatus() == QProcess::NormalExit && kill.exitCode() == 0;
+}
+
+const QSet<QString>& PortScanner::defaultAllowlist() {
+    static const QSet<QString> names = {
+        QStringLiteral("node"),     QStringLiteral("npm"),          QStringLiteral("npx"),
+        QStringLiteral("deno"),     QStringLiteral("bun"),          QStringLiteral("Python"),
+        QStringLiteral("python"),   QStringLiteral("python3"),      QStringLiteral("uvicorn"),
+        QStringLiteral("gunicorn"), QStringLiteral("flask"),        QStringLiteral("django"),
+        QStringLiteral("ruby"),     QStringLiteral("rails"),        QStringLiteral("puma"),
+        QStringLiteral("unicorn"),  QStringLiteral("php"),          QStringLiteral("php-fpm"),
+        QStringLiteral("java"),     QStringLiteral("gradle"),       QStringLiteral("mvn"),
+        QStringLiteral("go"),       QStringLiteral("air"),          QStringLiteral("cargo"),
+        QStringLiteral("rustc"),    QStringLiteral("dotnet"),       QStringLiteral("beam.smp"),
+        QStringLiteral("elixir"),   QStringLiteral("mix"),          QStringLiteral("nginx"),
+        QStringLiteral("httpd"),    QStringLiteral("apache"),       QStringLiteral("postgres"),
+        QStringLiteral("mysql"),    QStringLiteral("redis-server"), QStringLiteral("mongod"),
+        QStringLiteral("docker-proxy"),
+    };
+    return names;
+}
+
+QList<ListeningPort> PortScanner::parse(QStringView text) {
+    QList<ListeningPort> result;
+    QSet<qint64> seen;
+    QVarLengthArray<QStringView, 16> pieces;
+    bool headerSkipped = false;
+
+    qsizetype lineStart = 0;
+    while (lineStart < text.size()) {
+        qsizetype lineEnd = text.indexOf(u'\n', lineStart);
+        if (lineEnd < 0)
+            lineEnd = text.size();
+        const QStringView line = text.sliced(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        if (line.isEmpty())
+            continue;
+        // The first non-empty line is the header, whatever it says.
+        if (!headerSkipped) {
+            headerSkipped = true;
+            continue;
+        }
+
+        pieces.clear();
+        qsizetype pos = 0;
+        while (pos < line.size()) {
+            while (pos < line.size() && line[pos] == u' ')
+                ++pos;
+            const qsizetype start = pos;
+            while (pos < line.size() && line[pos] != u' ')
+                ++pos;
+            if (pos > start)
+                pieces.append(line.sliced(start, pos - start));
+        }
+        if (pieces.size() < 9)
+            continue;
+
+        const auto pid = parseInteger(pieces[1]);
+        if (!pid)
+            continue;
+        const QStringView address = pieces[pieces.size() - 2];
+        const qsizetype colon = address.lastIndexOf(u':');
+        if (colon < 0)
+            continue;
+        const auto port = parseInteger(address.sliced(colon + 1));
+        if (!port)
+            continue;
+        if (seen.contains(*port))
+            continue;
+        seen.insert(*port);
+        result.append({*port, *pid, pieces[0].toString()});
+    }
+
+    std::stable_sort(result.begin(), result.end(),
+                     [](const ListeningPort& a, const ListeningPort& b) { return a.port < b.port; });
+    return result;
+}
+
+QList<ListeningPort> PortScanner::filter(const QList<ListeningPort>& ports, qint64 minPort,
+                                         qint64 maxPort, const QSet<QString>& allowlist) {
+    QList<ListeningPort> kept;
+    for (const ListeningPort& p : ports) {
+        if (p.port < minPort || p.port > maxPort)
+            continue;
+        if (allowlist.contains(p.process))
+            kept.append(p);
+    }
+    return kept;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "scanner/lister.h"
+#include "scanner/listening_port.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <optional>
+
+// The outcome of one scan: the filtered ports, or why the lister failed. A
+// failed scan is never reported as an empty list.
+struct ScanResult {
+    QList<ListeningPort> ports;
+    ListerError error = ListerError::None;
+
+    bool ok() const { return error == ListerError::None; }
+};
+
+// Reads a decimal integer: one optional "+" or "-", then one or more digits,
+// nothing else, and the value fits a signed 64-bit integer.
+std::optional<qint64> parseInteger(QStringView text);
+
+// Answers which allowed processes listen on which ports of a range, and stops a
+// process. The scan runs the lister asynchronously, one run at a time. The
+// virtual members are the seam that lets the monitor be tested with a fake.
+class PortScanner {
+public:
+    using Done = std::function<void(ScanResult)>;
+
+    explicit PortScanner(ListerCommand command = defaultListerCommand());
+    virtual ~PortScanner();
+    PortScanner(const PortScanner&) = delete;
+    PortScanner& operator=(const PortScanner&) = delete;
+
+    // Starts a scan and returns true; `done` runs later, on the calling thread's
+    // event loop. Returns false, starting nothing, while a scan is running.
+    virtual bool scan(qint64 minPort, qint64 maxPort, QSet<QString> allowlist, Done done);
+    virtual bool isScanning() const;
+
+    // The same scan, waited for on the calling thread. For tests and tools.
+    ScanResult scanBlocking(qint64 minPort, qint64 maxPort, const QSet<QString>& allowlist) const;
+
+    // Sends SIGTERM through /bin/kill; true exactly when kill exited with 0.
+    // A pid of 0 or less would address a process group and is refused.
+    virtual bool stopProcess(qint64 pid);
+    static bool sendTerminate(qint64 pid, const QString& killProgram = QStringLiteral("/bin/kill"));
+
+    // The process names that count as development servers until the user edits
+    // the list.
+    static const QSet<QString>& defaultAllowlist();
+
+    // The lister's listing as records: one per port (the first line for a port
+    // wins), ascending by port. Lines that cannot be read are left out.
+    static QList<ListeningPort> parse(QStringView text);
+
+    // Keeps the records with minPort <= port <= maxPort whose process is on the
+    // allowlist (exact, case-sensitive), in their order.
+    static QList<ListeningPort> filter(const QList<ListeningPort>& ports, qint64 minPort,
+                                       qint64 maxPort, const QSet<QString>& allowlist);
+
+private:
+    Lister m_lister;
+};

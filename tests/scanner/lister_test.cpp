@@ -1,0 +1,3 @@
+#include "scanner/port_scanner.h"
+
+#include <gtest/gtest.h>
