@@ -7,7 +7,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <cmath>
 #include <cstdio>
 
 SettingsStore::SettingsStore(QString filePath, QObject* parent)
@@ -31,14 +30,8 @@ QString SettingsStore::defaultFilePath() {
 }
 
 qint64 SettingsStore::integer(const QString& key) const {
-    const QJsonValue value = m_values.value(key);
-    if (!value.isDouble())
-        return 0;
-    const double d = value.toDouble();
-    // Only whole numbers that fit; 2^63 itself is out of range.
-    if (d != std::trunc(d) || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
-        return 0;
-    return value.toInteger();
+    // Whole numbers that fit in 64 bits; anything else (text, 1.5, arrays) is 0.
+    return m_values.value(key).toInteger(0);
 }
 
 std::optional<QJsonArray> SettingsStore::array(const QString& key) const {
