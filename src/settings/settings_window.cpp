@@ -1,14 +1,53 @@
 #include "settings/settings_window.h"
 
 #include "monitor/port_monitor.h"
+#include "settings/about_tab.h"
+#include "settings/port_range_tab.h"
+#include "settings/processes_tab.h"
+#include "settings/settings_style.h"
+
+#include <QHideEvent>
+#include <QTabWidget>
+#include <QVBoxLayout>
 
 SettingsWindow::SettingsWindow(PortMonitor& monitor, QWidget* parent)
-    : QWidget(parent), m_monitor(monitor) {
+    : QWidget(parent, Qt::Window), m_monitor(monitor) {
+    setObjectName(QStringLiteral("settings"));
     setWindowTitle(tr("Settings"));
+
+    m_portRange = new PortRangeTab(m_monitor);
+    m_processes = new ProcessesTab(m_monitor);
+    m_about = new AboutTab;
+
+    m_tabs = new QTabWidget;
+    m_tabs->setDocumentMode(false);
+    m_tabs->addTab(m_portRange, settings_style::numberIcon(), tr("Ports"));
+    m_tabs->addTab(m_processes, settings_style::listIcon(), tr("Processes"));
+    m_tabs->addTab(m_about, settings_style::infoIcon(), tr("About"));
+    m_tabs->setCurrentIndex(0);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+
+    // The window takes its size from this fixed content and cannot be resized.
+    setFixedSize(400, 350);
 }
 
 void SettingsWindow::open() {
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
+}
+
+void SettingsWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // Closing the window discards what it showed, so the next opening starts
+    // like a new window: on "Ports", with an empty entry field. A spontaneous
+    // hide is minimising, which keeps everything.
+    if (event->spontaneous())
+        return;
+    m_tabs->setCurrentIndex(0);
+    m_processes->clearEntry();
 }

@@ -1,0 +1,121 @@
+#include "settings/port_range_tab.h"
+
+#include "monitor/port_monitor.h"
+#include "platform/settings_store.h"
+#include "settings/settings_style.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+PortRangeTab::PortRangeTab(PortMonitor& monitor, QWidget* parent)
+    : QWidget(parent),
+      m_monitor(monitor), m_min{QStringLiteral("minPort"), PortMonitor::defaultMinPort,
+                                &PortMonitor::setMinPort},
+      m_max{QStringLiteral("maxPort"), PortMonitor::defaultMaxPort, &PortMonitor::setMaxPort} {
+    auto* group = new QGroupBox(tr("Port Range"));
+
+    auto makeField = [this](const QString& title, const QString& name) {
+        auto* field = new QLineEdit;
+        field->setObjectName(name);
+        field->setPlaceholderText(title);
+        field->setAccessibleName(title);
+        field->setFixedWidth(80);
+        return field;
+    };
+    m_min.field = makeField(tr("Min"), QStringLiteral("minPortField"));
+    m_max.field = makeField(tr("Max"), QStringLiteral("maxPortField"));
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(tr("From:")));
+    row->addWidget(m_min.field);
+    row->addWidget(new QLabel(tr("To:")));
+    row->addWidget(m_max.field);
+    row->addStretch();
+
+    auto* caption = new QLabel(tr("Only show ports within this range"));
+    caption->setFont(settings_style::captionFont(caption->font()));
+    settings_style::makeSecondary(caption);
+
+    auto* groupLayout = new QVBoxLayout(group);
+    groupLayout->addLayout(row);
+    groupLayout->addWidget(caption);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addStretch();
+
+    display(m_min);
+    display(m_max);
+
+    // Return and focus leaving the field both finish an edit.
+    connect(m_min.field, &QLineEdit::editingFinished, this, [this] { commit(m_min); });
+    connect(m_max.field, &QLineEdit::editingFinished, this, [this] { commit(m_max); });
+    connect(&m_monitor.settings(), &SettingsStore::changed, this, &PortRangeTab::storeChanged);
+}
+
+qint64 PortRangeTab::minPort() const {
+    return value(m_min);
+}
+qint64 PortRangeTab::maxPort() const {
+    return value(m_max);
+}
+
+qint64 PortRangeTab::value(const Bound& bound) const {
+    const SettingsStore& store = m_monitor.settings();
+    return store.contains(bound.key) ? store.integer(bound.key) : bound.fallback;
+}
+
+void PortRangeTab::display(const Bound& bound) {
+    bound.field->setText(QLocale().toString(value(bound)));
+}
+
+void PortRangeTab::commit(const Bound& bound) {
+    bool ok = false;
+    // Accepts the locale's grouping separators and plain digits alike. Any
+    // integer is taken as it is: zero, negative, or a lower bound above the
+    // upper one.
+    const qint64 entered = QLocale().toLongLong(bound.field->text(), &ok);
+    if (ok && entered != value(bound)) {
+        m_monitor.settings().setInteger(bound.key, entered);
+        (m_monitor.*bound.apply)(entered);
+        m_monitor.scan();
+    }
+    // Text that did not parse goes back to the value; a parsed one is shown in
+    // the locale's format.
+    display(bound);
+}
+
+void PortRangeTab::storeChanged(const QString& key) {
+    for (const Bound* bound : {&m_min, &m_max}) {
+        // Leave text the user is typing alone; finishing the edit shows the
+        // value anyway.
+        if (key == bound->key && !(bound->field->hasFocus() && bound->field->isModified()))
+            display(*bound);
+    }
+}
+
+void PortRangeTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A spontaneous show is the window coming back from being minimised, not
+    // the tab appearing.
+    if (event->spontaneous())
+        return;
+    display(m_min);
+    display(m_max);
+    m_monitor.setMinPort(value(m_min));
+    m_monitor.setMaxPort(value(m_max));
+}
+
+void PortRangeTab::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange) {
+        display(m_min);
+        display(m_max);
+    }
+}

@@ -1,0 +1,193 @@
+#include "settings/processes_tab.h"
+
+#include "monitor/port_monitor.h"
+#include "scanner/port_scanner.h"
+#include "settings/settings_style.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace {
+
+bool isEntrySpace(QChar c) {
+    return c == u'\t' || c.category() == QChar::Separator_Space;
+}
+
+} // namespace
+
+QString ProcessesTab::trimEntry(QStringView text) {
+    // Every Zs character lies in the Basic Multilingual Plane, so looking at
+    // single UTF-16 units is exact. QString::trimmed() would also drop line
+    // breaks, which belong to the name.
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isEntrySpace(text[begin]))
+        ++begin;
+    while (end > begin && isEntrySpace(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin).toString();
+}
+
+QStringList ProcessesTab::sortedNames(const QSet<QString>& names) {
+    // QString's own operator< compares UTF-16 units, which puts characters
+    // above U+FFFF before U+E000..U+FFFF; comparing code points avoids that.
+    // Names that differ only in their encoding but are canonically equal keep a
+    // fixed order through the second key.
+    std::vector<std::pair<QList<uint>, QString>> keyed;
+    keyed.reserve(names.size());
+    for (const QString& name : names)
+        keyed.emplace_back(name.normalized(QString::NormalizationForm_C).toUcs4(), name);
+    std::sort(keyed.begin(), keyed.end());
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (auto& entry : keyed)
+        sorted.append(std::move(entry.second));
+    return sorted;
+}
+
+ProcessesTab::ProcessesTab(PortMonitor& monitor, QWidget* parent)
+    : QWidget(parent), m_monitor(monitor) {
+    auto* headline = new QLabel(tr("Allowed Processes"));
+    headline->setFont(settings_style::headlineFont(headline->font()));
+
+    auto* caption = new QLabel(tr("Only these process names will be shown in the menu"));
+    caption->setFont(settings_style::captionFont(caption->font()));
+    settings_style::makeSecondary(caption);
+
+    m_entry = new QLineEdit;
+    m_entry->setObjectName(QStringLiteral("processEntry"));
+    m_entry->setPlaceholderText(tr("Add process name..."));
+    m_entry->setAccessibleName(tr("Add process name..."));
+    m_entry->setClearButtonEnabled(false);
+
+    m_add = new QPushButton(tr("Add"));
+    m_add->setObjectName(QStringLiteral("addButton"));
+    // Return in the field must not press a default button.
+    m_add->setAutoDefault(false);
+
+    auto* entryRow = new QHBoxLayout;
+    entryRow->addWidget(m_entry);
+    entryRow->addWidget(m_add);
+
+    m_list = new QListWidget;
+    m_list->setObjectName(QStringLiteral("allowlist"));
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->setUniformItemSizes(true);
+    m_list->setAlternatingRowColors(false);
+
+    auto* resetButton = new QPushButton(tr("Reset to Defaults"));
+    resetButton->setObjectName(QStringLiteral("resetButton"));
+    resetButton->setAutoDefault(false);
+    auto* resetRow = new QHBoxLayout;
+    resetRow->addStretch();
+    resetRow->addWidget(resetButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+    layout->addWidget(headline);
+    layout->addWidget(caption);
+    layout->addLayout(entryRow);
+    layout->addWidget(m_list, 1);
+    layout->addLayout(resetRow);
+
+    connect(m_entry, &QLineEdit::textChanged, this, &ProcessesTab::updateAddEnabled);
+    connect(m_add, &QPushButton::clicked, this, &ProcessesTab::add);
+    connect(resetButton, &QPushButton::clicked, this, &ProcessesTab::reset);
+    connect(&m_monitor, &PortMonitor::allowlistChanged, this, &ProcessesTab::refreshList);
+
+    updateAddEnabled();
+    refreshList();
+}
+
+void ProcessesTab::clearEntry() {
+    m_entry->clear();
+}
+
+void ProcessesTab::updateAddEnabled() {
+    m_add->setEnabled(!trimEntry(m_entry->text()).isEmpty());
+}
+
+void ProcessesTab::add() {
+    const QString name = trimEntry(m_entry->text());
+    if (name.isEmpty())
+        return;
+    m_monitor.insertAllowed(name);
+    m_monitor.saveAllowlist();
+    m_monitor.scan();
+    m_entry->clear();
+}
+
+void ProcessesTab::remove(const QString& name) {
+    m_monitor.removeAllowed(name);
+    m_monitor.saveAllowlist();
+    m_monitor.scan();
+}
+
+void ProcessesTab::reset() {
+    m_monitor.setAllowlist(PortScanner::defaultAllowlist());
+    m_monitor.saveAllowlist();
+    m_monitor.scan();
+}
+
+void ProcessesTab::refreshList() {
+    // Rows are changed in place rather than rebuilt, so that the list keeps its
+    // scroll position. A row's widget goes away with deleteLater(), which makes
+    // removing the row from its own button's click safe.
+    const QStringList wanted = sortedNames(m_monitor.allowlist());
+    if (wanted == m_shown)
+        return;
+    const QSet<QString> keep(wanted.cbegin(), wanted.cend());
+    for (qsizetype row = m_shown.size() - 1; row >= 0; --row) {
+        if (!keep.contains(m_shown[row])) {
+            delete m_list->takeItem(int(row));
+            m_shown.removeAt(row);
+        }
+    }
+    // What is left is a subsequence of `wanted`, in the same order.
+    for (qsizetype row = 0; row < wanted.size(); ++row) {
+        if (row < m_shown.size() && m_shown[row] == wanted[row])
+            continue;
+        insertRow(int(row), wanted[row]);
+    }
+}
+
+void ProcessesTab::insertRow(int position, const QString& name) {
+    auto* row = new QWidget;
+    auto* label = new QLabel(name);
+    // Shown verbatim: never as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    auto* remove = new QToolButton;
+    remove->setIcon(settings_style::removeIcon());
+    remove->setAutoRaise(true);
+    const QString description = tr("Remove %1").arg(name);
+    remove->setAccessibleName(description);
+    remove->setToolTip(description);
+    connect(remove, &QToolButton::clicked, this, [this, name] { this->remove(name); });
+
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(6, 1, 2, 1);
+    layout->addWidget(label);
+    layout->addStretch();
+    layout->addWidget(remove);
+
+    auto* item = new QListWidgetItem;
+    item->setData(Qt::UserRole, name);
+    item->setData(Qt::AccessibleTextRole, name);
+    item->setSizeHint(row->sizeHint());
+    m_list->insertItem(position, item);
+    m_list->setItemWidget(item, row);
+    m_shown.insert(position, name);
+}
