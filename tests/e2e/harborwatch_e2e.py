@@ -1,0 +1,374 @@
+"""End-to-end scenarios for the harborwatch tray program.
+
+    /usr/bin/python3 harborwatch_e2e.py --harborwatch BIN --listener BIN --artifacts DIR SCENARIO...
+
+Each scenario starts its own session (see e2e_session.py), runs the real
+program in it, talks to it only the way a desktop does (tray item and menu
+over D-Bus, notifications, the X clipboard, X windows) and asserts exact
+texts. Screenshots and the program's logs go to DIR.
+"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_session  # noqa: E402  (imported before dbus: the namespace comes first)
+from e2e_session import Failure, check, check_equal, wait_until  # noqa: E402
+
+RANGE = "3000-9999"
+SUBMENU = ["Open in Browser", "Copy URL", "---", "Stop Server"]
+COMMANDS = ["---", "Refresh", "Settings...", "---", "Quit"]
+EMPTY_MENU = ["(disabled) No ports running"] + COMMANDS
+POLL_PERIOD = 2.0  # the program rescans this often
+
+
+def menu_with(*records):
+    """The menu expected for (port, process) records, in port order."""
+    return [(f"{port} - {name}", SUBMENU) for port, name in sorted(records)] + COMMANDS
+
+
+def started(notes):
+    return sorted(n["body"] for n in notes if n["summary"] == "Port Started")
+
+
+def stopped(notes):
+    return sorted(n["body"] for n in notes if n["summary"] == "Port Stopped")
+
+
+def check_notification_fields(notes):
+    """Every request carries what a Linux notification daemon expects of it."""
+    for n in notes:
+        where = f"notification {n['summary']!r} {n['body']!r}"
+        check_equal(n["app_name"], "Harborwatch", f"app_name of {where}")
+        check_equal(n["replaces_id"], 0, f"replaces_id of {where}")
+        check_equal(n["actions"], [], f"actions of {where}")
+        check_equal(n["expire_timeout"], -1, f"expire_timeout of {where}")
+        check_equal(n["hints"].get("desktop-entry"), "harborwatch", f"desktop-entry hint of {where}")
+        check_equal(n["hints"].get("sound-name"), "message-new-instant", f"sound-name hint of {where}")
+        check(n["summary"] in ("Port Started", "Port Stopped"), f"unexpected summary in {where}")
+
+
+def hold_still(session, seconds):
+    """Lets the program run for `seconds` (to show that nothing more happens)."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        session.pump()
+        time.sleep(0.05)
+
+
+# ---------------------------------------------------------------------------
+# Scenarios. Each takes a started desktop session.
+
+def scenario_menu_and_notifications(s):
+    """Two allowed listeners in range are listed and notified; a name that is
+    not allowed and an allowed one outside the range are not."""
+    _, node = s.start_listener("node", RANGE)
+    _, python = s.start_listener("python3", RANGE)
+    s.start_listener("hw-unlisted", RANGE)
+    s.start_listener("node", "10000-20000")
+    program = s.start_program()
+    menu = s.tray_menu(program)
+
+    expected_started = sorted([f"node on port {node}", f"python3 on port {python}"])
+    s.wait_for_notifications(lambda notes: len(started(notes)) >= 2, 10, "two \"Port Started\" notifications")
+    expected_menu = menu_with((node, "node"), (python, "python3"))
+    menu.wait_for(lambda m: m == expected_menu, 5, "the two servers in the menu")
+
+    # One more polling period: nothing else may be announced or listed.
+    hold_still(s, POLL_PERIOD + 0.5)
+    notes = s.notifications()
+    check_equal(started(notes), expected_started, "\"Port Started\" bodies")
+    check_equal(stopped(notes), [], "\"Port Stopped\" bodies")
+    check_equal(len(notes), 2, "number of notifications")
+    check_notification_fields(notes)
+    check(all(n["pid"] == program.pid for n in notes), "notifications came from another process")
+    check_equal(menu.render(), expected_menu, "menu")
+
+    layout = menu.layout()
+    shortcuts = {label: layout.find(label).shortcut for label in ("Refresh", "Settings...", "Quit")}
+    check_equal(shortcuts, {"Refresh": [["Control", "R"]], "Settings...": [["Control", ","]],
+                            "Quit": [["Control", "Q"]]}, "menu shortcuts")
+    s.stop_program(program)
+
+
+def scenario_copy_url(s):
+    """"Copy URL" leaves exactly the server's URL on the X clipboard, and
+    "Open in Browser" hands exactly that URL to the desktop's opener."""
+    _, port = s.start_listener("node", RANGE)
+    program = s.start_program()
+    menu = s.tray_menu(program)
+    title = f"{port} - node"
+    menu.wait_for(lambda m: m == menu_with((port, "node")), 10, "the server in the menu")
+    url = f"http://localhost:{port}"
+
+    menu.click(title, "Copy URL")
+
+    def clipboard():
+        result = s.x("xclip", "-o", "-selection", "clipboard", check_status=False)
+        return result.stdout if result.returncode == 0 else None
+    wait_until(lambda: clipboard() == url, 5, f"the clipboard to hold {url!r} (it holds {clipboard()!r})",
+               pump=s.pump, interval=0.1)
+    targets = s.x("xclip", "-o", "-selection", "clipboard", "-t", "TARGETS").stdout.split()
+    check("text/plain" in targets or "UTF8_STRING" in targets, f"clipboard targets {targets!r} hold no plain text")
+
+    menu.click(title, "Open in Browser")
+    wait_until(lambda: s.opened_urls(), 10, "\"Open in Browser\" to hand a URL to xdg-open", pump=s.pump)
+    check_equal(s.opened_urls(), [url], "URLs handed to xdg-open")
+    s.stop_program(program)
+
+
+def scenario_stop_server(s):
+    """"Stop Server" sends SIGTERM to the server; within two seconds the stop is
+    announced and the submenu is gone."""
+    node_proc, node = s.start_listener("node", RANGE)
+    _, python = s.start_listener("python3", RANGE)
+    program = s.start_program()
+    menu = s.tray_menu(program)
+    menu.wait_for(lambda m: m == menu_with((node, "node"), (python, "python3")), 10, "both servers in the menu")
+
+    clicked = menu.click(f"{node} - node", "Stop Server")
+    # hw-listener exits 0 on SIGTERM only (a SIGKILL shows as -9).
+    wait_until(lambda: node_proc.poll() is not None, 2, "the node listener to exit")
+    check_equal(node_proc.returncode, 0, "exit status of the stopped listener (0 means it got SIGTERM)")
+    notes = s.wait_for_notifications(lambda n: stopped(n), 2 - (time.monotonic() - clicked),
+                                     "the \"Port Stopped\" notification")
+    check_equal(stopped(notes), [f"Port {node} is no longer listening"], "\"Port Stopped\" bodies")
+    menu.wait_for(lambda m: m == menu_with((python, "python3")), max(0.1, 2 - (time.monotonic() - clicked)),
+                  "the stopped server's submenu to go")
+    elapsed = time.monotonic() - clicked
+    print(f"stop server: listener gone, notified and menu updated {elapsed:.2f} s after the click")
+    check_notification_fields(s.notifications())
+    s.stop_program(program)
+
+
+def scenario_live_updates(s):
+    """A server started while the program runs is listed and notified within
+    three seconds; when every server is gone the menu says so."""
+    program = s.start_program()
+    menu = s.tray_menu(program)
+    menu.wait_for(lambda m: m == EMPTY_MENU, 10, "the empty menu")
+
+    node_proc, node = s.start_listener("node", RANGE)
+    begun = time.monotonic()
+    s.wait_for_notifications(lambda n: started(n) == [f"node on port {node}"], 3,
+                             "\"Port Started\" for the new server")
+    menu.wait_for(lambda m: m == menu_with((node, "node")), max(0.1, 3 - (time.monotonic() - begun)),
+                  "the new server in the menu")
+    print(f"live update: new server listed and notified {time.monotonic() - begun:.2f} s after it listened")
+
+    python_proc, python = s.start_listener("python3", RANGE)
+    menu.wait_for(lambda m: m == menu_with((node, "node"), (python, "python3")), 3, "the second server in the menu")
+
+    for proc in (node_proc, python_proc):
+        check_equal(s.stop(proc), 0, "exit status of a listener")
+    begun = time.monotonic()
+    menu.wait_for(lambda m: m == EMPTY_MENU, 3, "\"No ports running\" once every server is gone")
+    notes = s.wait_for_notifications(lambda n: len(stopped(n)) == 2, max(0.1, 3 - (time.monotonic() - begun)),
+                                     "two \"Port Stopped\" notifications")
+    check_equal(stopped(notes), sorted([f"Port {node} is no longer listening", f"Port {python} is no longer listening"]),
+                "\"Port Stopped\" bodies")
+    check_equal(started(notes), sorted([f"node on port {node}", f"python3 on port {python}"]), "\"Port Started\" bodies")
+    check_notification_fields(notes)
+    s.stop_program(program)
+
+
+def scenario_literal_names(s):
+    """Process names with "&" and "%" and a name longer than nine characters
+    are shown and announced exactly as they are."""
+    names = ["tom&jerry", "cpu%1%s", "redis-server"]
+    s.write_settings({"allowlist": names})
+    records = [(s.start_listener(name, RANGE)[1], name) for name in names]
+    s.start_listener("node", RANGE)  # not in this allowlist
+    program = s.start_program()
+    menu = s.tray_menu(program)
+    menu.wait_for(lambda m: m == menu_with(*records), 10, "the three servers under their exact names")
+    notes = s.wait_for_notifications(lambda n: len(started(n)) >= 3, 5, "three \"Port Started\" notifications")
+    check_equal(started(notes), sorted(f"{name} on port {port}" for port, name in records), "\"Port Started\" bodies")
+    # A panel that honours the mnemonic marks must still show the "&".
+    raw = {item.label: item.raw_label for item in menu.layout().visible_children()}
+    print(f"literal names: dbusmenu labels as sent: {sorted(raw.values())!r}")
+    s.stop_program(program)
+
+
+def scenario_single_instance(s):
+    """A second launch hands over to the first, which opens its one Settings
+    window; only one tray item is ever registered. Screenshots of the three
+    settings tabs are saved."""
+    program = s.start_program()
+    menu = s.tray_menu(program)
+    menu.wait_for(lambda m: m == EMPTY_MENU, 10, "the empty menu")
+
+    second = s.start_program("second-instance")
+    try:
+        status = second.wait(20)
+    except subprocess.TimeoutExpired:
+        raise Failure("the second launch did not exit within 20 s") from None
+    s.check_clean_log(second)
+    check_equal(status, 0, "exit status of the second launch")
+
+    windows = wait_until(lambda: s.windows_named("^Settings$"), 10, "a window titled \"Settings\"", pump=s.pump)
+    check_equal(len(windows), 1, "number of visible windows titled \"Settings\"")
+    window = windows[0]
+    check_equal(s.x("xdotool", "getwindowpid", str(window)).stdout.strip(), str(program.pid),
+                "pid owning the Settings window")
+    wm_name = s.x("xprop", "-id", str(window), "WM_NAME").stdout.strip()
+    check_equal(wm_name, 'WM_NAME(STRING) = "Settings"', "WM_NAME of the settings window")
+
+    registrations = s.registrations()
+    check_equal([r["pid"] for r in registrations], [program.pid], "pids that registered a tray item")
+    check_equal(len(s.registered_items()), 1, "number of registered tray items")
+
+    # "Settings..." with the window open brings that window back: still one.
+    menu.click("Settings...")
+    hold_still(s, 0.5)
+    check_equal(s.windows_named("^Settings$"), [window], "Settings windows after \"Settings...\"")
+    geometry = s.x("xdotool", "getwindowgeometry", str(window)).stdout.split("\n")[2].strip()
+    print(f"single instance: settings window {geometry}")
+
+    capture_tabs(s, window, s.artifact("settings-{tab}.png"))
+    s.stop_program(program)
+
+
+def capture_tabs(s, window, pattern):
+    """Screenshots of the settings window on each of its three tabs, switching
+    with Ctrl+Tab; each picture must differ from the one before."""
+    s.x("xdotool", "windowraise", str(window))
+    s.x("xdotool", "windowfocus", str(window))
+    previous = None
+    for index, tab in enumerate(("ports", "processes", "about")):
+        if index > 0:
+            s.x("xdotool", "key", "--window", str(window), "--clearmodifiers", "ctrl+Tab")
+
+        def grab():
+            pixels = s.pixels(window)
+            return pixels if pixels != previous else None
+        # Let a repaint land: the picture must change and then hold still.
+        pixels = wait_until(grab, 5, f"the {tab} tab to be drawn", pump=s.pump, interval=0.1)
+        for _ in range(20):
+            hold_still(s, 0.15)
+            again = s.pixels(window)
+            if again == pixels:
+                break
+            pixels = again
+        s.x("import", "-window", str(window), pattern.format(tab=tab), timeout=20)
+        previous = pixels
+
+
+def scenario_quit(s):
+    """"Quit" ends the program with status 0 within two seconds and leaves no
+    lister process behind."""
+    s.start_listener("node", RANGE)
+    program = s.start_program()
+    menu = s.tray_menu(program)
+    menu.wait_for(lambda m: len(m) == len(COMMANDS) + 1 and m[0][0].endswith(" - node"), 10, "the server in the menu")
+
+    clicked = menu.click("Quit")
+    try:
+        status = program.wait(10)
+    except subprocess.TimeoutExpired:
+        raise Failure("the program did not exit within 10 s of \"Quit\"") from None
+    elapsed = time.monotonic() - clicked
+    print(f"quit: exited {elapsed:.2f} s after the click")
+    s.check_clean_log(program)
+    check_equal(status, 0, "exit status after \"Quit\"")
+    check(elapsed <= 2.0, f"the program took {elapsed:.2f} s to exit after \"Quit\" (at most 2 s)")
+    # Children of the program that outlived it are handed to this harness.
+    ours = {proc.pid for _, proc in s.started}
+    leftovers = [(pid, e2e_session.process_name(pid)) for pid in e2e_session.descendants_of(os.getpid())
+                 if pid not in ours]
+    check_equal(leftovers, [], "processes left behind by the program")
+
+
+def scenario_port_range(s):
+    """A stored range of 8000 to 9000 restricts the menu to that range."""
+    s.write_settings({"minPort": 8000, "maxPort": 9000})
+    _, inside = s.start_listener("node", "8000-9000")
+    s.start_listener("node", "3000-7999")
+    s.start_listener("python3", "9001-9999")
+    program = s.start_program()
+    menu = s.tray_menu(program)
+    s.wait_for_notifications(lambda n: started(n), 10, "a \"Port Started\" notification")
+    menu.wait_for(lambda m: m == menu_with((inside, "node")), 5, "only the server inside 8000-9000")
+    hold_still(s, POLL_PERIOD + 0.5)
+    check_equal(menu.render(), menu_with((inside, "node")), "menu")
+    check_equal(started(s.notifications()), [f"node on port {inside}"], "\"Port Started\" bodies")
+    s.stop_program(program)
+
+
+SCENARIOS = {
+    "menu_and_notifications": scenario_menu_and_notifications,
+    "copy_url": scenario_copy_url,
+    "stop_server": scenario_stop_server,
+    "live_updates": scenario_live_updates,
+    "literal_names": scenario_literal_names,
+    "single_instance": scenario_single_instance,
+    "quit": scenario_quit,
+    "port_range": scenario_port_range,
+}
+
+
+class ScenarioTimeout(Failure):
+    pass
+
+
+def run(name, args):
+    session = e2e_session.Session(name, args.harborwatch, args.listener, args.artifacts)
+
+    def on_alarm(signum, frame):
+        raise ScenarioTimeout(f"scenario {name} ran longer than {args.timeout} s")
+    signal.signal(signal.SIGALRM, on_alarm)
+    signal.alarm(args.timeout)
+    begun = time.monotonic()
+    try:
+        session.start_desktop()
+        SCENARIOS[name](session)
+        print(f"PASS {name} ({time.monotonic() - begun:.1f} s)", flush=True)
+        return True
+    except Exception as e:  # a failed expectation, a timeout or a broken harness
+        print(f"FAIL {name} ({time.monotonic() - begun:.1f} s): {e}", flush=True)
+        if not isinstance(e, Failure):
+            traceback.print_exc()
+        keep_evidence(session, name)
+        return False
+    finally:
+        signal.alarm(0)
+        session.close()
+
+
+def keep_evidence(session, name):
+    if not session.display:
+        return
+    try:
+        session.screenshot(f"{name}-failure.png")
+        print(f"  screenshot: {session.artifact(name + '-failure.png')}")
+    except Exception as e:
+        print(f"  no screenshot: {e}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--harborwatch", required=True)
+    parser.add_argument("--listener", required=True)
+    parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--timeout", type=int, default=75, help="seconds per scenario")
+    parser.add_argument("scenarios", nargs="*", help=f"any of {', '.join(SCENARIOS)} (default: all)")
+    args = parser.parse_args()
+    names = args.scenarios or list(SCENARIOS)
+    unknown = [n for n in names if n not in SCENARIOS]
+    if unknown:
+        parser.error(f"unknown scenario(s): {', '.join(unknown)}")
+
+    how = e2e_session.isolate_network()
+    print(f"isolation: {how or 'none: the machine’s other listeners are visible'}", flush=True)
+    e2e_session.become_subreaper()
+    results = [run(name, args) for name in names]
+    return 0 if all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
