@@ -10,6 +10,7 @@ HARBORWATCH_PACKAGES=(
     lsof procps dbus dbus-bin
     xvfb xauth xdotool xclip x11-utils imagemagick
     fonts-dejavu-core
+    python3 python3-dbus python3-gi trayer
 )
 
 install_missing_packages() {

@@ -572,6 +572,42 @@ class Session:
             raise Failure(f"import -window {window} failed: {result.stderr.decode(errors='replace').strip()}")
         return result.stdout
 
+    def steady_pixels(self, window, previous=None, timeout=5.0):
+        """Waits until the window's picture differs from `previous` and then
+        holds still for a moment (a repaint has landed); returns it."""
+        pixels = wait_until(lambda: (lambda p: p if p != previous else None)(self.pixels(window)), timeout,
+                            "the window to be redrawn", pump=self.pump, interval=0.1)
+        for _ in range(20):
+            self.hold_still(0.15)
+            again = self.pixels(window)
+            if again == pixels:
+                break
+            pixels = again
+        return pixels
+
+    def capture_tabs(self, window, pattern):
+        """Saves the settings window on each of its three tabs to
+        pattern.format(tab=...), switching with Ctrl+Tab; each picture must
+        differ from the one before, or the tab did not change."""
+        self.x("xdotool", "windowraise", str(window))
+        self.x("xdotool", "windowfocus", str(window))
+        previous = None
+        for index, tab in enumerate(("ports", "processes", "about")):
+            if index > 0:
+                self.x("xdotool", "key", "--clearmodifiers", "ctrl+Tab")
+            try:
+                previous = self.steady_pixels(window, previous)
+            except Failure:
+                raise Failure(f"Ctrl+Tab did not bring the {tab} tab into view") from None
+            self.x("import", "-window", str(window), pattern.format(tab=tab), timeout=20)
+
+    def hold_still(self, seconds):
+        """Lets everything run for `seconds` (to show that nothing more happens)."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            self.pump()
+            time.sleep(0.05)
+
     def windows_named(self, name):
         result = self.x("xdotool", "search", "--onlyvisible", "--name", name, check_status=False)
         return [int(w) for w in result.stdout.split()]

@@ -53,14 +53,6 @@ def check_notification_fields(notes):
         check(n["summary"] in ("Port Started", "Port Stopped"), f"unexpected summary in {where}")
 
 
-def hold_still(session, seconds):
-    """Lets the program run for `seconds` (to show that nothing more happens)."""
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        session.pump()
-        time.sleep(0.05)
-
-
 # ---------------------------------------------------------------------------
 # Scenarios. Each takes a started desktop session.
 
@@ -80,7 +72,7 @@ def scenario_menu_and_notifications(s):
     menu.wait_for(lambda m: m == expected_menu, 5, "the two servers in the menu")
 
     # One more polling period: nothing else may be announced or listed.
-    hold_still(s, POLL_PERIOD + 0.5)
+    s.hold_still(POLL_PERIOD + 0.5)
     notes = s.notifications()
     check_equal(started(notes), expected_started, "\"Port Started\" bodies")
     check_equal(stopped(notes), [], "\"Port Stopped\" bodies")
@@ -225,38 +217,13 @@ def scenario_single_instance(s):
 
     # "Settings..." with the window open brings that window back: still one.
     menu.click("Settings...")
-    hold_still(s, 0.5)
+    s.hold_still(0.5)
     check_equal(s.windows_named("^Settings$"), [window], "Settings windows after \"Settings...\"")
     geometry = s.x("xdotool", "getwindowgeometry", str(window)).stdout.split("\n")[2].strip()
     print(f"single instance: settings window {geometry}")
 
-    capture_tabs(s, window, s.artifact("settings-{tab}.png"))
+    s.capture_tabs(window, s.artifact("settings-{tab}.png"))
     s.stop_program(program)
-
-
-def capture_tabs(s, window, pattern):
-    """Screenshots of the settings window on each of its three tabs, switching
-    with Ctrl+Tab; each picture must differ from the one before."""
-    s.x("xdotool", "windowraise", str(window))
-    s.x("xdotool", "windowfocus", str(window))
-    previous = None
-    for index, tab in enumerate(("ports", "processes", "about")):
-        if index > 0:
-            s.x("xdotool", "key", "--window", str(window), "--clearmodifiers", "ctrl+Tab")
-
-        def grab():
-            pixels = s.pixels(window)
-            return pixels if pixels != previous else None
-        # Let a repaint land: the picture must change and then hold still.
-        pixels = wait_until(grab, 5, f"the {tab} tab to be drawn", pump=s.pump, interval=0.1)
-        for _ in range(20):
-            hold_still(s, 0.15)
-            again = s.pixels(window)
-            if again == pixels:
-                break
-            pixels = again
-        s.x("import", "-window", str(window), pattern.format(tab=tab), timeout=20)
-        previous = pixels
 
 
 def scenario_quit(s):
@@ -294,7 +261,7 @@ def scenario_port_range(s):
     menu = s.tray_menu(program)
     s.wait_for_notifications(lambda n: started(n), 10, "a \"Port Started\" notification")
     menu.wait_for(lambda m: m == menu_with((inside, "node")), 5, "only the server inside 8000-9000")
-    hold_still(s, POLL_PERIOD + 0.5)
+    s.hold_still(POLL_PERIOD + 0.5)
     check_equal(menu.render(), menu_with((inside, "node")), "menu")
     check_equal(started(s.notifications()), [f"node on port {inside}"], "\"Port Started\" bodies")
     s.stop_program(program)
