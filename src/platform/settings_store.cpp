@@ -55,8 +55,12 @@ bool SettingsStore::set(const QString& key, const QJsonValue& value) {
 
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
-    const bool written = file.open(QIODevice::WriteOnly) &&
-                         file.write(QJsonDocument(m_values).toJson()) >= 0 && file.commit();
+    const QByteArray json = QJsonDocument(m_values).toJson();
+    // A large block goes to the file in one call, which reports a short write
+    // (disk full, size limit) as a smaller count rather than as an error; such
+    // a file must not be committed. Not committing discards it.
+    const bool written =
+        file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit();
     if (!written)
         std::fprintf(stderr, "harborwatch: could not save settings to %s: %s\n",
                      qPrintable(QDir::toNativeSeparators(m_filePath)),
