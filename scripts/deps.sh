@@ -6,6 +6,7 @@ set -euo pipefail
 HARBORWATCH_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    libxcb1-dev  # the tray program asks the X server whether an XEmbed tray runs
     libgtest-dev libgmock-dev libbenchmark-dev
     lsof procps dbus dbus-bin
     xvfb xauth xdotool xclip x11-utils imagemagick

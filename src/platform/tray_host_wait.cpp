@@ -1,0 +1,108 @@
+#include "platform/tray_host_wait.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+
+namespace {
+const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
+} // namespace
+
+TrayHostWait::TrayHostWait(QDBusConnection bus, Probe xembedTrayPresent,
+                           std::chrono::milliseconds limit, QObject* parent)
+    : QObject(parent), m_bus(std::move(bus)), m_xembedTrayPresent(std::move(xembedTrayPresent)),
+      m_limit(limit) {
+    m_pollTimer.setInterval(pollInterval);
+    connect(&m_pollTimer, &QTimer::timeout, this, &TrayHostWait::poll);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] { finish(Host::None); });
+}
+
+TrayHostWait::~TrayHostWait() = default;
+
+void TrayHostWait::start() {
+    if (m_started)
+        return;
+    m_started = true;
+    m_deadline.start(m_limit);
+    m_pollTimer.start();
+
+    if (m_bus.isConnected()) {
+        m_serviceWatcher = std::make_unique<QDBusServiceWatcher>(
+            watcherService, m_bus, QDBusServiceWatcher::WatchForRegistration);
+        connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this,
+                &TrayHostWait::askWatcher);
+        // A watcher that is already there tells when a host registers with it.
+        m_bus.connect(watcherService, watcherPath, watcherInterface,
+                      QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(askWatcher()));
+    }
+
+    if (m_xembedTrayPresent && m_xembedTrayPresent()) {
+        finish(Host::XEmbed);
+        return;
+    }
+    if (m_bus.isConnected())
+        askWatcher(); // its answer decides whether we are waiting
+    else
+        noHostYet();
+}
+
+void TrayHostWait::poll() {
+    if (m_finished)
+        return;
+    if (m_xembedTrayPresent && m_xembedTrayPresent()) {
+        finish(Host::XEmbed);
+        return;
+    }
+    if (m_bus.isConnected())
+        askWatcher();
+}
+
+// Asks org.kde.StatusNotifierWatcher whether a host has registered, without
+// waiting for the answer. One question at a time.
+void TrayHostWait::askWatcher() {
+    if (m_finished || m_pendingQuestion)
+        return;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << watcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
+    m_pendingQuestion = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
+    connect(m_pendingQuestion, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                m_pendingQuestion = nullptr;
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                if (!reply.isError() && reply.value().variant().toBool())
+                    finish(Host::StatusNotifier);
+                else
+                    noHostYet();
+            });
+}
+
+void TrayHostWait::noHostYet() {
+    if (m_finished || m_announcedWaiting)
+        return;
+    m_announcedWaiting = true;
+    emit waiting();
+}
+
+void TrayHostWait::finish(Host host) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_pollTimer.stop();
+    m_deadline.stop();
+    m_serviceWatcher.reset();
+    if (m_bus.isConnected())
+        m_bus.disconnect(watcherService, watcherPath, watcherInterface,
+                         QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(askWatcher()));
+    if (m_pendingQuestion) {
+        m_pendingQuestion->disconnect(this);
+        m_pendingQuestion->deleteLater();
+        m_pendingQuestion = nullptr;
+    }
+    emit ready(host);
+}

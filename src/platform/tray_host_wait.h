@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QDBusPendingCallWatcher;
+class QDBusServiceWatcher;
+
+// Waits, without blocking the event loop, until the session has a tray that
+// can show an icon.
+//
+// Qt decides once, when the first QSystemTrayIcon is created, whether to
+// export it as a StatusNotifierItem, and only does so when
+// org.kde.StatusNotifierWatcher reports a registered host at that moment. Even
+// QSystemTrayIcon::isSystemTrayAvailable() makes that decision for good, so
+// neither may be used before a host is there. This class watches the bus
+// itself, and asks a separate probe whether an XEmbed tray manager runs.
+class TrayHostWait : public QObject {
+    Q_OBJECT
+public:
+    enum class Host { StatusNotifier, XEmbed, None };
+    Q_ENUM(Host)
+
+    using Probe = std::function<bool()>;
+
+    static inline const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+    static inline const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+    static constexpr std::chrono::milliseconds pollInterval{250};
+
+    // `xembedTrayPresent` is asked at start and then every pollInterval.
+    TrayHostWait(QDBusConnection bus, Probe xembedTrayPresent, std::chrono::milliseconds limit,
+                 QObject* parent = nullptr);
+    ~TrayHostWait() override;
+
+    // Starts looking. ready() follows exactly once: as soon as a host is found,
+    // or with Host::None when `limit` has passed.
+    void start();
+    bool isFinished() const { return m_finished; }
+
+signals:
+    // No host was there at the start; emitted at most once, before ready().
+    void waiting();
+    void ready(TrayHostWait::Host host);
+
+private slots:
+    void askWatcher();
+
+private:
+    void poll();
+    void noHostYet();
+    void finish(Host host);
+
+    QDBusConnection m_bus;
+    Probe m_xembedTrayPresent;
+    std::chrono::milliseconds m_limit;
+    QTimer m_pollTimer;
+    QTimer m_deadline;
+    std::unique_ptr<QDBusServiceWatcher> m_serviceWatcher;
+    QDBusPendingCallWatcher* m_pendingQuestion = nullptr;
+    bool m_started = false;
+    bool m_announcedWaiting = false;
+    bool m_finished = false;
+};
