@@ -1,0 +1,134 @@
+// harborwatch: the tray program. One instance per session; its tray icon's
+// menu lists the local development servers that the monitor finds.
+#include "app/app_icon.h"
+#include "app/tray_menu.h"
+#include "monitor/port_monitor.h"
+#include "platform/desktop_notifier.h"
+#include "platform/settings_store.h"
+#include "platform/single_instance.h"
+#include "platform/termination_signals.h"
+#include "platform/tray_host_wait.h"
+#include "platform/xembed_tray.h"
+#include "scanner/port_scanner.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// How long to wait for a tray host before showing the icon anyway.
+constexpr std::chrono::seconds trayHostLimit{30};
+
+// A display to show the icon on, or a platform chosen explicitly (-platform,
+// QT_QPA_PLATFORM), in which case Qt reports its own problems.
+bool hasGraphicalSession(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return true;
+    }
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
+    auto icon = std::make_unique<QSystemTrayIcon>(harborwatchIcon());
+    icon->setToolTip(menu.toolTip());
+    icon->setContextMenu(menu.menu());
+    QObject::connect(&menu, &TrayMenu::toolTipChanged, icon.get(), &QSystemTrayIcon::setToolTip);
+    // A click opens the same menu as the context click; X11 knows where the
+    // pointer is, other hosts show the menu themselves.
+    QObject::connect(icon.get(), &QSystemTrayIcon::activated, &menu,
+                     [&menu](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger &&
+                             QGuiApplication::platformName() == QLatin1String("xcb"))
+                             menu.menu()->popup(QCursor::pos());
+                     });
+    icon->show();
+    return icon;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!hasGraphicalSession(argc, argv)) {
+        std::fputs("harborwatch: no graphical session (DISPLAY and WAYLAND_DISPLAY are unset); it "
+                   "runs in a desktop session.\n",
+                   stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("harborwatch"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Harborwatch"));
+    QApplication::setDesktopFileName(QStringLiteral("harborwatch"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(harborwatchIcon());
+
+    // Queued: a signal that arrives before the event loop runs still ends it.
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+
+    SingleInstance instance;
+    switch (instance.claim()) {
+    case SingleInstance::Claim::Owner:
+        break;
+    case SingleInstance::Claim::HandedOver:
+        return 0;
+    case SingleInstance::Claim::HandOverFailed:
+        std::fprintf(stderr, "harborwatch: another instance owns %s but did not answer (%s)\n",
+                     qPrintable(SingleInstance::serviceName), qPrintable(instance.problem()));
+        return 1;
+    case SingleInstance::Claim::NoBus:
+        std::fprintf(stderr,
+                     "harborwatch: no session bus (%s); running without the one-instance check\n",
+                     qPrintable(instance.problem()));
+        break;
+    }
+
+    SettingsStore store;
+    DesktopNotifier notifier;
+    // The program's one monitor. Declared after what it uses and before what
+    // uses it, so it is destroyed (killing a running lister) before them.
+    PortMonitor monitor(
+        std::make_unique<PortScanner>(), store,
+        [&notifier](const QString& title, const QString& body) { notifier.notify(title, body); });
+
+    TrayMenu menu(monitor);
+    QObject::connect(&instance, &SingleInstance::showSettingsRequested, &menu,
+                     &TrayMenu::openSettings);
+    QObject::connect(&menu, &TrayMenu::quitRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+
+    std::unique_ptr<QSystemTrayIcon> trayIcon;
+    TrayHostWait trayHost(QDBusConnection::sessionBus(), &xembedTrayPresent, trayHostLimit);
+    QObject::connect(&trayHost, &TrayHostWait::waiting, [] {
+        std::fprintf(stderr,
+                     "harborwatch: waiting up to %lld s for a system tray (a StatusNotifierItem "
+                     "host or an XEmbed tray) before showing the icon\n",
+                     static_cast<long long>(trayHostLimit.count()));
+    });
+    QObject::connect(&trayHost, &TrayHostWait::ready, [&](TrayHostWait::Host host) {
+        if (host == TrayHostWait::Host::None)
+            std::fputs("harborwatch: no system tray appeared; showing the icon for an XEmbed tray "
+                       "that starts later\n",
+                       stderr);
+        trayIcon = createTrayIcon(menu);
+        // The menu exists from now on: its first appearance starts the monitor.
+        menu.appear();
+    });
+    trayHost.start();
+
+    return app.exec();
+}

@@ -1,0 +1,133 @@
+#include "app/tray_menu.h"
+
+#include "monitor/port_monitor.h"
+#include "platform/desktop_links.h"
+#include "settings/settings_window.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMenu>
+
+namespace {
+
+// Menu texts are mnemonic-aware; this keeps every "&" visible.
+QString literalMenuText(QString text) {
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+} // namespace
+
+TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent)
+    : QObject(parent), m_monitor(monitor), m_menu(std::make_unique<QMenu>()) {
+    m_commandsSeparator = m_menu->addSeparator();
+
+    m_refresh = m_menu->addAction(tr("Refresh"));
+    m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(m_refresh, &QAction::triggered, &m_monitor, &PortMonitor::scan);
+
+    m_settingsAction = m_menu->addAction(tr("Settings..."));
+    m_settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    connect(m_settingsAction, &QAction::triggered, this, &TrayMenu::openSettings);
+
+    m_menu->addSeparator();
+
+    m_quit = m_menu->addAction(tr("Quit"));
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(m_quit, &QAction::triggered, this, &TrayMenu::quitRequested);
+
+    connect(&m_monitor, &PortMonitor::portsChanged, this, &TrayMenu::showMonitorState);
+    connect(&m_monitor, &PortMonitor::scanErrorChanged, this, &TrayMenu::showMonitorState);
+    m_shownPorts = m_monitor.ports();
+    m_shownError = m_monitor.scanError();
+    rebuildServerItems();
+}
+
+// The settings window goes first: it refers to the monitor, and so may
+// whatever it has open.
+TrayMenu::~TrayMenu() {
+    m_settings.reset();
+}
+
+QString TrayMenu::submenuTitle(const ListeningPort& port) {
+    // One arg() call with both values: a "%1" inside a process name stays text.
+    return tr("%1 - %2").arg(QString::number(port.port), literalMenuText(port.process));
+}
+
+QString TrayMenu::toolTip() const {
+    const qsizetype count = m_shownPorts.size();
+    QString tip = count == 0   ? tr("Harborwatch — no servers")
+                  : count == 1 ? tr("Harborwatch — 1 server listening")
+                               : tr("Harborwatch — %1 servers listening").arg(count);
+    if (!m_shownError.isEmpty())
+        tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
+    return tip;
+}
+
+void TrayMenu::appear() {
+    if (m_started)
+        return;
+    m_started = true;
+    m_monitor.start();
+}
+
+void TrayMenu::openSettings() {
+    if (!m_settings)
+        m_settings = std::make_unique<SettingsWindow>(m_monitor);
+    m_settings->open();
+}
+
+void TrayMenu::showMonitorState() {
+    if (m_monitor.ports() == m_shownPorts && m_monitor.scanError() == m_shownError)
+        return;
+    m_shownPorts = m_monitor.ports();
+    m_shownError = m_monitor.scanError();
+    rebuildServerItems();
+    emit toolTipChanged(toolTip());
+}
+
+void TrayMenu::rebuildServerItems() {
+    // Old items may belong to the action being triggered right now, so they
+    // are deleted once control is back in the event loop.
+    for (const QPointer<QAction>& item : std::as_const(m_serverItems)) {
+        if (!item)
+            continue;
+        m_menu->removeAction(item);
+        if (item->parent() == m_menu.get())
+            item->deleteLater();
+    }
+    for (const QPointer<QMenu>& submenu : std::as_const(m_serverMenus)) {
+        if (submenu)
+            submenu->deleteLater();
+    }
+    m_serverItems.clear();
+    m_serverMenus.clear();
+
+    const auto addLine = [this](const QString& text) {
+        auto* line = new QAction(literalMenuText(text), m_menu.get());
+        line->setEnabled(false);
+        m_menu->insertAction(m_commandsSeparator, line);
+        m_serverItems.append(line);
+    };
+    if (!m_shownError.isEmpty())
+        addLine(tr("Port scan failed: %1").arg(m_shownError));
+    if (m_shownPorts.isEmpty())
+        addLine(tr("No ports running"));
+    for (const ListeningPort& port : std::as_const(m_shownPorts))
+        addServerMenu(port, m_commandsSeparator);
+}
+
+void TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
+    auto* submenu = new QMenu(submenuTitle(port), m_menu.get());
+    const qint64 number = port.port;
+    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this,
+            [number] { openInBrowser(localServerUrl(number)); });
+    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this,
+            [number] { copyToClipboard(localServerUrl(number)); });
+    submenu->addSeparator();
+    connect(submenu->addAction(tr("Stop Server")), &QAction::triggered, this,
+            [this, port] { m_monitor.stopProcess(port); });
+
+    m_menu->insertMenu(before, submenu);
+    m_serverItems.append(submenu->menuAction());
+    m_serverMenus.append(submenu);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "scanner/listening_port.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class PortMonitor;
+class QAction;
+class QMenu;
+class SettingsWindow;
+
+// The tray icon's menu, built from the monitor: an optional failure line, one
+// submenu per listening server (or "No ports running"), then "Refresh",
+// "Settings..." and "Quit". The monitor publishes every two seconds; the menu
+// is rebuilt only when what it shows changes, because some tray hosts flicker
+// or close an open menu on every layout update.
+//
+// It also owns the one settings window, created the first time it is asked for.
+class TrayMenu : public QObject {
+    Q_OBJECT
+public:
+    explicit TrayMenu(PortMonitor& monitor, QObject* parent = nullptr);
+    ~TrayMenu() override;
+
+    QMenu* menu() const { return m_menu.get(); }
+    // "Harborwatch — 2 servers listening", with the failure on a second line.
+    QString toolTip() const;
+
+    // The menu's first appearance (the tray icon showing it): starts the
+    // monitor. Later calls do nothing.
+    void appear();
+    // Shows the settings window, or raises the one already shown.
+    void openSettings();
+    SettingsWindow* settingsWindow() const { return m_settings.get(); }
+
+    QAction* refreshAction() const { return m_refresh; }
+    QAction* settingsAction() const { return m_settingsAction; }
+    QAction* quitAction() const { return m_quit; }
+
+    // "<port> - <process>", the process name shown literally (a "&" is
+    // doubled so that it does not become a mnemonic).
+    static QString submenuTitle(const ListeningPort& port);
+
+signals:
+    void quitRequested();
+    void toolTipChanged(const QString& toolTip);
+
+private:
+    void showMonitorState();
+    void rebuildServerItems();
+    void addServerMenu(const ListeningPort& port, QAction* before);
+
+    PortMonitor& m_monitor;
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<SettingsWindow> m_settings;
+    QAction* m_commandsSeparator = nullptr; // first of the fixed items
+    QAction* m_refresh = nullptr;
+    QAction* m_settingsAction = nullptr;
+    QAction* m_quit = nullptr;
+    // The items above the commands, replaced on every rebuild.
+    QList<QPointer<QAction>> m_serverItems;
+    QList<QPointer<QMenu>> m_serverMenus;
+    // What the menu shows now.
+    QList<ListeningPort> m_shownPorts;
+    QString m_shownError;
+    bool m_started = false;
+};
