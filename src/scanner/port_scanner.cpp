@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <sys/types.h>
 
 std::optional<qint64> parseInteger(QStringView text) {
     qsizetype i = 0;
@@ -62,7 +63,10 @@ ScanResult PortScanner::scanBlocking(qint64 minPort, qint64 maxPort,
 bool PortScanner::stopProcess(qint64 pid) { return sendTerminate(pid); }
 
 bool PortScanner::sendTerminate(qint64 pid, const QString& killProgram) {
-    if (pid <= 0)
+    // 0 and negative pids address process groups. /bin/kill cuts its argument
+    // to a 32-bit pid_t, so a larger value would turn into one of those (2^32
+    // becomes 0, 2^32 - 1 becomes -1) or into some other process.
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
         return false;
     QProcess kill;
     kill.setProcessChannelMode(QProcess::ForwardedChannels);

@@ -45,7 +45,8 @@ public:
     ScanResult scanBlocking(qint64 minPort, qint64 maxPort, const QSet<QString>& allowlist) const;
 
     // Sends SIGTERM through /bin/kill; true exactly when kill exited with 0.
-    // A pid of 0 or less would address a process group and is refused.
+    // A pid of 0 or less would address a process group and is refused, as is
+    // one too large for pid_t, which kill would cut down to another pid.
     virtual bool stopProcess(qint64 pid);
     static bool sendTerminate(qint64 pid, const QString& killProgram = QStringLiteral("/bin/kill"));
 
