@@ -118,7 +118,9 @@ bool Lister::start(Done done) {
     auto* timeout = new QTimer(process);
     timeout->setSingleShot(true);
     QObject::connect(timeout, &QTimer::timeout, process, [this, process] {
-        if (m_process != process)
+        // A run that ended just before the deadline (its queued finished() not
+        // yet delivered) has its whole listing: it did not time out.
+        if (m_process != process || process->state() == QProcess::NotRunning)
             return;
         m_timedOut = true;
         process->kill(); // finished() follows once the process is reaped
