@@ -11,7 +11,12 @@
 AboutTab::AboutTab(QWidget* parent) : QWidget(parent) {
     auto* symbol = new QLabel;
     symbol->setObjectName(QStringLiteral("programSymbol"));
-    symbol->setPixmap(settings_style::programSymbol().pixmap(64, 64));
+    QPixmap pixmap = settings_style::programSymbol().pixmap(64, 64);
+    // A theme that has the icon only in small sizes still gives a large symbol.
+    if (pixmap.deviceIndependentSize().width() < 64)
+        pixmap = pixmap.scaled(QSize(64, 64) * pixmap.devicePixelRatio(), Qt::KeepAspectRatio,
+                               Qt::SmoothTransformation);
+    symbol->setPixmap(pixmap);
 
     auto* name = new QLabel(tr("Harborwatch"));
     name->setFont(settings_style::titleFont(name->font()));

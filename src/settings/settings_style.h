@@ -27,7 +27,7 @@ QIcon infoIcon();   // the "About" tab
 QIcon removeIcon(); // a filled circle with a cross, in the dimmed colour
 
 // The program's symbol for the About tab: its own icon when the binary carries
-// it, otherwise a network icon from the desktop theme.
+// it, otherwise a network icon from the desktop theme, otherwise a drawn globe.
 QIcon programSymbol();
 
 } // namespace settings_style
