@@ -1,0 +1,107 @@
+#pragma once
+
+// A real monitor and settings store behind the settings window, with a scanner
+// that only records what it is asked. Events from the allowlist, the store and
+// the scanner land in one list, so tests can check the order of an edit's
+// change, save and scan.
+
+#include "monitor/port_monitor.h"
+#include "platform/settings_store.h"
+#include "scanner/port_scanner.h"
+#include "settings/settings_window.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QLocale>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+struct ScanRecord {
+    QStringList events; // "allowlist", "stored <key>", "scan"
+    QList<qint64> scanMin;
+    QList<qint64> scanMax;
+    QList<QSet<QString>> scanAllowlist;
+};
+
+// Every request is accepted and never completes; isScanning() stays false, so
+// each monitor.scan() reaches the scanner.
+class RecordingScanner : public PortScanner {
+public:
+    explicit RecordingScanner(ScanRecord& record)
+        : PortScanner(ListerCommand{}), m_record(record) {}
+
+    bool scan(qint64 minPort, qint64 maxPort, QSet<QString> allowlist, Done) override {
+        m_record.events.append(QStringLiteral("scan"));
+        m_record.scanMin.append(minPort);
+        m_record.scanMax.append(maxPort);
+        m_record.scanAllowlist.append(std::move(allowlist));
+        return true;
+    }
+    bool isScanning() const override { return false; }
+    bool stopProcess(qint64) override { return true; }
+
+private:
+    ScanRecord& m_record;
+};
+
+class SettingsTest : public ::testing::Test {
+protected:
+    SettingsTest() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QObject::connect(&monitor, &PortMonitor::allowlistChanged,
+                         [this] { record.events.append(QStringLiteral("allowlist")); });
+        QObject::connect(&store, &SettingsStore::changed, [this](const QString& key) {
+            record.events.append(QStringLiteral("stored ") + key);
+        });
+    }
+    ~SettingsTest() override {
+        window.reset();
+        QLocale::setDefault(QLocale::c());
+    }
+
+    SettingsWindow& openWindow() {
+        if (!window)
+            window = std::make_unique<SettingsWindow>(monitor);
+        window->open();
+        return *window;
+    }
+
+    template <typename T> T* child(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    int scanCount() const { return int(record.scanMin.size()); }
+    bool settingsFileWritten() const { return QFile::exists(settingsPath); }
+
+    QTemporaryDir dir;
+    QString settingsPath = dir.filePath(QStringLiteral("settings.json"));
+    SettingsStore store{settingsPath};
+    ScanRecord record;
+    PortMonitor monitor{std::make_unique<RecordingScanner>(record), store,
+                        [](const QString&, const QString&) {}};
+    std::unique_ptr<SettingsWindow> window;
+};
+
+// Replaces the field's text the way the user does: typing over a selection,
+// or pasting for text with tabs and other characters that have no key.
+inline void typeOver(QLineEdit* field, const QString& text) {
+    field->selectAll();
+    const bool typeable = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() < 0x7f;
+    });
+    if (text.isEmpty())
+        QTest::keyClick(field, Qt::Key_Backspace);
+    else if (typeable)
+        QTest::keyClicks(field, text);
+    else
+        field->insert(text);
+}

@@ -1,0 +1,91 @@
+#include "settings_fixture.h"
+
+#include "settings/about_tab.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QTabBar>
+#include <QTabWidget>
+
+namespace {
+
+using SettingsWindowTest = SettingsTest;
+
+bool hasInk(const QIcon& icon) {
+    const QImage image = icon.pixmap(16, 16).toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) != 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(SettingsWindowTest, TitleFixedSizeAndTabs) {
+    SettingsWindow& w = openWindow();
+    EXPECT_EQ(w.windowTitle(), "Settings");
+    EXPECT_TRUE(w.isWindow());
+    EXPECT_EQ(w.size(), QSize(400, 350));
+    EXPECT_EQ(w.minimumSize(), QSize(400, 350));
+    EXPECT_EQ(w.maximumSize(), QSize(400, 350));
+
+    QTabWidget* tabs = w.tabs();
+    ASSERT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(0), "Ports");
+    EXPECT_EQ(tabs->tabText(1), "Processes");
+    EXPECT_EQ(tabs->tabText(2), "About");
+    for (int i = 0; i < tabs->count(); ++i)
+        EXPECT_TRUE(hasInk(tabs->tabIcon(i))) << i;
+    EXPECT_EQ(tabs->currentIndex(), 0);
+}
+
+TEST_F(SettingsWindowTest, OpeningTwiceKeepsOneWindow) {
+    SettingsWindow& w = openWindow();
+    w.tabs()->setCurrentIndex(2);
+    w.open();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.tabs()->currentIndex(), 2) << "opening an open window changes nothing in it";
+    int settingsWindows = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        settingsWindows += qobject_cast<SettingsWindow*>(top) != nullptr && top->isVisible();
+    EXPECT_EQ(settingsWindows, 1);
+
+    w.showMinimized();
+    w.open();
+    EXPECT_FALSE(w.isMinimized());
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(SettingsWindowTest, AboutTabTextsAndLayout) {
+    SettingsWindow& w = openWindow();
+    w.tabs()->setCurrentIndex(2);
+    AboutTab* about = w.aboutTab();
+
+    const QString description = "A simple menu bar app to monitor local development servers "
+                                "and the ports they're running on.";
+    const QStringList expected{"", "Harborwatch", "Version 1.0", description, "Created by Vesk"};
+    QList<QLabel*> labels = about->findChildren<QLabel*>();
+    std::sort(labels.begin(), labels.end(),
+              [](QLabel* a, QLabel* b) { return a->geometry().top() < b->geometry().top(); });
+    QStringList texts;
+    for (QLabel* label : labels)
+        texts.append(label->text());
+    EXPECT_EQ(texts, expected) << "top to bottom";
+
+    QLabel* symbol = labels.first();
+    EXPECT_FALSE(symbol->pixmap().isNull());
+    EXPECT_EQ(symbol->pixmap().deviceIndependentSize().toSize(), QSize(64, 64));
+    EXPECT_TRUE(labels[1]->font().bold());
+
+    // The description wraps onto several centred lines inside the tab, and
+    // everything stays at the top with the free space below.
+    QLabel* text = labels[3];
+    EXPECT_TRUE(text->wordWrap());
+    EXPECT_GT(text->height(), 2 * text->fontMetrics().height() - 1);
+    EXPECT_LE(text->geometry().right(), about->width());
+    EXPECT_TRUE(text->alignment() & Qt::AlignHCenter);
+    EXPECT_LT(labels.last()->geometry().bottom(), about->height() - 20);
+}
+
+} // namespace
