@@ -270,9 +270,13 @@ class TrayMenu:
         return last[0]
 
     def click(self, *labels):
-        """Triggers the item reached through `labels` as a panel does."""
+        """Triggers the item reached through `labels` as a panel does;
+        returns the time of the click."""
         item = self.layout().find(*labels)
         check(item.enabled, f"menu item {labels!r} is disabled")
+        return self.trigger(item)
+
+    def trigger(self, item):
         dbus = self._dbus
         self.menu.Event(dbus.Int32(item.id), "clicked", dbus.Int32(0, variant_level=1),
                         dbus.UInt32(int(time.time()) & 0xFFFFFFFF), timeout=10)
@@ -459,6 +463,8 @@ class Session:
         for key in ("ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"):
             if key in os.environ:
                 env[key] = os.environ[key]
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
+                                                     f"suppressions={os.path.join(HERE, 'asan.supp')}"]))
         env.setdefault("LSAN_OPTIONS", f"suppressions={os.path.join(HERE, '..', 'lsan.supp')}:print_suppressions=0")
         env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1")
         return env
@@ -497,11 +503,20 @@ class Session:
     def check_clean_log(self, proc):
         log = self.program_log(proc)
         for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
-            check(marker not in log, f"{marker!r} in {proc.log_path}:\n{log[-4000:]}")
+            at = log.find(marker)
+            check(at < 0, f"{marker!r} in {proc.log_path}:\n{log[max(0, at - 200):at + 3000]}")
+
+    def leftovers(self):
+        """Processes below this harness that it did not start itself: what
+        the programs it ran left behind (orphans are handed to us)."""
+        ours = {proc.pid for _, proc in self.started}
+        return [(pid, process_name(pid)) for pid in descendants_of(os.getpid()) if pid not in ours]
 
     def stop_program(self, proc):
         """SIGTERM must end the program cleanly: exit status 0, no sanitizer report."""
         status = self.stop(proc, timeout=10.0)
+        left = [(pid, name) for pid, name in self.leftovers() if name in ("lsof", "kill")]
+        check(not left, f"harborwatch left {left!r} running after SIGTERM")
         self.check_clean_log(proc)
         check_equal(status, 0, f"exit status of harborwatch after SIGTERM (log {proc.log_path})")
 
