@@ -1,0 +1,245 @@
+// DesktopNotifier on a private session bus, against a notification server
+// that lives in this process on its own bus connection.
+#include "monitor/fake_scanner.h"
+#include "monitor/port_monitor.h"
+#include "platform/desktop_notifier.h"
+#include "platform/settings_store.h"
+#include "test_support.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTest>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const QString serverConnection = QStringLiteral("hw-test-notification-server");
+const QString clientConnection = QStringLiteral("hw-test-client");
+
+struct NotifyCall {
+    QString appName;
+    uint replacesId = 0;
+    QString appIcon;
+    QString summary;
+    QString body;
+    QStringList actions;
+    QVariantMap hints;
+    int expireTimeout = 0;
+};
+
+} // namespace
+
+// Records every Notify call, as a desktop's notification daemon would get it.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QList<NotifyCall> calls;
+
+public slots:
+    uint Notify(const QString& appName, uint replacesId, const QString& appIcon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int expireTimeout) {
+        calls.append({appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout});
+        return static_cast<uint>(calls.size());
+    }
+};
+
+namespace {
+
+// Sends what this process writes to stderr into a file while it exists.
+class StderrCapture {
+public:
+    StderrCapture() {
+        if (!m_file.open())
+            return;
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        ::dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    QByteArray text() {
+        std::fflush(stderr);
+        QFile reader(m_file.fileName());
+        return reader.open(QIODevice::ReadOnly) ? reader.readAll() : QByteArray();
+    }
+    void restore() {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+class DesktopNotifierTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_bus.isRunning()) << "dbus-daemon could not be started";
+        m_client = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(m_bus.address(), clientConnection));
+        ASSERT_TRUE(m_client->isConnected());
+    }
+
+    void TearDown() override {
+        m_client.reset();
+        QDBusConnection::disconnectFromBus(clientConnection);
+        if (m_server) {
+            m_serverBus->unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+            m_serverBus.reset();
+            QDBusConnection::disconnectFromBus(serverConnection);
+        }
+    }
+
+    // Puts a recording server on the bus as org.freedesktop.Notifications.
+    NotificationServer& startServer() {
+        m_server = std::make_unique<NotificationServer>();
+        m_serverBus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(m_bus.address(), serverConnection));
+        EXPECT_TRUE(m_serverBus->isConnected());
+        EXPECT_TRUE(m_serverBus->registerObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                                m_server.get(), QDBusConnection::ExportAllSlots));
+        EXPECT_TRUE(m_serverBus->registerService(QStringLiteral("org.freedesktop.Notifications")));
+        return *m_server;
+    }
+
+    // Returns once the bus has answered everything the client sent before: the
+    // daemon handles one connection's messages in order.
+    void roundTrip() {
+        const QDBusMessage reply = m_client->call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage);
+        QTest::qWait(100); // let the queued reply handlers run
+    }
+
+    PrivateSessionBus m_bus;
+    std::unique_ptr<QDBusConnection> m_client;
+    std::unique_ptr<QDBusConnection> m_serverBus;
+    std::unique_ptr<NotificationServer> m_server;
+};
+
+TEST_F(DesktopNotifierTest, NotifyCallCarriesTheAppIdentityTitleBodyAndHints) {
+    NotificationServer& server = startServer();
+    DesktopNotifier notifier(*m_client);
+
+    // The server answers on this thread, so a notifier that waited for the
+    // reply would hang here until the call timed out.
+    QElapsedTimer clock;
+    clock.start();
+    notifier.notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
+    notifier.notify(QStringLiteral("Port Stopped"),
+                    QStringLiteral("Port 3000 is no longer listening"));
+    EXPECT_LT(clock.elapsed(), 1000);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 2; }, 5000));
+    const NotifyCall& started = server.calls[0];
+    EXPECT_EQ(started.appName, QStringLiteral("Harborwatch"));
+    EXPECT_EQ(started.replacesId, 0u);
+    EXPECT_EQ(started.appIcon, QStringLiteral("harborwatch"));
+    EXPECT_EQ(started.summary, QStringLiteral("Port Started"));
+    EXPECT_EQ(started.body, QStringLiteral("node on port 3000"));
+    EXPECT_TRUE(started.actions.isEmpty());
+    EXPECT_EQ(started.hints.size(), 2);
+    EXPECT_EQ(started.hints.value(QStringLiteral("sound-name")).toString(),
+              QStringLiteral("message-new-instant"));
+    EXPECT_EQ(started.hints.value(QStringLiteral("desktop-entry")).toString(),
+              QStringLiteral("harborwatch"));
+    EXPECT_EQ(started.expireTimeout, -1);
+
+    const NotifyCall& stopped = server.calls[1];
+    EXPECT_EQ(stopped.summary, QStringLiteral("Port Stopped"));
+    EXPECT_EQ(stopped.body, QStringLiteral("Port 3000 is no longer listening"));
+    EXPECT_EQ(stopped.replacesId, 0u) << "every notification is a new one";
+}
+
+TEST_F(DesktopNotifierTest, NoServerIsNotAnErrorAndWarnsOnce) {
+    StderrCapture captured;
+    {
+        DesktopNotifier notifier(*m_client);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 5; ++i)
+            notifier.notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
+        EXPECT_LT(clock.elapsed(), 1000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return captured.text().contains('\n'); }, 5000));
+        roundTrip();
+    }
+    const QByteArray text = captured.text();
+    captured.restore();
+    EXPECT_EQ(text.count('\n'), 1) << text.toStdString();
+
+    // A notifier that goes away with a call still unanswered is not called
+    // back afterwards (the sanitizer sees it if it is).
+    auto shortLived = std::make_unique<DesktopNotifier>(*m_client);
+    shortLived->notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
+    shortLived.reset();
+    roundTrip();
+}
+
+TEST_F(DesktopNotifierTest, NoBusIsNotAnErrorAndWarnsOnce) {
+    StderrCapture captured;
+    {
+        const QString name = QStringLiteral("hw-test-no-bus");
+        DesktopNotifier notifier(QDBusConnection::connectToBus(
+            QStringLiteral("unix:path=/nonexistent/harborwatch-test-bus"), name));
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 5; ++i)
+            notifier.notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
+        EXPECT_LT(clock.elapsed(), 1000);
+        QTest::qWait(100);
+        QDBusConnection::disconnectFromBus(name);
+    }
+    const QByteArray text = captured.text();
+    captured.restore();
+    EXPECT_LE(text.count('\n'), 1) << text.toStdString();
+}
+
+TEST_F(DesktopNotifierTest, MonitorChangesArriveAsDesktopNotifications) {
+    NotificationServer& server = startServer();
+    DesktopNotifier notifier(*m_client);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
+    auto scanner = std::make_shared<FakeScannerState>();
+    PortMonitor monitor(
+        std::make_unique<FakeScanner>(scanner), store,
+        [&](const QString& title, const QString& body) { notifier.notify(title, body); });
+
+    monitor.scan();
+    ASSERT_TRUE(scanner->completeWith({{3000, 4242, QStringLiteral("node")}}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 1; }, 5000));
+    EXPECT_EQ(server.calls[0].appName, QStringLiteral("Harborwatch"));
+    EXPECT_EQ(server.calls[0].summary, QStringLiteral("Port Started"));
+    EXPECT_EQ(server.calls[0].body, QStringLiteral("node on port 3000"));
+
+    monitor.scan();
+    ASSERT_TRUE(scanner->completeWith({}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 2; }, 5000));
+    EXPECT_EQ(server.calls[1].summary, QStringLiteral("Port Stopped"));
+    EXPECT_EQ(server.calls[1].body, QStringLiteral("Port 3000 is no longer listening"));
+}
+
+} // namespace
+
+#include "desktop_notifier_test.moc"
