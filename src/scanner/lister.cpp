@@ -5,6 +5,9 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <csignal>
+#include <unistd.h>
+
 QString describeListerError(ListerError error) {
     switch (error) {
     case ListerError::None:
@@ -66,6 +69,9 @@ ListerError precheck(const QString& program) {
 }
 
 void configure(QProcess& process, const ListerCommand& command) {
+    // Its own process group, so that a hung lister can be killed together with
+    // any helper it forked.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.setProgram(command.program);
     process.setArguments(command.arguments);
     process.setStandardInputFile(QProcess::nullDevice());
@@ -84,6 +90,12 @@ ListerResult resultOf(const QByteArray& output, QProcess::ExitStatus status, boo
     return {*text, ListerError::None};
 }
 
+void killGroup(QProcess& process) {
+    if (const qint64 pid = process.processId(); pid > 0)
+        ::kill(static_cast<pid_t>(-pid), SIGKILL);
+    process.kill();
+}
+
 } // namespace
 
 Lister::Lister(ListerCommand command) : m_command(std::move(command)) {}
@@ -93,7 +105,7 @@ Lister::~Lister() {
     if (!m_process)
         return;
     m_process->disconnect();
-    m_process->kill();
+    killGroup(*m_process);
     m_process->waitForFinished(2000); // reap it; kill cannot be ignored
     delete m_process;
 }
@@ -123,7 +135,7 @@ bool Lister::start(Done done) {
         if (m_process != process || process->state() == QProcess::NotRunning)
             return;
         m_timedOut = true;
-        process->kill(); // finished() follows once the process is reaped
+        killGroup(*process); // finished() follows once the process is reaped
     });
     QObject::connect(process, &QProcess::readyReadStandardOutput, process, [this, process] {
         if (m_process == process)
@@ -177,7 +189,7 @@ ListerResult Lister::runBlocking() const {
     bool timedOut = false;
     if (!process.waitForFinished(m_command.timeoutMs)) {
         timedOut = true;
-        process.kill();
+        killGroup(process);
         process.waitForFinished(2000);
     }
     return resultOf(process.readAllStandardOutput(), process.exitStatus(), timedOut);
