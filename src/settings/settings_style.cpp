@@ -1,7 +1,8 @@
 #include "settings/settings_style.h"
 
+#include "app/app_icon.h"
+
 #include <QApplication>
-#include <QFile>
 #include <QIconEngine>
 #include <QImage>
 #include <QLabel>
@@ -48,7 +49,7 @@ void makeSecondary(QLabel* label) {
 
 namespace {
 
-enum class Shape { Number, List, Info, Remove, Network };
+enum class Shape { Number, List, Info, Remove };
 
 // Draws one symbol on a 16 x 16 design grid, scaled to whatever size is asked
 // for, in the application palette's current text colour. Drawing happens on a
@@ -89,12 +90,8 @@ private:
         const QPalette palette = QApplication::palette();
         const QPalette::ColorGroup group =
             mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active;
-        QPalette::ColorRole role = QPalette::WindowText;
-        if (m_shape == Shape::Remove)
-            role = QPalette::PlaceholderText;
-        else if (m_shape == Shape::Network)
-            role = QPalette::Highlight; // the accent colour
-        const QColor color = palette.color(group, role);
+        const QColor color = palette.color(
+            group, m_shape == Shape::Remove ? QPalette::PlaceholderText : QPalette::WindowText);
         QPen pen(color, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 
         switch (m_shape) {
@@ -135,18 +132,6 @@ private:
             p.drawLine(QPointF(5.5, 5.5), QPointF(10.5, 10.5));
             p.drawLine(QPointF(10.5, 5.5), QPointF(5.5, 10.5));
             break;
-        case Shape::Network:
-            // A globe: outline, one meridian, the equator and two parallels.
-            pen.setWidthF(0.9);
-            p.setPen(pen);
-            p.setBrush(Qt::NoBrush);
-            p.drawEllipse(QPointF(8, 8), 7, 7);
-            p.drawEllipse(QPointF(8, 8), 3, 7);
-            p.drawLine(QPointF(8, 1), QPointF(8, 15));
-            p.drawLine(QPointF(1, 8), QPointF(15, 8));
-            p.drawLine(QPointF(2.3, 4.5), QPointF(13.7, 4.5));
-            p.drawLine(QPointF(2.3, 11.5), QPointF(13.7, 11.5));
-            break;
         }
         return image;
     }
@@ -170,15 +155,7 @@ QIcon removeIcon() {
 }
 
 QIcon programSymbol() {
-    const QString own = QStringLiteral(":/icons/harborwatch.svg");
-    if (QFile::exists(own))
-        return QIcon(own);
-    for (const char* name : {"network-workgroup", "network-wired"}) {
-        QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
-        if (!icon.isNull())
-            return icon;
-    }
-    return QIcon(new SymbolEngine(Shape::Network));
+    return harborwatchIcon();
 }
 
 } // namespace settings_style

@@ -26,8 +26,7 @@ QIcon listIcon();   // the "Processes" tab
 QIcon infoIcon();   // the "About" tab
 QIcon removeIcon(); // a filled circle with a cross, in the dimmed colour
 
-// The program's symbol for the About tab: its own icon when the binary carries
-// it, otherwise a network icon from the desktop theme, otherwise a drawn globe.
+// The program's symbol for the About tab: the same icon as the tray's.
 QIcon programSymbol();
 
 } // namespace settings_style
