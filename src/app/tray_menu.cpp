@@ -5,6 +5,8 @@
 #include "settings/settings_window.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 
@@ -40,6 +42,7 @@ TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent)
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
     rebuildServerItems();
+    m_menu->installEventFilter(this);
 }
 
 // The settings window goes first: it refers to the monitor, and so may
@@ -74,6 +77,25 @@ void TrayMenu::openSettings() {
     if (!m_settings)
         m_settings = std::make_unique<SettingsWindow>(m_monitor);
     m_settings->open();
+}
+
+// Qt matches a shortcut only when the widget that holds the action sits in the
+// active window; a tray menu belongs to no window, so its shortcuts would
+// never fire. While the menu (or one of its submenus) is open, the key press
+// is matched here instead, as a menu's key equivalents work while it is open.
+bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !qobject_cast<QMenu*>(watched))
+        return false;
+    const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    for (QAction* command : {m_refresh, m_settingsAction, m_quit}) {
+        if (command->shortcut() != pressed)
+            continue;
+        while (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        command->trigger();
+        return true;
+    }
+    return false;
 }
 
 void TrayMenu::showMonitorState() {
@@ -127,6 +149,7 @@ void TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
     connect(submenu->addAction(tr("Stop Server")), &QAction::triggered, this,
             [this, port] { m_monitor.stopProcess(port); });
 
+    submenu->installEventFilter(this);
     m_menu->insertMenu(before, submenu);
     m_serverItems.append(submenu->menuAction());
     m_serverMenus.append(submenu);

@@ -50,6 +50,9 @@ signals:
     void quitRequested();
     void toolTipChanged(const QString& toolTip);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void showMonitorState();
     void rebuildServerItems();
