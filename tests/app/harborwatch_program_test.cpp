@@ -1,0 +1,107 @@
+// The built program: no display, a second launch, SIGTERM and SIGINT. Each run
+// gets a private session bus and an empty configuration directory.
+#include "platform/single_instance.h"
+
+#include "test_support.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+const QString program = QStringLiteral(HW_PROGRAM_PATH);
+
+class HarborwatchProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(config.isValid());
+        ASSERT_TRUE(bus.isRunning());
+        ASSERT_TRUE(observer.isConnected());
+    }
+    void TearDown() override {
+        QDBusConnection::disconnectFromBus(QStringLiteral("program-test-observer"));
+    }
+
+    // Offscreen Qt, the private bus and a fresh configuration.
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        return env;
+    }
+    void launch(QProcess& process) const {
+        process.setProcessEnvironment(environment());
+        process.start(program, {});
+    }
+    bool ownsTheName(const QProcess& process) {
+        const QString owner =
+            observer.interface()->serviceOwner(SingleInstance::serviceName).value();
+        if (owner.isEmpty())
+            return false;
+        return observer.interface()->servicePid(owner).value() == uint(process.processId());
+    }
+    // Waits for a clean end (exit status 0), printing the log otherwise.
+    void expectCleanExit(QProcess& process, const char* what) {
+        ASSERT_TRUE(process.waitForFinished(15000)) << what << ": still running";
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << what;
+        EXPECT_EQ(process.exitCode(), 0) << what << ":\n"
+                                         << process.readAllStandardError().toStdString();
+    }
+
+    QTemporaryDir config;
+    PrivateSessionBus bus;
+    QDBusConnection observer =
+        QDBusConnection::connectToBus(bus.address(), QStringLiteral("program-test-observer"));
+};
+
+} // namespace
+
+TEST_F(HarborwatchProgramTest, WithoutADisplayItSaysSoAndFails) {
+    QProcess process;
+    QProcessEnvironment env = environment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    process.setProcessEnvironment(env);
+    process.start(program, {});
+    ASSERT_TRUE(process.waitForFinished(15000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString message = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    EXPECT_EQ(message, QStringLiteral("harborwatch: no graphical session (DISPLAY and "
+                                      "WAYLAND_DISPLAY are unset); it runs in a desktop session."));
+    EXPECT_FALSE(observer.interface()->isServiceRegistered(SingleInstance::serviceName));
+}
+
+TEST_F(HarborwatchProgramTest, SecondLaunchHandsOverThenSigtermEndsTheFirstCleanly) {
+    QProcess first;
+    launch(first);
+    ASSERT_TRUE(first.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ownsTheName(first); }, 15000))
+        << first.readAllStandardError().toStdString();
+
+    QProcess second;
+    launch(second);
+    expectCleanExit(second, "second launch");
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(ownsTheName(first));
+
+    ::kill(pid_t(first.processId()), SIGTERM);
+    expectCleanExit(first, "first launch after SIGTERM");
+}
+
+TEST_F(HarborwatchProgramTest, SigintEndsItCleanly) {
+    QProcess process;
+    launch(process);
+    ASSERT_TRUE(process.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ownsTheName(process); }, 15000))
+        << process.readAllStandardError().toStdString();
+    ::kill(pid_t(process.processId()), SIGINT);
+    expectCleanExit(process, "after SIGINT");
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+// A scanner whose runs end only when the test says so, through the callback
+// the monitor handed it; it records stop requests instead of killing anything.
+
+#include "scanner/port_scanner.h"
+
+#include <QList>
+
+#include <memory>
+#include <utility>
+
+struct ScannerScript {
+    int scansStarted = 0;
+    QList<qint64> stoppedPids;
+    PortScanner::Done pending;
+
+    bool finish(ScanResult result) {
+        if (!pending)
+            return false;
+        std::exchange(pending, nullptr)(std::move(result));
+        return true;
+    }
+};
+
+class ScriptedScanner : public PortScanner {
+public:
+    explicit ScriptedScanner(std::shared_ptr<ScannerScript> script)
+        : PortScanner(ListerCommand{}), m_script(std::move(script)) {}
+    ~ScriptedScanner() override { m_script->pending = nullptr; }
+
+    bool scan(qint64, qint64, QSet<QString>, Done done) override {
+        if (m_script->pending)
+            return false;
+        ++m_script->scansStarted;
+        m_script->pending = std::move(done);
+        return true;
+    }
+    bool isScanning() const override { return static_cast<bool>(m_script->pending); }
+    bool stopProcess(qint64 pid) override {
+        m_script->stoppedPids.append(pid);
+        return true;
+    }
+
+private:
+    std::shared_ptr<ScannerScript> m_script;
+};
