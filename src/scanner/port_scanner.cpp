@@ -39,28 +39,37 @@ PortScanner::PortScanner(ListerCommand command) : m_lister(std::move(command)) {
 
 PortScanner::~PortScanner() = default;
 
+namespace {
+
+ScanResult scanResultOf(const ListerResult& listing, qint64 minPort, qint64 maxPort,
+                        const QSet<QString>& allowlist) {
+    if (!listing.ok())
+        return {{}, listing.error};
+    return {PortScanner::filter(PortScanner::parse(listing.text), minPort, maxPort, allowlist),
+            ListerError::None};
+}
+
+} // namespace
+
 bool PortScanner::scan(qint64 minPort, qint64 maxPort, QSet<QString> allowlist, Done done) {
     return m_lister.start([minPort, maxPort, allowlist = std::move(allowlist),
                            done = std::move(done)](ListerResult listing) {
-        if (!listing.ok()) {
-            done({{}, listing.error});
-            return;
-        }
-        done({filter(parse(listing.text), minPort, maxPort, allowlist), ListerError::None});
+        done(scanResultOf(listing, minPort, maxPort, allowlist));
     });
 }
 
-bool PortScanner::isScanning() const { return m_lister.isRunning(); }
+bool PortScanner::isScanning() const {
+    return m_lister.isRunning();
+}
 
 ScanResult PortScanner::scanBlocking(qint64 minPort, qint64 maxPort,
                                      const QSet<QString>& allowlist) const {
-    const ListerResult listing = m_lister.runBlocking();
-    if (!listing.ok())
-        return {{}, listing.error};
-    return {filter(parse(listing.text), minPort, maxPort, allowlist), ListerError::None};
+    return scanResultOf(m_lister.runBlocking(), minPort, maxPort, allowlist);
 }
 
-bool PortScanner::stopProcess(qint64 pid) { return sendTerminate(pid); }
+bool PortScanner::stopProcess(qint64 pid) {
+    return sendTerminate(pid);
+}
 
 bool PortScanner::sendTerminate(qint64 pid, const QString& killProgram) {
     // 0 and negative pids address process groups. /bin/kill cuts its argument
@@ -84,18 +93,18 @@ bool PortScanner::sendTerminate(qint64 pid, const QString& killProgram) {
 
 const QSet<QString>& PortScanner::defaultAllowlist() {
     static const QSet<QString> names = {
-        QStringLiteral("node"),     QStringLiteral("npm"),          QStringLiteral("npx"),
-        QStringLiteral("deno"),     QStringLiteral("bun"),          QStringLiteral("Python"),
-        QStringLiteral("python"),   QStringLiteral("python3"),      QStringLiteral("uvicorn"),
-        QStringLiteral("gunicorn"), QStringLiteral("flask"),        QStringLiteral("django"),
-        QStringLiteral("ruby"),     QStringLiteral("rails"),        QStringLiteral("puma"),
-        QStringLiteral("unicorn"),  QStringLiteral("php"),          QStringLiteral("php-fpm"),
-        QStringLiteral("java"),     QStringLiteral("gradle"),       QStringLiteral("mvn"),
-        QStringLiteral("go"),       QStringLiteral("air"),          QStringLiteral("cargo"),
-        QStringLiteral("rustc"),    QStringLiteral("dotnet"),       QStringLiteral("beam.smp"),
-        QStringLiteral("elixir"),   QStringLiteral("mix"),          QStringLiteral("nginx"),
-        QStringLiteral("httpd"),    QStringLiteral("apache"),       QStringLiteral("postgres"),
-        QStringLiteral("mysql"),    QStringLiteral("redis-server"), QStringLiteral("mongod"),
+        QStringLiteral("node"),         QStringLiteral("npm"),          QStringLiteral("npx"),
+        QStringLiteral("deno"),         QStringLiteral("bun"),          QStringLiteral("Python"),
+        QStringLiteral("python"),       QStringLiteral("python3"),      QStringLiteral("uvicorn"),
+        QStringLiteral("gunicorn"),     QStringLiteral("flask"),        QStringLiteral("django"),
+        QStringLiteral("ruby"),         QStringLiteral("rails"),        QStringLiteral("puma"),
+        QStringLiteral("unicorn"),      QStringLiteral("php"),          QStringLiteral("php-fpm"),
+        QStringLiteral("java"),         QStringLiteral("gradle"),       QStringLiteral("mvn"),
+        QStringLiteral("go"),           QStringLiteral("air"),          QStringLiteral("cargo"),
+        QStringLiteral("rustc"),        QStringLiteral("dotnet"),       QStringLiteral("beam.smp"),
+        QStringLiteral("elixir"),       QStringLiteral("mix"),          QStringLiteral("nginx"),
+        QStringLiteral("httpd"),        QStringLiteral("apache"),       QStringLiteral("postgres"),
+        QStringLiteral("mysql"),        QStringLiteral("redis-server"), QStringLiteral("mongod"),
         QStringLiteral("docker-proxy"),
     };
     return names;
@@ -152,8 +161,9 @@ QList<ListeningPort> PortScanner::parse(QStringView text) {
         result.append({*port, *pid, pieces[0].toString()});
     }
 
-    std::stable_sort(result.begin(), result.end(),
-                     [](const ListeningPort& a, const ListeningPort& b) { return a.port < b.port; });
+    std::stable_sort(
+        result.begin(), result.end(),
+        [](const ListeningPort& a, const ListeningPort& b) { return a.port < b.port; });
     return result;
 }
 
