@@ -150,6 +150,22 @@ def wait_until(condition, timeout, what, pump=None, interval=0.02):
         time.sleep(interval)
 
 
+def wait_for_reading(read, predicate, timeout, what, pump, describe=repr):
+    """Reads with `read` until `predicate` holds for the reading, at most
+    `timeout` seconds; returns that reading. A timeout names `what` and shows
+    the last reading through `describe`."""
+    last = []
+
+    def probe():
+        last[:] = [read()]
+        return predicate(last[0])
+    try:
+        wait_until(probe, timeout, what, pump=pump, interval=0.05)
+    except Failure as e:
+        raise Failure(f"{e}; {describe(last[0]) if last else 'nothing read'}") from None
+    return last[0]
+
+
 def decode_dbusmenu_label(label):
     """The text a panel shows for a dbusmenu label: "_x" marks a mnemonic and
     "__" is a literal underscore."""
@@ -258,16 +274,8 @@ class TrayMenu:
 
     def wait_for(self, predicate, timeout, what):
         """Waits until predicate(rendered menu) holds; returns the rendered menu."""
-        last = []
-
-        def probe():
-            last[:] = [self.render()]
-            return predicate(last[0])
-        try:
-            wait_until(probe, timeout, what, pump=self.session.pump, interval=0.05)
-        except Failure as e:
-            raise Failure(f"{e}; last menu: {last[0] if last else None!r}") from None
-        return last[0]
+        return wait_for_reading(self.render, predicate, timeout, what, self.session.pump,
+                                lambda menu: f"last menu: {menu!r}")
 
     def click(self, *labels):
         """Triggers the item reached through `labels` as a panel does;
@@ -554,16 +562,9 @@ class Session:
         return json.loads(str(self.recorder.Registrations()))
 
     def wait_for_notifications(self, predicate, timeout, what):
-        last = []
-
-        def probe():
-            last[:] = [self.notifications()]
-            return predicate(last[0])
-        try:
-            wait_until(probe, timeout, what, pump=self.pump, interval=0.05)
-        except Failure as e:
-            raise Failure(f"{e}; notifications so far: {[(n['summary'], n['body']) for n in last[0]]!r}") from None
-        return last[0]
+        return wait_for_reading(
+            self.notifications, predicate, timeout, what, self.pump,
+            lambda seen: f"notifications so far: {[(n['summary'], n['body']) for n in seen]!r}")
 
     # -- X -------------------------------------------------------------------
 
