@@ -12,10 +12,10 @@ const QString minPortKey = QStringLiteral("minPort");
 const QString maxPortKey = QStringLiteral("maxPort");
 } // namespace
 
-PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store,
-                         Notify notify, QObject* parent)
-    : QObject(parent), m_scanner(std::move(scanner)), m_store(store),
-      m_notify(std::move(notify)), m_allowlist(PortScanner::defaultAllowlist()) {
+PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
+                         QObject* parent)
+    : QObject(parent), m_scanner(std::move(scanner)), m_store(store), m_notify(std::move(notify)),
+      m_allowlist(PortScanner::defaultAllowlist()) {
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::scan);
     loadAllowlist();
@@ -23,7 +23,9 @@ PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& st
 
 // Destroying the scanner first kills a lister that is still running, so its
 // callback can never reach a half-destroyed monitor.
-PortMonitor::~PortMonitor() { m_scanner.reset(); }
+PortMonitor::~PortMonitor() {
+    m_scanner.reset();
+}
 
 void PortMonitor::setAllowlist(QSet<QString> names) {
     m_allowlist = std::move(names);
@@ -97,7 +99,8 @@ void PortMonitor::finishScan(ScanResult result) {
         // for a new port is the one it shows.
         for (const ListeningPort& p : std::as_const(result.ports)) {
             if (!m_previousPorts.contains(p.port))
-                m_notify(tr("Port Started"), tr("%1 on port %2").arg(p.process, QString::number(p.port)));
+                m_notify(tr("Port Started"),
+                         tr("%1 on port %2").arg(p.process, QString::number(p.port)));
         }
         QList<qint64> stopped;
         for (qint64 port : std::as_const(m_previousPorts)) {
@@ -106,7 +109,8 @@ void PortMonitor::finishScan(ScanResult result) {
         }
         std::sort(stopped.begin(), stopped.end());
         for (qint64 port : std::as_const(stopped))
-            m_notify(tr("Port Stopped"), tr("Port %1 is no longer listening").arg(QString::number(port)));
+            m_notify(tr("Port Stopped"),
+                     tr("Port %1 is no longer listening").arg(QString::number(port)));
 
         m_previousPorts = std::move(current);
         const bool hadError = !m_scanError.isEmpty();

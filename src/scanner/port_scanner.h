@@ -1,7 +1,7 @@
 #pragma once
 
-#include "scanner/lister.h"
 #include "scanner/listening_port.h"
+#include "scanner/lister.h"
 
 #include <QList>
 #include <QSet>

@@ -18,7 +18,9 @@
 
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;
-void onTerm(int) { stopRequested = 1; }
+void onTerm(int) {
+    stopRequested = 1;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -55,7 +57,8 @@ int main(int argc, char** argv) {
     std::uniform_int_distribution<int> pick(low, high);
     bool bound = false;
     for (int attempt = 0; attempt < 2000 && !bound; ++attempt) {
-        addr.sin_port = htons(static_cast<uint16_t>(attempt == 0 && low == high ? low : pick(random)));
+        addr.sin_port =
+            htons(static_cast<uint16_t>(attempt == 0 && low == high ? low : pick(random)));
         bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
         if (low == high)
             break;

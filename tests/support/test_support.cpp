@@ -28,14 +28,17 @@ ListenerProcess::~ListenerProcess() {
     }
 }
 
-qint64 ListenerProcess::pid() const { return m_process->processId(); }
+qint64 ListenerProcess::pid() const {
+    return m_process->processId();
+}
 
 bool ListenerProcess::waitForExit(int ms) {
     return m_process->state() == QProcess::NotRunning || m_process->waitForFinished(ms);
 }
 
 int ListenerProcess::exitCode() const {
-    if (m_process->state() != QProcess::NotRunning || m_process->exitStatus() != QProcess::NormalExit)
+    if (m_process->state() != QProcess::NotRunning ||
+        m_process->exitStatus() != QProcess::NormalExit)
         return -1;
     return m_process->exitCode();
 }
