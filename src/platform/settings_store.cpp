@@ -29,9 +29,10 @@ QString SettingsStore::defaultFilePath() {
     return base + QStringLiteral("/harborwatch/settings.json");
 }
 
-qint64 SettingsStore::integer(const QString& key) const {
-    // Whole numbers that fit in 64 bits; anything else (text, 1.5, arrays) is 0.
-    return m_values.value(key).toInteger(0);
+qint64 SettingsStore::integer(const QString& key, qint64 fallback) const {
+    // Whole numbers that fit in 64 bits; anything else (text, 1.5, arrays) is
+    // the fallback.
+    return m_values.value(key).toInteger(fallback);
 }
 
 std::optional<QJsonArray> SettingsStore::array(const QString& key) const {

@@ -21,8 +21,9 @@ public:
     const QString& filePath() const { return m_filePath; }
 
     bool contains(const QString& key) const { return m_values.contains(key); }
-    // The stored integer; 0 when the key is absent or holds something else.
-    qint64 integer(const QString& key) const;
+    // The stored integer; `fallback` when the key is absent or holds something
+    // else.
+    qint64 integer(const QString& key, qint64 fallback = 0) const;
     // The stored array; none when the key is absent or holds something else.
     std::optional<QJsonArray> array(const QString& key) const;
 

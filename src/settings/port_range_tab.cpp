@@ -67,8 +67,9 @@ qint64 PortRangeTab::maxPort() const {
 }
 
 qint64 PortRangeTab::value(const Bound& bound) const {
-    const SettingsStore& store = m_monitor.settings();
-    return store.contains(bound.key) ? store.integer(bound.key) : bound.fallback;
+    // A value that is not an integer (hand-edited text, 4500.5) shows the
+    // default, as an absent one does, rather than 0.
+    return m_monitor.settings().integer(bound.key, bound.fallback);
 }
 
 void PortRangeTab::display(const Bound& bound) {

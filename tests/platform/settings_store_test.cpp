@@ -90,6 +90,8 @@ TEST_F(SettingsStoreTest, ReadsKeepTheirTypes) {
     EXPECT_EQ(store.integer(QStringLiteral("whole")), 3000);
     for (const char* key : {"fraction", "huge", "text", "bool", "null", "list", "object", "absent"})
         EXPECT_EQ(store.integer(QString::fromLatin1(key)), 0) << key;
+    EXPECT_EQ(store.integer(QStringLiteral("text"), 3000), 3000) << "the caller's fallback";
+    EXPECT_EQ(store.integer(QStringLiteral("int"), 3000), 4000);
 
     ASSERT_TRUE(store.array(QStringLiteral("list")).has_value());
     EXPECT_EQ(*store.array(QStringLiteral("list")),

@@ -60,6 +60,31 @@ TEST_F(PortRangeTabTest, EveryAppearanceCopiesTheStoredValues) {
     EXPECT_EQ(scanCount(), 0);
 }
 
+// A hand-edited file: bounds that are not integers show and apply the
+// defaults, as absent ones do.
+TEST(PortRangeTabStoredText, NonIntegerBoundsShowTheDefaults) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("settings.json"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"minPort": "4000", "maxPort": 4500.5})");
+    file.close();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    SettingsStore store(path);
+    ScanRecord record;
+    PortMonitor monitor(std::make_unique<RecordingScanner>(record), store,
+                        [](const QString&, const QString&) {});
+    monitor.setMinPort(1);
+    SettingsWindow window(monitor);
+    window.open();
+
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("minPortField"))->text(), "3,000");
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("maxPortField"))->text(), "9,999");
+    EXPECT_EQ(monitor.minPort(), 3000);
+    EXPECT_EQ(monitor.maxPort(), 9999);
+    QLocale::setDefault(QLocale::c());
+}
+
 TEST_F(PortRangeTabTest, ReturnCommitsStoresAppliesAndScansOnce) {
     openWindow();
     record.events.clear();
