@@ -124,6 +124,11 @@ int main(int argc, char** argv) {
             std::fputs("harborwatch: no system tray appeared; showing the icon for an XEmbed tray "
                        "that starts later\n",
                        stderr);
+        // Qt exports the menu over D-Bus exactly when a StatusNotifierItem
+        // host is registered, the condition this wait checked.
+        menu.setLabelStyle(host == TrayHostWait::Host::StatusNotifier
+                               ? TrayMenu::LabelStyle::DBusMenu
+                               : TrayMenu::LabelStyle::Widgets);
         trayIcon = createTrayIcon(menu);
         // The menu exists from now on: its first appearance starts the monitor.
         menu.appear();

@@ -10,14 +10,19 @@
 #include <QKeySequence>
 #include <QMenu>
 
-namespace {
-
-// Menu texts are mnemonic-aware; this keeps every "&" visible.
-QString literalMenuText(QString text) {
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+QString TrayMenu::literalMenuText(QString text, LabelStyle style) {
+    if (style == LabelStyle::Widgets) // "&&" is Qt's escape for a plain "&"
+        return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    // Qt exports a label with its first "&" (unless it is the last character)
+    // turned into "_", and every other character as it is; a panel reads "_x"
+    // as a mnemonic on x and "__" as "_". So every "_" is doubled, and the
+    // first "&" is doubled into "&&", which Qt sends as "_&": a mnemonic on
+    // the "&" itself, shown as "&". Later "&"s are plain text to a panel.
+    text.replace(QLatin1Char('_'), QStringLiteral("__"));
+    if (const qsizetype first = text.indexOf(QLatin1Char('&')); first >= 0)
+        text.insert(first, QLatin1Char('&'));
+    return text;
 }
-
-} // namespace
 
 TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent)
     : QObject(parent), m_monitor(monitor), m_menu(std::make_unique<QMenu>()) {
@@ -51,9 +56,16 @@ TrayMenu::~TrayMenu() {
     m_settings.reset();
 }
 
-QString TrayMenu::submenuTitle(const ListeningPort& port) {
+QString TrayMenu::submenuTitle(const ListeningPort& port, LabelStyle style) {
     // One arg() call with both values: a "%1" inside a process name stays text.
-    return tr("%1 - %2").arg(QString::number(port.port), literalMenuText(port.process));
+    return tr("%1 - %2").arg(QString::number(port.port), literalMenuText(port.process, style));
+}
+
+void TrayMenu::setLabelStyle(LabelStyle style) {
+    if (style == m_labelStyle)
+        return;
+    m_labelStyle = style;
+    rebuildServerItems();
 }
 
 QString TrayMenu::toolTip() const {
@@ -125,7 +137,7 @@ void TrayMenu::rebuildServerItems() {
     m_serverMenus.clear();
 
     const auto addLine = [this](const QString& text) {
-        auto* line = new QAction(literalMenuText(text), m_menu.get());
+        auto* line = new QAction(literalMenuText(text, m_labelStyle), m_menu.get());
         line->setEnabled(false);
         m_menu->insertAction(m_commandsSeparator, line);
         m_serverItems.append(line);
@@ -139,7 +151,7 @@ void TrayMenu::rebuildServerItems() {
 }
 
 void TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
-    auto* submenu = new QMenu(submenuTitle(port), m_menu.get());
+    auto* submenu = new QMenu(submenuTitle(port, m_labelStyle), m_menu.get());
     const qint64 number = port.port;
     connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this,
             [number] { openInBrowser(localServerUrl(number)); });

@@ -42,9 +42,18 @@ public:
     QAction* settingsAction() const { return m_settingsAction; }
     QAction* quitAction() const { return m_quit; }
 
-    // "<port> - <process>", the process name shown literally (a "&" is
-    // doubled so that it does not become a mnemonic).
-    static QString submenuTitle(const ListeningPort& port);
+    // Who draws the menu: Qt itself (an XEmbed tray), or a panel from the
+    // D-Bus menu that Qt exports for a StatusNotifierItem host. The two read
+    // mnemonic marks differently, so process names are escaped for one or the
+    // other.
+    enum class LabelStyle { Widgets, DBusMenu };
+    void setLabelStyle(LabelStyle style);
+
+    // "<port> - <process>", the process name escaped so that it is shown
+    // exactly as it is.
+    static QString submenuTitle(const ListeningPort& port, LabelStyle style = LabelStyle::Widgets);
+    // `text` escaped so that a menu drawn in `style` shows it exactly.
+    static QString literalMenuText(QString text, LabelStyle style);
 
 signals:
     void quitRequested();
@@ -71,5 +80,6 @@ private:
     // What the menu shows now.
     QList<ListeningPort> m_shownPorts;
     QString m_shownError;
+    LabelStyle m_labelStyle = LabelStyle::Widgets;
     bool m_started = false;
 };

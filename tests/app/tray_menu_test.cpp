@@ -136,6 +136,22 @@ TEST_F(TrayMenuTest, ProcessNamesAreShownLiterally) {
     EXPECT_EQ(tray.menu()->actions().at(4)->text(), QStringLiteral("3004 - &&&&"));
 }
 
+// A panel drawing the exported menu reads "_x" as a mnemonic and "__" as "_";
+// Qt's export turns the first "&" into "_" and leaves the rest. The end-to-end
+// tests check the names as a panel shows them.
+TEST_F(TrayMenuTest, NamesAreEscapedForAPanelWhenTheMenuIsExported) {
+    using Style = TrayMenu::LabelStyle;
+    EXPECT_EQ(TrayMenu::literalMenuText("my_app", Style::DBusMenu), "my__app");
+    EXPECT_EQ(TrayMenu::literalMenuText("a&b&c", Style::DBusMenu), "a&&b&c");
+    EXPECT_EQ(TrayMenu::literalMenuText("_&_&", Style::DBusMenu), "__&&__&");
+    EXPECT_EQ(TrayMenu::literalMenuText("node", Style::DBusMenu), "node");
+
+    publish({{3000, 1, "my_app"}});
+    EXPECT_EQ(tray.menu()->actions().at(0)->text(), "3000 - my_app");
+    tray.setLabelStyle(Style::DBusMenu);
+    EXPECT_EQ(tray.menu()->actions().at(0)->text(), "3000 - my__app");
+}
+
 TEST_F(TrayMenuTest, FailureLineStandsAboveTheListUntilAScanSucceeds) {
     fail(ListerError::NotFound);
     EXPECT_EQ(items(), QStringList({"(disabled) Port scan failed: " +

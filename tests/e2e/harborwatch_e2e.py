@@ -170,16 +170,16 @@ def scenario_live_updates(s):
 
 
 def scenario_literal_names(s):
-    """Process names with "&" and "%" and a name longer than nine characters
-    are shown and announced exactly as they are."""
-    names = ["tom&jerry", "cpu%1%s", "redis-server"]
+    """Process names with "&", "%" and "_" and a name longer than nine
+    characters are shown and announced exactly as they are."""
+    names = ["tom&jerry&co", "cpu%1%s", "my_app", "redis-server"]
     s.write_settings({"allowlist": names})
     records = [(s.start_listener(name, RANGE)[1], name) for name in names]
     s.start_listener("node", RANGE)  # not in this allowlist
     program = s.start_program()
     menu = s.tray_menu(program)
-    menu.wait_for(lambda m: m == menu_with(*records), 10, "the three servers under their exact names")
-    notes = s.wait_for_notifications(lambda n: len(started(n)) >= 3, 5, "three \"Port Started\" notifications")
+    menu.wait_for(lambda m: m == menu_with(*records), 10, "the four servers under their exact names")
+    notes = s.wait_for_notifications(lambda n: len(started(n)) >= 4, 5, "four \"Port Started\" notifications")
     check_equal(started(notes), sorted(f"{name} on port {port}" for port, name in records), "\"Port Started\" bodies")
     # A panel that honours the mnemonic marks must still show the "&".
     raw = {item.label: item.raw_label for item in menu.layout().visible_children()}
