@@ -40,11 +40,13 @@ ListerCommand defaultListerCommand() {
     // first for systems that put it there. "+c 0" keeps command names whole
     // (lsof cuts them to 9 characters otherwise: "redis-server" would be
     // "redis-ser").
-    return {findExecutable({QStringLiteral("/usr/sbin/lsof"), QStringLiteral("/usr/bin/lsof"),
-                            QStringLiteral("/bin/lsof")}),
+    const QStringList places = {QStringLiteral("/usr/sbin/lsof"), QStringLiteral("/usr/bin/lsof"),
+                                QStringLiteral("/bin/lsof")};
+    return {findExecutable(places),
             {QStringLiteral("+c"), QStringLiteral("0"), QStringLiteral("-iTCP"),
              QStringLiteral("-sTCP:LISTEN"), QStringLiteral("-P"), QStringLiteral("-n")},
-            10'000};
+            10'000,
+            places};
 }
 
 std::optional<QString> decodeUtf8Strict(const QByteArray& bytes) {
@@ -68,11 +70,15 @@ ListerError precheck(const QString& program) {
     return ListerError::None;
 }
 
-void configure(QProcess& process, const ListerCommand& command) {
+QString programToRun(const ListerCommand& command) {
+    return command.lookIn.isEmpty() ? command.program : findExecutable(command.lookIn);
+}
+
+void configure(QProcess& process, const QString& program, const ListerCommand& command) {
     // Its own process group, so that a hung lister can be killed together with
     // any helper it forked.
     process.setChildProcessModifier([] { ::setpgid(0, 0); });
-    process.setProgram(command.program);
+    process.setProgram(program);
     process.setArguments(command.arguments);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
@@ -119,14 +125,15 @@ bool Lister::start(Done done) {
     m_process = new QProcess;
 
     // Every completion is queued, so the callback never runs inside start().
-    if (const ListerError early = precheck(m_command.program); early != ListerError::None) {
+    const QString program = programToRun(m_command);
+    if (const ListerError early = precheck(program); early != ListerError::None) {
         QProcess* process = m_process;
         QTimer::singleShot(0, process, [this, process, early] { finish(process, {{}, early}); });
         return true;
     }
 
     QProcess* process = m_process;
-    configure(*process, m_command);
+    configure(*process, program, m_command);
     auto* timeout = new QTimer(process);
     timeout->setSingleShot(true);
     QObject::connect(timeout, &QTimer::timeout, process, [this, process] {
@@ -179,10 +186,11 @@ void Lister::finish(QProcess* process, ListerResult result) {
 }
 
 ListerResult Lister::runBlocking() const {
-    if (const ListerError early = precheck(m_command.program); early != ListerError::None)
+    const QString program = programToRun(m_command);
+    if (const ListerError early = precheck(program); early != ListerError::None)
         return {{}, early};
     QProcess process;
-    configure(process, m_command);
+    configure(process, program, m_command);
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted())
         return {{}, ListerError::FailedToStart};

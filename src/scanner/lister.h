@@ -34,6 +34,10 @@ struct ListerCommand {
     QString program; // absolute path; empty when no lister was found
     QStringList arguments;
     int timeoutMs = 10'000;
+    // When set, every run takes the first runnable of these absolute paths
+    // instead of `program`, so a lister installed (or removed) while the
+    // program runs is noticed at the next run.
+    QStringList lookIn = {};
 };
 
 // The first of `candidates` that exists and is executable, or an empty string.

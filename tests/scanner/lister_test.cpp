@@ -330,6 +330,21 @@ TEST(Lister, FindExecutableTakesTheFirstRunnableAbsolutePath) {
     EXPECT_EQ(findExecutable({QStringLiteral("sh"), QStringLiteral("lsof")}), QString());
 }
 
+// A lister installed while the program runs is found at the next run, and one
+// removed is reported as missing.
+TEST(Lister, ListerLookedUpAfreshAtEveryRun) {
+    StandIns standIns;
+    const QString later = standIns.path("later");
+    const Lister lister(ListerCommand{QString(), {}, waitMs, {later}});
+    EXPECT_EQ(lister.runBlocking().error, ListerError::NotFound);
+    standIns.script("later", "echo listing\n");
+    const ListerResult found = lister.runBlocking();
+    EXPECT_EQ(found.error, ListerError::None);
+    EXPECT_EQ(found.text, "listing\n");
+    QFile::remove(later);
+    EXPECT_EQ(lister.runBlocking().error, ListerError::NotFound);
+}
+
 TEST(Lister, DefaultCommandAsksForFullNamesOfListeningTcpSockets) {
     const ListerCommand command = defaultListerCommand();
     EXPECT_EQ(command.program,
@@ -341,6 +356,9 @@ TEST(Lister, DefaultCommandAsksForFullNamesOfListeningTcpSockets) {
                                   QStringLiteral("-P"),    QStringLiteral("-n")};
     EXPECT_EQ(command.arguments, expected);
     EXPECT_EQ(command.timeoutMs, 10'000);
+    EXPECT_EQ(command.lookIn,
+              (QStringList{QStringLiteral("/usr/sbin/lsof"), QStringLiteral("/usr/bin/lsof"),
+                           QStringLiteral("/bin/lsof")}));
 }
 
 TEST(Scanner, FiltersAStandInListing) {
