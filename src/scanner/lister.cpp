@@ -1,5 +1,6 @@
 #include "scanner/lister.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
@@ -8,20 +9,21 @@
 #include <csignal>
 #include <unistd.h>
 
+// Shown in the menu, so translatable like every other text there.
 QString describeListerError(ListerError error) {
     switch (error) {
     case ListerError::None:
         return {};
     case ListerError::NotFound:
-        return QStringLiteral("lsof was not found");
+        return QCoreApplication::translate("Lister", "lsof was not found");
     case ListerError::FailedToStart:
-        return QStringLiteral("lsof could not be started");
+        return QCoreApplication::translate("Lister", "lsof could not be started");
     case ListerError::TimedOut:
-        return QStringLiteral("lsof timed out");
+        return QCoreApplication::translate("Lister", "lsof timed out");
     case ListerError::Crashed:
-        return QStringLiteral("lsof was killed");
+        return QCoreApplication::translate("Lister", "lsof was killed");
     case ListerError::InvalidOutput:
-        return QStringLiteral("lsof printed unreadable output");
+        return QCoreApplication::translate("Lister", "lsof printed unreadable output");
     }
     return {};
 }
