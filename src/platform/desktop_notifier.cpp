@@ -3,9 +3,23 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <cstdio>
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.Notifications");
+const QString path = QStringLiteral("/org/freedesktop/Notifications");
+
+QString escapeMarkup(QString text) {
+    return text.replace(QLatin1Char('&'), QStringLiteral("&amp;"))
+        .replace(QLatin1Char('<'), QStringLiteral("&lt;"))
+        .replace(QLatin1Char('>'), QStringLiteral("&gt;"));
+}
+
+} // namespace
 
 DesktopNotifier::DesktopNotifier(QDBusConnection bus) : m_bus(std::move(bus)) {}
 
@@ -14,10 +28,40 @@ void DesktopNotifier::notify(const QString& title, const QString& body) {
         warnOnce(QStringLiteral("no session bus"));
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    if (m_markup == Markup::Plain || m_markup == Markup::Escaped) {
+        send(title, body);
+        return;
+    }
+    m_waiting.append({title, body});
+    if (m_markup == Markup::Unknown)
+        askCapabilities();
+}
+
+void DesktopNotifier::askCapabilities() {
+    m_markup = Markup::Asking;
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, service, QStringLiteral("GetCapabilities"));
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), &m_pendingCalls);
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, watcher, [this](QDBusPendingCallWatcher* w) {
+            const QDBusPendingReply<QStringList> reply = *w;
+            // Without an answer (no server yet) the waiting
+            // notifications go out plain, and the next one asks
+            // again.
+            if (reply.isError())
+                m_markup = Markup::Unknown;
+            else
+                m_markup = reply.value().contains(QStringLiteral("body-markup")) ? Markup::Escaped
+                                                                                 : Markup::Plain;
+            for (const auto& [title, body] : std::exchange(m_waiting, {}))
+                send(title, body);
+            w->deleteLater();
+        });
+}
+
+void DesktopNotifier::send(const QString& title, const QString& body) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
     const QVariantMap hints{
         {QStringLiteral("sound-name"), QStringLiteral("message-new-instant")},
         {QStringLiteral("desktop-entry"), QStringLiteral("harborwatch")},
@@ -25,7 +69,8 @@ void DesktopNotifier::notify(const QString& title, const QString& body) {
     call << QStringLiteral("Harborwatch") // app_name
          << quint32(0)                    // replaces_id: every notification is new
          << QStringLiteral("harborwatch") // app_icon
-         << title << body << QStringList() << hints << qint32(-1);
+         << title << (m_markup == Markup::Escaped ? escapeMarkup(body) : body) << QStringList()
+         << hints << qint32(-1);
 
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), &m_pendingCalls);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,

@@ -1,13 +1,21 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QList>
 #include <QObject>
 #include <QString>
+
+#include <utility>
 
 // Posts desktop notifications through org.freedesktop.Notifications on the
 // session bus. Calls are sent without waiting for the reply. With no session
 // bus or no notification server nothing is shown, and one line goes to stderr
 // the first time.
+//
+// A server that reads bodies as markup ("body-markup" among its capabilities)
+// gets "&", "<" and ">" escaped, so a process name is shown as it is. The
+// capabilities are asked once, without blocking; notifications posted before
+// the answer wait for it and keep their order.
 class DesktopNotifier {
 public:
     explicit DesktopNotifier(QDBusConnection bus = QDBusConnection::sessionBus());
@@ -15,9 +23,15 @@ public:
     void notify(const QString& title, const QString& body);
 
 private:
+    enum class Markup { Unknown, Asking, Plain, Escaped };
+
+    void askCapabilities();
+    void send(const QString& title, const QString& body);
     void warnOnce(const QString& why);
 
     QDBusConnection m_bus;
     QObject m_pendingCalls; // parent of the reply watchers, so none outlives this
+    Markup m_markup = Markup::Unknown;
+    QList<std::pair<QString, QString>> m_waiting; // posted while asking
     bool m_warned = false;
 };

@@ -46,8 +46,11 @@ class NotificationServer : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     QList<NotifyCall> calls;
+    QStringList capabilities{QStringLiteral("body")};
 
 public slots:
+    QStringList GetCapabilities() const { return capabilities; }
+
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon,
                 const QString& summary, const QString& body, const QStringList& actions,
                 const QVariantMap& hints, int expireTimeout) {
@@ -170,6 +173,27 @@ TEST_F(DesktopNotifierTest, NotifyCallCarriesTheAppIdentityTitleBodyAndHints) {
     EXPECT_EQ(stopped.summary, QStringLiteral("Port Stopped"));
     EXPECT_EQ(stopped.body, QStringLiteral("Port 3000 is no longer listening"));
     EXPECT_EQ(stopped.replacesId, 0u) << "every notification is a new one";
+}
+
+// A server that reads the body as markup would drop "<x>" and stumble on "&";
+// one that does not gets the text as it is.
+TEST_F(DesktopNotifierTest, BodyIsEscapedOnlyForAServerThatReadsMarkup) {
+    NotificationServer& server = startServer();
+    const QString body = QStringLiteral("a&b<x> on port 3000");
+    for (const bool markup : {false, true}) {
+        SCOPED_TRACE(markup ? "body-markup" : "plain");
+        if (markup)
+            server.capabilities.append(QStringLiteral("body-markup"));
+        server.calls.clear();
+        DesktopNotifier notifier(*m_client); // each notifier asks once
+        notifier.notify(QStringLiteral("Port Started"), body);
+        notifier.notify(QStringLiteral("Port Stopped"), QStringLiteral("second"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 2; }, 5000));
+        EXPECT_EQ(server.calls[0].body,
+                  markup ? QStringLiteral("a&amp;b&lt;x&gt; on port 3000") : body);
+        EXPECT_EQ(server.calls[0].summary, QStringLiteral("Port Started")) << "order kept";
+        EXPECT_EQ(server.calls[1].body, QStringLiteral("second"));
+    }
 }
 
 TEST_F(DesktopNotifierTest, NoServerIsNotAnErrorAndWarnsOnce) {
