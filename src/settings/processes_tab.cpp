@@ -6,6 +6,7 @@
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -81,8 +82,14 @@ ProcessesTab::ProcessesTab(PortMonitor& monitor, QWidget* parent)
 
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("allowlist"));
-    m_list->setSelectionMode(QAbstractItemView::NoSelection);
-    m_list->setFocusPolicy(Qt::NoFocus);
+    // One Tab stop for the whole list: arrows pick a row, Delete removes it.
+    // The rows' buttons are for the mouse only, so that Tab never lands on a
+    // row scrolled out of sight.
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setFocusPolicy(Qt::StrongFocus);
+    m_list->setAccessibleName(tr("Allowed Processes"));
+    m_list->setAccessibleDescription(tr("Delete removes the selected name"));
+    m_list->installEventFilter(this);
     m_list->setUniformItemSizes(true);
     m_list->setAlternatingRowColors(false);
 
@@ -100,6 +107,10 @@ ProcessesTab::ProcessesTab(PortMonitor& monitor, QWidget* parent)
     layout->addLayout(entryRow);
     layout->addWidget(m_list, 1);
     layout->addLayout(resetRow);
+
+    setTabOrder(m_entry, m_add);
+    setTabOrder(m_add, m_list);
+    setTabOrder(m_list, resetButton);
 
     connect(m_entry, &QLineEdit::textChanged, this, &ProcessesTab::updateAddEnabled);
     connect(m_add, &QPushButton::clicked, this, &ProcessesTab::add);
@@ -126,6 +137,24 @@ void ProcessesTab::add() {
     m_monitor.saveAllowlist();
     m_monitor.scan();
     m_entry->clear();
+    // "Add" is disabled now; without this, focus would move on to the next
+    // control ("Reset to Defaults") and the next key typed would go there.
+    m_entry->setFocus();
+}
+
+bool ProcessesTab::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_list || event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const QListWidgetItem* current = m_list->currentItem();
+    if ((key != Qt::Key_Delete && key != Qt::Key_Backspace) || !current)
+        return false;
+    const int row = m_list->row(current);
+    remove(current->data(Qt::UserRole).toString());
+    // The next name (or the last one) is the one Delete removes next.
+    if (m_list->count() > 0)
+        m_list->setCurrentRow(std::min(row, m_list->count() - 1));
+    return true;
 }
 
 void ProcessesTab::remove(const QString& name) {
@@ -170,6 +199,7 @@ void ProcessesTab::insertRow(int position, const QString& name) {
     label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
     auto* remove = new QToolButton;
+    remove->setFocusPolicy(Qt::NoFocus);
     remove->setIcon(settings_style::removeIcon());
     remove->setAutoRaise(true);
     const QString description = tr("Remove %1").arg(name);

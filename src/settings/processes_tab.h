@@ -28,6 +28,9 @@ public:
     // Empties the entry field, as a newly opened window has it.
     void clearEntry();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void add();
     void remove(const QString& name);

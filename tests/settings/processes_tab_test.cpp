@@ -206,6 +206,36 @@ TEST_F(ProcessesTabTest, ResetRestoresTheDefaultsAndKeepsTheEntry) {
     EXPECT_EQ(record.events, editOrder + editOrder);
 }
 
+// Keyboard use: the focus stays where the next key belongs, Tab follows the
+// screen, and Delete removes the selected row.
+TEST_F(ProcessesTabTest, KeyboardAddRemoveAndTabOrder) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+
+    entry()->setFocus();
+    add("vite");
+    EXPECT_EQ(QApplication::focusWidget(), entry()) << "not moved on to \"Reset to Defaults\"";
+
+    typeOver(entry(), "x");
+    for (QWidget* next : {static_cast<QWidget*>(addButton()), static_cast<QWidget*>(list()),
+                          static_cast<QWidget*>(resetButton())}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+    EXPECT_EQ(rowWidget("vite")->findChild<QToolButton*>()->focusPolicy(), Qt::NoFocus);
+
+    list()->setFocus();
+    list()->setCurrentRow(int(shownNames().indexOf("node")));
+    const QString after = shownNames().at(shownNames().indexOf("node") + 1);
+    record.events.clear();
+    QTest::keyClick(list(), Qt::Key_Delete);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(record.events, editOrder);
+    EXPECT_FALSE(monitor.allowlist().contains("node"));
+    EXPECT_EQ(list()->currentItem()->data(Qt::UserRole).toString(), after);
+    EXPECT_EQ(QApplication::focusWidget(), list());
+}
+
 TEST_F(ProcessesTabTest, ListFollowsOutsideChangesAndShowsNamesVerbatim) {
     monitor.setAllowlist({"<b>bold</b>", "a&b", "%1"});
     EXPECT_EQ(shownNames(), QStringList({"%1", "<b>bold</b>", "a&b"}));
