@@ -73,7 +73,17 @@ ListerError precheck(const QString& program) {
 }
 
 QString programToRun(const ListerCommand& command) {
-    return command.lookIn.isEmpty() ? command.program : findExecutable(command.lookIn);
+    if (command.lookIn.isEmpty())
+        return command.program;
+    if (QString runnable = findExecutable(command.lookIn); !runnable.isEmpty())
+        return runnable;
+    // A lister that is there but cannot be run is reported as such, not as
+    // missing.
+    for (const QString& path : command.lookIn) {
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
 }
 
 void configure(QProcess& process, const QString& program, const ListerCommand& command) {

@@ -330,13 +330,15 @@ TEST(Lister, FindExecutableTakesTheFirstRunnableAbsolutePath) {
     EXPECT_EQ(findExecutable({QStringLiteral("sh"), QStringLiteral("lsof")}), QString());
 }
 
-// A lister installed while the program runs is found at the next run, and one
-// removed is reported as missing.
+// A lister installed while the program runs is found at the next run, one
+// that cannot be run is not called missing, and one removed is.
 TEST(Lister, ListerLookedUpAfreshAtEveryRun) {
     StandIns standIns;
     const QString later = standIns.path("later");
     const Lister lister(ListerCommand{QString(), {}, waitMs, {later}});
     EXPECT_EQ(lister.runBlocking().error, ListerError::NotFound);
+    standIns.script("later", "echo listing\n", false);
+    EXPECT_EQ(lister.runBlocking().error, ListerError::FailedToStart) << "there, not runnable";
     standIns.script("later", "echo listing\n");
     const ListerResult found = lister.runBlocking();
     EXPECT_EQ(found.error, ListerError::None);
