@@ -21,23 +21,32 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
 // How long to wait for a tray host before showing the icon anyway.
 constexpr std::chrono::seconds trayHostLimit{30};
 
-// A display to show the icon on, or a platform chosen explicitly (-platform,
-// QT_QPA_PLATFORM), in which case Qt reports its own problems.
-bool hasGraphicalSession(int argc, char** argv) {
+// Why there is nothing to show the icon on, or nothing when there is a display
+// (or a platform was chosen explicitly, in which case Qt reports its own
+// problems). Qt aborts when it cannot connect to the X server, so an X display
+// is tried first.
+std::optional<QByteArray> missingDisplay(int argc, char** argv) {
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return true;
+        return std::nullopt;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
-            return true;
+            return std::nullopt;
     }
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return std::nullopt;
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty())
+        return QByteArray("no graphical session (DISPLAY and WAYLAND_DISPLAY are unset)");
+    if (!x11DisplayReachable(display.constData()))
+        return "cannot open the X display \"" + display + "\"";
+    return std::nullopt;
 }
 
 std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
@@ -60,10 +69,8 @@ std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!hasGraphicalSession(argc, argv)) {
-        std::fputs("harborwatch: no graphical session (DISPLAY and WAYLAND_DISPLAY are unset); it "
-                   "runs in a desktop session.\n",
-                   stderr);
+    if (const auto why = missingDisplay(argc, argv)) {
+        std::fprintf(stderr, "harborwatch: %s; it runs in a desktop session.\n", why->constData());
         return 1;
     }
 

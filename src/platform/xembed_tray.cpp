@@ -41,3 +41,15 @@ bool xembedTrayPresent() {
     return false;
 #endif
 }
+
+bool x11DisplayReachable(const char* display) {
+#if QT_CONFIG(xcb)
+    xcb_connection_t* connection = xcb_connect(display, nullptr);
+    const bool reachable = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection); // also frees a connection in error
+    return reachable;
+#else
+    Q_UNUSED(display);
+    return true;
+#endif
+}

@@ -64,18 +64,34 @@ protected:
 
 } // namespace
 
+// No display at all, or an X display where no server answers (where Qt itself
+// would abort): one sentence and exit status 1.
 TEST_F(HarborwatchProgramTest, WithoutADisplayItSaysSoAndFails) {
-    QProcess process;
-    QProcessEnvironment env = environment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    process.setProcessEnvironment(env);
-    process.start(program, {});
-    ASSERT_TRUE(process.waitForFinished(15000));
-    EXPECT_EQ(process.exitCode(), 1);
-    const QString message = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    EXPECT_EQ(message, QStringLiteral("harborwatch: no graphical session (DISPLAY and "
-                                      "WAYLAND_DISPLAY are unset); it runs in a desktop session."));
+    const struct {
+        const char* display;
+        QString message;
+    } cases[] = {
+        {nullptr, QStringLiteral("harborwatch: no graphical session (DISPLAY and WAYLAND_DISPLAY "
+                                 "are unset); it runs in a desktop session.")},
+        {"unix:/nonexistent/harborwatch-x",
+         QStringLiteral(
+             "harborwatch: cannot open the X display \"unix:/nonexistent/harborwatch-x\"; "
+             "it runs in a desktop session.")},
+    };
+    for (const auto& c : cases) {
+        QProcess process;
+        QProcessEnvironment env = environment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        if (c.display)
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+        process.setProcessEnvironment(env);
+        process.start(program, {});
+        ASSERT_TRUE(process.waitForFinished(15000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1);
+        EXPECT_EQ(QString::fromLocal8Bit(process.readAllStandardError()).trimmed(), c.message);
+    }
     EXPECT_FALSE(observer.interface()->isServiceRegistered(SingleInstance::serviceName));
 }
 
