@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
@@ -46,7 +47,7 @@ TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent)
     connect(&m_monitor, &PortMonitor::scanErrorChanged, this, &TrayMenu::showMonitorState);
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
-    rebuildServerItems();
+    updateServerItems();
     m_menu->installEventFilter(this);
 }
 
@@ -65,7 +66,11 @@ void TrayMenu::setLabelStyle(LabelStyle style) {
     if (style == m_labelStyle)
         return;
     m_labelStyle = style;
-    rebuildServerItems();
+    // Every title changes: all submenus are made anew.
+    for (const ServerRow& row : std::as_const(m_rows))
+        dropRow(row);
+    m_rows.clear();
+    updateServerItems();
 }
 
 QString TrayMenu::toolTip() const {
@@ -115,42 +120,65 @@ void TrayMenu::showMonitorState() {
         return;
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
-    rebuildServerItems();
+    updateServerItems();
     emit toolTipChanged(toolTip());
 }
 
-void TrayMenu::rebuildServerItems() {
-    // Old items may belong to the action being triggered right now, so they
-    // are deleted once control is back in the event loop.
-    for (const QPointer<QAction>& item : std::as_const(m_serverItems)) {
-        if (!item)
+void TrayMenu::updateServerItems() {
+    // Removed items may belong to the action being triggered right now, so
+    // they are deleted once control is back in the event loop.
+    for (const QPointer<QAction>& line : std::as_const(m_lines)) {
+        if (!line)
             continue;
-        m_menu->removeAction(item);
-        if (item->parent() == m_menu.get())
-            item->deleteLater();
+        m_menu->removeAction(line);
+        line->deleteLater();
     }
-    for (const QPointer<QMenu>& submenu : std::as_const(m_serverMenus)) {
-        if (submenu)
-            submenu->deleteLater();
-    }
-    m_serverItems.clear();
-    m_serverMenus.clear();
+    m_lines.clear();
 
-    const auto addLine = [this](const QString& text) {
+    // Submenus of records that are still listed stay as they are, so that a
+    // menu the user has open keeps its place while another server comes or
+    // goes; only the records that left or arrived are removed or added.
+    QHash<ListeningPort, qsizetype> oldRow;
+    oldRow.reserve(m_rows.size());
+    for (qsizetype i = 0; i < m_rows.size(); ++i)
+        oldRow.insert(m_rows[i].port, i);
+    QList<ServerRow> rows;
+    rows.reserve(m_shownPorts.size());
+    qsizetype next = 0; // the first old row neither kept nor dropped yet
+    for (const ListeningPort& port : std::as_const(m_shownPorts)) {
+        if (const qsizetype found = oldRow.value(port, -1); found >= next) {
+            while (next < found)
+                dropRow(m_rows[next++]);
+            rows.append(m_rows[next++]);
+            continue;
+        }
+        QAction* before =
+            next < m_rows.size() ? m_rows[next].menu->menuAction() : m_commandsSeparator;
+        rows.append({port, addServerMenu(port, before)});
+    }
+    while (next < m_rows.size())
+        dropRow(m_rows[next++]);
+    m_rows = std::move(rows);
+
+    QAction* top = m_rows.isEmpty() ? m_commandsSeparator : m_rows.first().menu->menuAction();
+    const auto addLine = [this, top](const QString& text) {
         auto* line = new QAction(literalMenuText(text, m_labelStyle), m_menu.get());
         line->setEnabled(false);
-        m_menu->insertAction(m_commandsSeparator, line);
-        m_serverItems.append(line);
+        m_menu->insertAction(top, line);
+        m_lines.append(line);
     };
     if (!m_shownError.isEmpty())
         addLine(tr("Port scan failed: %1").arg(m_shownError));
     if (m_shownPorts.isEmpty())
         addLine(tr("No ports running"));
-    for (const ListeningPort& port : std::as_const(m_shownPorts))
-        addServerMenu(port, m_commandsSeparator);
 }
 
-void TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
+void TrayMenu::dropRow(const ServerRow& row) {
+    m_menu->removeAction(row.menu->menuAction());
+    row.menu->deleteLater(); // its menu action goes with it
+}
+
+QMenu* TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
     auto* submenu = new QMenu(submenuTitle(port, m_labelStyle), m_menu.get());
     const qint64 number = port.port;
     connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this,
@@ -163,6 +191,5 @@ void TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
 
     submenu->installEventFilter(this);
     m_menu->insertMenu(before, submenu);
-    m_serverItems.append(submenu->menuAction());
-    m_serverMenus.append(submenu);
+    return submenu;
 }

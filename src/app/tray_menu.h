@@ -18,7 +18,8 @@ class SettingsWindow;
 // submenu per listening server (or "No ports running"), then "Refresh",
 // "Settings..." and "Quit". The monitor publishes every two seconds; the menu
 // is rebuilt only when what it shows changes, because some tray hosts flicker
-// or close an open menu on every layout update.
+// or close an open menu on every layout update. Submenus of servers that stay
+// listed are kept as they are.
 //
 // It also owns the one settings window, created the first time it is asked for.
 class TrayMenu : public QObject {
@@ -63,9 +64,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // One listed server and its submenu (owned by the menu).
+    struct ServerRow {
+        ListeningPort port;
+        QMenu* menu = nullptr;
+    };
+
     void showMonitorState();
-    void rebuildServerItems();
-    void addServerMenu(const ListeningPort& port, QAction* before);
+    void updateServerItems();
+    void dropRow(const ServerRow& row);
+    QMenu* addServerMenu(const ListeningPort& port, QAction* before);
 
     PortMonitor& m_monitor;
     std::unique_ptr<QMenu> m_menu;
@@ -74,9 +82,10 @@ private:
     QAction* m_refresh = nullptr;
     QAction* m_settingsAction = nullptr;
     QAction* m_quit = nullptr;
-    // The items above the commands, replaced on every rebuild.
-    QList<QPointer<QAction>> m_serverItems;
-    QList<QPointer<QMenu>> m_serverMenus;
+    // The items above the commands: the inert lines (failure, "No ports
+    // running"), then one submenu per server.
+    QList<QPointer<QAction>> m_lines;
+    QList<ServerRow> m_rows;
     // What the menu shows now.
     QList<ListeningPort> m_shownPorts;
     QString m_shownError;

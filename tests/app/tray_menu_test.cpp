@@ -202,6 +202,24 @@ TEST_F(TrayMenuTest, SameListPublishedAgainKeepsEveryItem) {
     EXPECT_EQ(find(tray.menu(), "Quit"), tray.quitAction());
 }
 
+// A server coming or going leaves the other submenus alone, so a submenu the
+// user has open stays open and in place.
+TEST_F(TrayMenuTest, OtherServersComingAndGoingKeepASubmenu) {
+    publish({{3000, 11, "node"}, {8080, 30, "python3"}});
+    const QPointer<QMenu> node = submenu(0);
+    publish({{3000, 11, "node"}, {5173, 20, "vite"}});
+    publish({{2000, 5, "ruby"}, {3000, 11, "node"}});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(submenu(1), node.data());
+    EXPECT_EQ(items(),
+              QStringList({"2000 - ruby > " + serverItems, "3000 - node > " + serverItems}) +
+                  commands);
+
+    fail(ListerError::TimedOut); // the failure line goes above, the list stays
+    EXPECT_EQ(submenu(2), node.data());
+    EXPECT_EQ(items().first(), "(disabled) Port scan failed: lsof timed out");
+}
+
 TEST_F(TrayMenuTest, ServerItemsReachBrowserClipboardAndMonitor) {
     publish({{8080, 4242, "python3"}});
     QMenu* server = submenu(0);
