@@ -7,6 +7,7 @@
 #include "settings/settings_style.h"
 
 #include <QHideEvent>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -31,6 +32,14 @@ SettingsWindow::SettingsWindow(PortMonitor& monitor, QWidget* parent)
 
     // The window takes its size from this fixed content and cannot be resized.
     setFixedSize(400, 350);
+
+    // Escape and Ctrl+W close it, as they do other desktop settings windows.
+    // A field being edited commits as focus leaves it.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
 }
 
 void SettingsWindow::open() {

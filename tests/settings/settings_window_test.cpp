@@ -57,6 +57,23 @@ TEST_F(SettingsWindowTest, OpeningTwiceKeepsOneWindow) {
     EXPECT_TRUE(w.isVisible());
 }
 
+TEST_F(SettingsWindowTest, EscapeClosesAndCommitsTheFieldBeingEdited) {
+    SettingsWindow& w = openWindow();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto* field = child<QLineEdit>("minPortField");
+    field->setFocus();
+    typeOver(field, "4,000");
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(store.integer("minPort"), 4000);
+
+    w.open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(w.isVisible());
+}
+
 TEST_F(SettingsWindowTest, AboutTabTextsAndLayout) {
     SettingsWindow& w = openWindow();
     w.tabs()->setCurrentIndex(2);
