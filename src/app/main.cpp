@@ -117,6 +117,14 @@ int main(int argc, char** argv) {
                      &TrayMenu::openSettings);
     QObject::connect(&menu, &TrayMenu::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
+    // The menu has closed by now and there is no window to show an error in.
+    QObject::connect(&menu, &TrayMenu::browserFailed, [&notifier](const QString& url) {
+        notifier.notify(QCoreApplication::translate("main", "No Browser Opened"),
+                        QCoreApplication::translate("main",
+                                                    "No web browser could be started for "
+                                                    "%1. Copy URL puts it on the clipboard.")
+                            .arg(url));
+    });
 
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     TrayHostWait trayHost(QDBusConnection::sessionBus(), &xembedTrayPresent, trayHostLimit);

@@ -181,8 +181,11 @@ void TrayMenu::dropRow(const ServerRow& row) {
 QMenu* TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
     auto* submenu = new QMenu(submenuTitle(port, m_labelStyle), m_menu.get());
     const qint64 number = port.port;
-    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this,
-            [number] { openInBrowser(localServerUrl(number)); });
+    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this, [this, number] {
+        const QString url = localServerUrl(number);
+        if (!openInBrowser(url))
+            emit browserFailed(url);
+    });
     connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this,
             [number] { copyToClipboard(localServerUrl(number)); });
     submenu->addSeparator();

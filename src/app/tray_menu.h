@@ -58,6 +58,8 @@ public:
 
 signals:
     void quitRequested();
+    // "Open in Browser" found no browser to hand the address to.
+    void browserFailed(const QString& url);
     void toolTipChanged(const QString& toolTip);
 
 protected:

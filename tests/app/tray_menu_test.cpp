@@ -229,6 +229,11 @@ TEST_F(TrayMenuTest, ServerItemsReachBrowserClipboardAndMonitor) {
     find(server, "Open in Browser")->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     EXPECT_EQ(browser.opened, QList<QUrl>{QUrl(QStringLiteral("http://localhost:8080"))});
+    // Without a browser (none on the offscreen platform) the failure is told.
+    QSignalSpy noBrowser(&tray, &TrayMenu::browserFailed);
+    find(server, "Open in Browser")->trigger();
+    ASSERT_EQ(noBrowser.size(), 1);
+    EXPECT_EQ(noBrowser.first().first().toString(), QStringLiteral("http://localhost:8080"));
 
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
     find(server, "Copy URL")->trigger();
