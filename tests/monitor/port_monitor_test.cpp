@@ -270,10 +270,13 @@ TEST_F(PortMonitorTest, StartScansAtOnceAndThenEveryTwoSeconds) {
     ASSERT_EQ(scanner->requests.size(), 1) << "the first scan starts inside start()";
     ASSERT_TRUE(scanner->completeWith({node3000}));
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return scanner->requests.size() >= 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scanner->requests.size() >= 2; }, 15000));
+    // Qt's coarse timers may fire up to 5 % early; a loaded machine (the
+    // sanitizers, parallel tests) may deliver late, so only "about two
+    // seconds, not at once, not never" is checked.
     const qint64 elapsed = clock.elapsed();
-    EXPECT_GE(elapsed, 1900);
-    EXPECT_LT(elapsed, 3500);
+    EXPECT_GE(elapsed, 1800);
+    EXPECT_LT(elapsed, 10000);
     EXPECT_EQ(scanner->requests.size(), 2);
     EXPECT_TRUE(m.isStarted()) << "the timer repeats";
 }

@@ -152,7 +152,7 @@ TEST_F(DesktopNotifierTest, NotifyCallCarriesTheAppIdentityTitleBodyAndHints) {
     notifier.notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
     notifier.notify(QStringLiteral("Port Stopped"),
                     QStringLiteral("Port 3000 is no longer listening"));
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_LT(clock.elapsed(), 5000); // a blocking call would wait 25 s
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 2; }, 5000));
     const NotifyCall& started = server.calls[0];
@@ -204,7 +204,7 @@ TEST_F(DesktopNotifierTest, NoServerIsNotAnErrorAndWarnsOnce) {
         clock.start();
         for (int i = 0; i < 5; ++i)
             notifier.notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
-        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_LT(clock.elapsed(), 5000); // a blocking call would wait 25 s
         ASSERT_TRUE(QTest::qWaitFor([&] { return captured.text().contains('\n'); }, 5000));
         roundTrip();
     }
@@ -230,7 +230,7 @@ TEST_F(DesktopNotifierTest, NoBusIsNotAnErrorAndWarnsOnce) {
         clock.start();
         for (int i = 0; i < 5; ++i)
             notifier.notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
-        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_LT(clock.elapsed(), 5000); // a blocking call would wait 25 s
         QTest::qWait(100);
         QDBusConnection::disconnectFromBus(name);
     }
