@@ -375,17 +375,25 @@ class Session:
         check(line.strip() == "ready", f"fake desktop said {line!r}")
         self._connect()
 
-    def _start_xvfb(self):
-        read_end, write_end = os.pipe()
-        xvfb = self.spawn("Xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24",
-                                   "-nolisten", "tcp", "-noreset"],
-                          pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-                          stderr=open(self.artifact(f"{self.name}-xvfb.log"), "w"))
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            number = self._read_line(pipe, 15, "Xvfb to open a display").strip()
-        check(number.isdigit(), f"Xvfb did not give a display number ({xvfb.poll()=})")
-        self.display = f":{number}"
+    def _start_xvfb(self, attempts=3):
+        # Xvfb servers starting side by side (parallel scenarios) now and then
+        # fail to compile their keymap and give up; another start succeeds.
+        for attempt in range(1, attempts + 1):
+            read_end, write_end = os.pipe()
+            log = self.artifact(f"{self.name}-xvfb.log")
+            xvfb = self.spawn("Xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24",
+                                       "-nolisten", "tcp", "-noreset"],
+                              pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                              stderr=open(log, "a"))
+            os.close(write_end)
+            with os.fdopen(read_end) as pipe:
+                number = self._read_line(pipe, 15, "Xvfb to open a display").strip()
+            if number.isdigit():
+                self.display = f":{number}"
+                return
+            self.stop(xvfb)
+            print(f"  Xvfb gave no display number (attempt {attempt} of {attempts}); see {log}")
+        raise Failure(f"Xvfb did not give a display number in {attempts} attempts")
 
     def _start_bus(self):
         socket_path = os.path.join(self.tmp, "bus")
