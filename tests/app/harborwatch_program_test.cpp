@@ -41,6 +41,14 @@ protected:
         process.setProcessEnvironment(environment());
         process.start(program, {});
     }
+    // Starts the program and waits until it owns the session's name, that is
+    // until it is up and running.
+    void launchAndWaitUntilRunning(QProcess& process) {
+        launch(process);
+        ASSERT_TRUE(process.waitForStarted(10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ownsTheName(process); }, 15000))
+            << process.readAllStandardError().toStdString();
+    }
     bool ownsTheName(const QProcess& process) {
         const QString owner =
             observer.interface()->serviceOwner(SingleInstance::serviceName).value();
@@ -97,10 +105,7 @@ TEST_F(HarborwatchProgramTest, WithoutADisplayItSaysSoAndFails) {
 
 TEST_F(HarborwatchProgramTest, SecondLaunchHandsOverThenSigtermEndsTheFirstCleanly) {
     QProcess first;
-    launch(first);
-    ASSERT_TRUE(first.waitForStarted(10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ownsTheName(first); }, 15000))
-        << first.readAllStandardError().toStdString();
+    ASSERT_NO_FATAL_FAILURE(launchAndWaitUntilRunning(first));
 
     QProcess second;
     launch(second);
@@ -114,10 +119,7 @@ TEST_F(HarborwatchProgramTest, SecondLaunchHandsOverThenSigtermEndsTheFirstClean
 
 TEST_F(HarborwatchProgramTest, SigintEndsItCleanly) {
     QProcess process;
-    launch(process);
-    ASSERT_TRUE(process.waitForStarted(10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ownsTheName(process); }, 15000))
-        << process.readAllStandardError().toStdString();
+    ASSERT_NO_FATAL_FAILURE(launchAndWaitUntilRunning(process));
     ::kill(pid_t(process.processId()), SIGINT);
     expectCleanExit(process, "after SIGINT");
 }
