@@ -45,9 +45,8 @@ void DesktopNotifier::askCapabilities() {
     QObject::connect(
         watcher, &QDBusPendingCallWatcher::finished, watcher, [this](QDBusPendingCallWatcher* w) {
             const QDBusPendingReply<QStringList> reply = *w;
-            // Without an answer (no server yet) the waiting
-            // notifications go out plain, and the next one asks
-            // again.
+            // No answer (no server yet): the waiting notifications go out
+            // plain, and the next one asks again.
             if (reply.isError())
                 m_markup = Markup::Unknown;
             else
