@@ -39,25 +39,27 @@ void TrayHostWait::start() {
                       QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(askWatcher()));
     }
 
-    if (m_xembedTrayPresent && m_xembedTrayPresent()) {
-        finish(Host::XEmbed);
-        return;
-    }
-    if (m_bus.isConnected())
-        askWatcher(); // its answer decides whether we are waiting
-    else
-        noHostYet();
+    poll();
 }
 
+// The StatusNotifierItem host goes first, as it does in Qt's own choice: a
+// desktop may have both (an XEmbed tray beside a panel that hosts items), and
+// then Qt exports the menu over D-Bus. So the XEmbed tray is looked at once the
+// watcher has answered, or when there is no bus to ask.
 void TrayHostWait::poll() {
     if (m_finished)
         return;
-    if (m_xembedTrayPresent && m_xembedTrayPresent()) {
-        finish(Host::XEmbed);
-        return;
-    }
     if (m_bus.isConnected())
         askWatcher();
+    else
+        noStatusNotifierHost();
+}
+
+void TrayHostWait::noStatusNotifierHost() {
+    if (m_xembedTrayPresent && m_xembedTrayPresent())
+        finish(Host::XEmbed);
+    else
+        noHostYet();
 }
 
 // Asks org.kde.StatusNotifierWatcher whether a host has registered, without
@@ -78,7 +80,7 @@ void TrayHostWait::askWatcher() {
                 if (!reply.isError() && reply.value().variant().toBool())
                     finish(Host::StatusNotifier);
                 else
-                    noHostYet();
+                    noStatusNotifierHost();
             });
 }
 

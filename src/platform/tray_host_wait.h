@@ -19,7 +19,9 @@ class QDBusServiceWatcher;
 // org.kde.StatusNotifierWatcher reports a registered host at that moment. Even
 // QSystemTrayIcon::isSystemTrayAvailable() makes that decision for good, so
 // neither may be used before a host is there. This class watches the bus
-// itself, and asks a separate probe whether an XEmbed tray manager runs.
+// itself, and asks a separate probe whether an XEmbed tray manager runs. A
+// registered host is the answer even when an XEmbed tray runs too, because
+// that is when Qt exports the icon and its menu over D-Bus.
 class TrayHostWait : public QObject {
     Q_OBJECT
 public:
@@ -52,6 +54,7 @@ private slots:
 
 private:
     void poll();
+    void noStatusNotifierHost();
     void noHostYet();
     void finish(Host host);
 

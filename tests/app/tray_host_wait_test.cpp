@@ -92,6 +92,20 @@ TEST_F(TrayHostWaitTest, HostAlreadyThereNeedsNoWait) {
     EXPECT_EQ(outcome.waiting, 0);
 }
 
+// Both kinds on one desktop (an XEmbed tray beside a panel that hosts items):
+// Qt exports the menu over D-Bus then, so that is the answer.
+TEST_F(TrayHostWaitTest, StatusNotifierHostWinsOverAnXEmbedTray) {
+    watcher.registerHost();
+    startWatcher();
+    xembedTray = true;
+    TrayHostWait wait(
+        programBus, [this] { return xembedTray; }, 10s);
+    record(wait, outcome);
+    wait.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000));
+    EXPECT_EQ(*outcome.host, TrayHostWait::Host::StatusNotifier);
+}
+
 TEST_F(TrayHostWaitTest, WatcherWithoutHostIsWaitedOutUntilAHostRegisters) {
     startWatcher();
     TrayHostWait wait(
