@@ -29,19 +29,23 @@ namespace {
 constexpr std::chrono::seconds trayHostLimit{30};
 
 // Why there is nothing to show the icon on, or nothing when there is a display
-// (or a platform was chosen explicitly, in which case Qt reports its own
-// problems). Qt aborts when it cannot connect to the X server, so an X display
-// is tried first.
+// (or a platform other than X11 was chosen explicitly, in which case Qt reports
+// its own problems). Qt aborts when it cannot connect to the X server, so an X
+// display is tried first.
 std::optional<QByteArray> missingDisplay(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return std::nullopt;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
             return std::nullopt;
     }
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool x11Chosen = platform.startsWith("xcb");
+    if (!platform.isEmpty() && !x11Chosen)
+        return std::nullopt;
+    if (!x11Chosen && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return std::nullopt;
     const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty() && x11Chosen)
+        return QByteArray("no X display (DISPLAY is unset)");
     if (display.isEmpty())
         return QByteArray("no graphical session (DISPLAY and WAYLAND_DISPLAY are unset)");
     if (!x11DisplayReachable(display.constData()))

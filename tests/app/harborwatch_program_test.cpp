@@ -75,30 +75,33 @@ protected:
 // No display at all, or an X display where no server answers (where Qt itself
 // would abort): one sentence and exit status 1.
 TEST_F(HarborwatchProgramTest, WithoutADisplayItSaysSoAndFails) {
+    const QString deadDisplay = QStringLiteral("unix:/nonexistent/harborwatch-x");
     const struct {
-        const char* display;
+        QString display;
+        QString platform;
         QString message;
     } cases[] = {
-        {nullptr, QStringLiteral("harborwatch: no graphical session (DISPLAY and WAYLAND_DISPLAY "
-                                 "are unset); it runs in a desktop session.")},
-        {"unix:/nonexistent/harborwatch-x",
-         QStringLiteral(
-             "harborwatch: cannot open the X display \"unix:/nonexistent/harborwatch-x\"; "
-             "it runs in a desktop session.")},
+        {{}, {}, QStringLiteral("no graphical session (DISPLAY and WAYLAND_DISPLAY are unset)")},
+        {deadDisplay, {}, "cannot open the X display \"" + deadDisplay + "\""},
+        {deadDisplay, QStringLiteral("xcb"), "cannot open the X display \"" + deadDisplay + "\""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
         QProcess process;
         QProcessEnvironment env = environment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(name));
-        if (c.display)
-            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+        if (!c.display.isEmpty())
+            env.insert(QStringLiteral("DISPLAY"), c.display);
+        if (!c.platform.isEmpty())
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), c.platform);
         process.setProcessEnvironment(env);
         process.start(program, {});
         ASSERT_TRUE(process.waitForFinished(15000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 1);
-        EXPECT_EQ(QString::fromLocal8Bit(process.readAllStandardError()).trimmed(), c.message);
+        EXPECT_EQ(QString::fromLocal8Bit(process.readAllStandardError()).trimmed(),
+                  "harborwatch: " + c.message + "; it runs in a desktop session.");
     }
     EXPECT_FALSE(observer.interface()->isServiceRegistered(SingleInstance::serviceName));
 }
