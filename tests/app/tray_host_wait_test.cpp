@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 using namespace std::chrono_literals;
@@ -56,6 +57,20 @@ protected:
         ASSERT_TRUE(programBus.isConnected());
         ASSERT_TRUE(desktopBus.isConnected());
     }
+    // A wait on the program's bus with the stand-in XEmbed probe, recorded
+    // into `outcome` and started.
+    std::unique_ptr<TrayHostWait> startWait() {
+        auto wait = std::make_unique<TrayHostWait>(
+            programBus, [this] { return xembedTray; }, 10s);
+        record(*wait, outcome);
+        wait->start();
+        return wait;
+    }
+    // The host the wait ended with; nothing when it did not end in 5 s.
+    std::optional<TrayHostWait::Host> endedWith() {
+        (void)QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000);
+        return outcome.host;
+    }
     void TearDown() override {
         QDBusConnection::disconnectFromBus(QStringLiteral("tray-wait-program"));
         QDBusConnection::disconnectFromBus(QStringLiteral("tray-wait-desktop"));
@@ -83,12 +98,8 @@ protected:
 TEST_F(TrayHostWaitTest, HostAlreadyThereNeedsNoWait) {
     watcher.registerHost();
     startWatcher();
-    TrayHostWait wait(
-        programBus, [this] { return xembedTray; }, 10s);
-    record(wait, outcome);
-    wait.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000));
-    EXPECT_EQ(*outcome.host, TrayHostWait::Host::StatusNotifier);
+    const auto wait = startWait();
+    EXPECT_EQ(endedWith(), TrayHostWait::Host::StatusNotifier);
     EXPECT_EQ(outcome.waiting, 0);
 }
 
@@ -98,52 +109,36 @@ TEST_F(TrayHostWaitTest, StatusNotifierHostWinsOverAnXEmbedTray) {
     watcher.registerHost();
     startWatcher();
     xembedTray = true;
-    TrayHostWait wait(
-        programBus, [this] { return xembedTray; }, 10s);
-    record(wait, outcome);
-    wait.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000));
-    EXPECT_EQ(*outcome.host, TrayHostWait::Host::StatusNotifier);
+    const auto wait = startWait();
+    EXPECT_EQ(endedWith(), TrayHostWait::Host::StatusNotifier);
 }
 
 TEST_F(TrayHostWaitTest, WatcherWithoutHostIsWaitedOutUntilAHostRegisters) {
     startWatcher();
-    TrayHostWait wait(
-        programBus, [this] { return xembedTray; }, 10s);
-    record(wait, outcome);
-    wait.start();
+    const auto wait = startWait();
     ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.waiting == 1; }, 5000));
     QTest::qWait(3 * int(TrayHostWait::pollInterval.count())); // several polls: still waiting
     EXPECT_FALSE(outcome.host.has_value());
 
     watcher.registerHost();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000));
-    EXPECT_EQ(*outcome.host, TrayHostWait::Host::StatusNotifier);
+    EXPECT_EQ(endedWith(), TrayHostWait::Host::StatusNotifier);
     EXPECT_EQ(outcome.waiting, 1);
 }
 
 TEST_F(TrayHostWaitTest, PanelStartingAfterTheProgramEndsTheWait) {
-    TrayHostWait wait(
-        programBus, [this] { return xembedTray; }, 10s);
-    record(wait, outcome);
-    wait.start();
+    const auto wait = startWait();
     ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.waiting == 1; }, 5000));
 
     watcher.registerHost();
     startWatcher();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000));
-    EXPECT_EQ(*outcome.host, TrayHostWait::Host::StatusNotifier);
+    EXPECT_EQ(endedWith(), TrayHostWait::Host::StatusNotifier);
 }
 
 TEST_F(TrayHostWaitTest, XEmbedTrayAppearingEndsTheWait) {
-    TrayHostWait wait(
-        programBus, [this] { return xembedTray; }, 10s);
-    record(wait, outcome);
-    wait.start();
+    const auto wait = startWait();
     ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.waiting == 1; }, 5000));
     xembedTray = true;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000));
-    EXPECT_EQ(*outcome.host, TrayHostWait::Host::XEmbed);
+    EXPECT_EQ(endedWith(), TrayHostWait::Host::XEmbed);
 }
 
 TEST_F(TrayHostWaitTest, NoTrayAtAllGivesUpAfterTheLimitOnce) {
@@ -152,8 +147,7 @@ TEST_F(TrayHostWaitTest, NoTrayAtAllGivesUpAfterTheLimitOnce) {
     record(wait, outcome);
     wait.start();
     EXPECT_EQ(outcome.waiting, 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.host.has_value(); }, 5000));
-    EXPECT_EQ(*outcome.host, TrayHostWait::Host::None);
+    EXPECT_EQ(endedWith(), TrayHostWait::Host::None);
 
     // Nothing more after the end, whatever appears.
     xembedTray = true;
