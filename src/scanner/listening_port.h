@@ -7,16 +7,30 @@
 #include <functional>
 
 // One TCP socket in the listening state: the port, the owning process id and the
-// process name as the lister printed it. Identity is the port; equality is the
-// whole record, so a port taken over by another process is a different record.
+// process name. Identity is the port; equality is port, pid and name, so a port
+// taken over by another process is a different record.
+//
+// `startTime` and `address` describe the record further but take no part in
+// equality or hashing, which the menu and the change detection use:
+// - `startTime` is the process's start time in clock ticks after boot (field 22
+//   of /proc/<pid>/stat), 0 when unknown. With the pid it names one process for
+//   the lifetime of the system, so a stop can check it still has the process
+//   it listed.
+// - `address` is the local address the socket listens on as text ("127.0.0.1",
+//   "::1", "0.0.0.0", "::", "*" from lsof, or a specific address); empty when
+//   unknown.
 struct ListeningPort {
     qint64 port = 0;
     qint64 pid = 0;
     QString process;
+    quint64 startTime = 0;
+    QString address = {};
 
     qint64 id() const { return port; }
 
-    friend bool operator==(const ListeningPort&, const ListeningPort&) = default;
+    friend bool operator==(const ListeningPort& a, const ListeningPort& b) {
+        return a.port == b.port && a.pid == b.pid && a.process == b.process;
+    }
 };
 
 inline size_t qHash(const ListeningPort& p, size_t seed = 0) {
