@@ -24,6 +24,9 @@ QString describeListerError(ListerError error) {
         return QCoreApplication::translate("Lister", "lsof was killed");
     case ListerError::InvalidOutput:
         return QCoreApplication::translate("Lister", "lsof printed unreadable output");
+    case ListerError::ProcUnreadable:
+        return QCoreApplication::translate("Lister",
+                                           "/proc/net/tcp cannot be read; is /proc mounted?");
     }
     return {};
 }

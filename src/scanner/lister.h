@@ -12,12 +12,13 @@
 
 // How one run of the open-files lister ended, beyond "it printed its listing".
 enum class ListerError {
-    None,          // the listing is in `text` (whatever the lister's exit status)
-    NotFound,      // no lister at the configured path
-    FailedToStart, // the file is there but could not be run
-    TimedOut,      // it did not finish in time; it was killed and reaped
-    Crashed,       // it was killed by a signal
-    InvalidOutput, // its output is not valid UTF-8
+    None,           // the listing is in `text` (whatever the lister's exit status)
+    NotFound,       // no lister at the configured path
+    FailedToStart,  // the file is there but could not be run
+    TimedOut,       // it did not finish in time; it was killed and reaped
+    Crashed,        // it was killed by a signal
+    InvalidOutput,  // its output is not valid UTF-8
+    ProcUnreadable, // the /proc source: the kernel's socket table cannot be read
 };
 
 // The reason in plain words, for the menu's failure line.

@@ -1,5 +1,8 @@
 #include "scanner/port_scanner.h"
 
+#include "scanner/lsof_source.h"
+#include "scanner/proc_source.h"
+
 #include <QProcess>
 #include <QVarLengthArray>
 
@@ -35,36 +38,64 @@ std::optional<qint64> parseInteger(QStringView text) {
     return -value;
 }
 
-PortScanner::PortScanner(ListerCommand command) : m_lister(std::move(command)) {}
-
-PortScanner::~PortScanner() = default;
-
 namespace {
 
-ScanResult scanResultOf(const ListerResult& listing, qint64 minPort, qint64 maxPort,
-                        const QSet<QString>& allowlist) {
-    if (!listing.ok())
-        return {{}, listing.error};
-    return {PortScanner::filter(PortScanner::parse(listing.text), minPort, maxPort, allowlist),
-            ListerError::None};
+std::unique_ptr<SocketSource> makeSource(SourceKind kind, const ListerCommand& command) {
+    if (kind == SourceKind::Lsof)
+        return std::make_unique<LsofSource>(command);
+    return std::make_unique<ProcSource>();
 }
 
 } // namespace
 
+PortScanner::PortScanner()
+    : m_command(defaultListerCommand()), m_kind(SourceKind::Proc),
+      m_source(makeSource(m_kind, m_command)) {}
+
+PortScanner::PortScanner(ListerCommand command)
+    : m_command(std::move(command)), m_kind(SourceKind::Lsof),
+      m_source(makeSource(m_kind, m_command)) {}
+
+PortScanner::PortScanner(std::unique_ptr<SocketSource> source)
+    : m_command(defaultListerCommand()), m_kind(SourceKind::Proc), m_source(std::move(source)) {}
+
+PortScanner::~PortScanner() = default;
+
 bool PortScanner::scan(qint64 minPort, qint64 maxPort, QSet<QString> allowlist, Done done) {
-    return m_lister.start([minPort, maxPort, allowlist = std::move(allowlist),
-                           done = std::move(done)](ListerResult listing) {
-        done(scanResultOf(listing, minPort, maxPort, allowlist));
+    if (m_pending)
+        return false;
+    m_pending = Pending{{minPort, maxPort, std::move(allowlist)}, std::move(done)};
+    return startPending();
+}
+
+bool PortScanner::startPending() {
+    const bool started = m_source->scan(m_pending->request, [this](ScanResult result) {
+        Pending pending = *std::exchange(m_pending, std::nullopt);
+        pending.done(std::move(result));
     });
+    if (!started)
+        m_pending.reset();
+    return started;
 }
 
 bool PortScanner::isScanning() const {
-    return m_lister.isRunning();
+    return m_pending.has_value();
+}
+
+void PortScanner::selectSource(SourceKind kind) {
+    if (kind == m_kind)
+        return;
+    m_kind = kind;
+    // The old source drops a running scan without calling back; the new one
+    // runs it instead.
+    m_source = makeSource(kind, m_command);
+    if (m_pending)
+        startPending();
 }
 
 ScanResult PortScanner::scanBlocking(qint64 minPort, qint64 maxPort,
                                      const QSet<QString>& allowlist) const {
-    return scanResultOf(m_lister.runBlocking(), minPort, maxPort, allowlist);
+    return m_source->scanBlocking({minPort, maxPort, allowlist});
 }
 
 bool PortScanner::stopProcess(qint64 pid) {
@@ -158,7 +189,10 @@ QList<ListeningPort> PortScanner::parse(QStringView text) {
         if (seen.contains(*port))
             continue;
         seen.insert(*port);
-        result.append({*port, *pid, pieces[0].toString()});
+        QStringView host = address.first(colon);
+        if (host.startsWith(u'[') && host.endsWith(u']'))
+            host = host.sliced(1, host.size() - 2);
+        result.append({*port, *pid, pieces[0].toString(), 0, host.toString()});
     }
 
     std::stable_sort(

@@ -2,6 +2,7 @@
 
 #include "scanner/listening_port.h"
 #include "scanner/lister.h"
+#include "scanner/socket_source.h"
 
 #include <QList>
 #include <QSet>
@@ -9,29 +10,27 @@
 #include <QStringView>
 
 #include <functional>
+#include <memory>
 #include <optional>
-
-// The outcome of one scan: the filtered ports, or why the lister failed. A
-// failed scan is never reported as an empty list.
-struct ScanResult {
-    QList<ListeningPort> ports;
-    ListerError error = ListerError::None;
-
-    bool ok() const { return error == ListerError::None; }
-};
 
 // Reads a decimal integer: one optional "+" or "-", then one or more digits,
 // nothing else, and the value fits a signed 64-bit integer.
 std::optional<qint64> parseInteger(QStringView text);
 
 // Answers which allowed processes listen on which ports of a range, and stops a
-// process. The scan runs the lister asynchronously, one run at a time. The
-// virtual members are the seam that lets the monitor be tested with a fake.
+// process. The scan runs asynchronously on one socket source (/proc or lsof),
+// one scan at a time. The virtual members are the seam that lets the monitor be
+// tested with a fake.
 class PortScanner {
 public:
     using Done = std::function<void(ScanResult)>;
 
-    explicit PortScanner(ListerCommand command = defaultListerCommand());
+    // Scans /proc until lsof is selected.
+    PortScanner();
+    // Runs `command` as the lister until /proc is selected.
+    explicit PortScanner(ListerCommand command);
+    // Scans with `source`, taken for a /proc source, until lsof is selected.
+    explicit PortScanner(std::unique_ptr<SocketSource> source);
     virtual ~PortScanner();
     PortScanner(const PortScanner&) = delete;
     PortScanner& operator=(const PortScanner&) = delete;
@@ -40,6 +39,12 @@ public:
     // event loop. Returns false, starting nothing, while a scan is running.
     virtual bool scan(qint64 minPort, qint64 maxPort, QSet<QString> allowlist, Done done);
     virtual bool isScanning() const;
+
+    // Scans with a source of this kind from now on. A scan that is running is
+    // started again on the new source; its callback runs once, with the new
+    // source's result.
+    virtual void selectSource(SourceKind kind);
+    SourceKind sourceKind() const { return m_kind; }
 
     // The same scan, waited for on the calling thread. For tests and tools.
     ScanResult scanBlocking(qint64 minPort, qint64 maxPort, const QSet<QString>& allowlist) const;
@@ -64,5 +69,14 @@ public:
                                        qint64 maxPort, const QSet<QString>& allowlist);
 
 private:
-    Lister m_lister;
+    struct Pending {
+        ScanRequest request;
+        Done done;
+    };
+    bool startPending();
+
+    ListerCommand m_command;
+    SourceKind m_kind;
+    std::unique_ptr<SocketSource> m_source;
+    std::optional<Pending> m_pending; // while a scan runs
 };

@@ -1,10 +1,15 @@
 // A stand-in development server for tests: listens on 127.0.0.1 under a chosen
 // process name and exits on SIGTERM.
 //
-//   hw-listener NAME PORT      PORT 0 lets the kernel pick a free port
-//   hw-listener NAME LOW-HIGH  a free port between LOW and HIGH, inclusive
+//   hw-listener [OPTIONS] NAME PORT      PORT 0 lets the kernel pick a free port
+//   hw-listener [OPTIONS] NAME LOW-HIGH  a free port between LOW and HIGH, inclusive
 //
-// Prints the port it listens on, then a newline, once it is listening.
+//   --ipv6            listen on ::1 instead
+//   --fork CHILDNAME  once listening, fork a child named CHILDNAME that holds
+//                     the same socket; it goes when the parent goes
+//
+// Prints the port it listens on (and with --fork the child's pid after a
+// space), then a newline, once it is listening.
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +19,7 @@
 #include <random>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -24,10 +30,22 @@ void onTerm(int) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s NAME PORT\n", argv[0]);
+    bool ipv6 = false;
+    const char* childName = nullptr;
+    int arg = 1;
+    for (; arg < argc && std::strncmp(argv[arg], "--", 2) == 0; ++arg) {
+        if (std::strcmp(argv[arg], "--ipv6") == 0)
+            ipv6 = true;
+        else if (std::strcmp(argv[arg], "--fork") == 0 && arg + 1 < argc)
+            childName = argv[++arg];
+        else
+            break;
+    }
+    if (argc - arg != 2) {
+        std::fprintf(stderr, "usage: %s [--ipv6] [--fork CHILDNAME] NAME PORT\n", argv[0]);
         return 2;
     }
+    argv += arg - 1;
     // The kernel keeps at most 15 bytes of the name; longer names are cut.
     prctl(PR_SET_NAME, argv[1], 0, 0, 0);
     // Die with the test that started us, so a crashed test leaves nothing behind.
@@ -47,19 +65,25 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return 1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr4{};
+    addr4.sin_family = AF_INET;
+    addr4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 addr6{};
+    addr6.sin6_family = AF_INET6;
+    addr6.sin6_addr = in6addr_loopback;
+    sockaddr* addr =
+        ipv6 ? reinterpret_cast<sockaddr*>(&addr6) : reinterpret_cast<sockaddr*>(&addr4);
+    const socklen_t addrSize = ipv6 ? sizeof addr6 : sizeof addr4;
+    uint16_t& portField = ipv6 ? addr6.sin6_port : addr4.sin_port;
     std::mt19937 random(static_cast<unsigned>(getpid()));
     std::uniform_int_distribution<int> pick(low, high);
     bool bound = false;
     for (int attempt = 0; attempt < 2000 && !bound; ++attempt) {
-        addr.sin_port =
-            htons(static_cast<uint16_t>(attempt == 0 && low == high ? low : pick(random)));
-        bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        portField = htons(static_cast<uint16_t>(attempt == 0 && low == high ? low : pick(random)));
+        bound = bind(fd, addr, addrSize) == 0;
         if (low == high)
             break;
     }
@@ -67,13 +91,38 @@ int main(int argc, char** argv) {
         std::perror("listen");
         return 1;
     }
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::printf("%u\n", ntohs(addr.sin_port));
+    socklen_t len = addrSize;
+    getsockname(fd, addr, &len);
+
+    pid_t child = 0;
+    if (childName) {
+        child = fork();
+        if (child < 0) {
+            std::perror("fork");
+            return 1;
+        }
+        if (child == 0) {
+            close(STDOUT_FILENO); // the test reads the parent's line to its end
+            prctl(PR_SET_NAME, childName, 0, 0, 0);
+            prctl(PR_SET_PDEATHSIG, SIGTERM, 0, 0, 0);
+            if (getppid() == 1)
+                return 0;
+            while (!stopRequested)
+                pause();
+            return 0;
+        }
+        std::printf("%u %d\n", ntohs(portField), static_cast<int>(child));
+    } else {
+        std::printf("%u\n", ntohs(portField));
+    }
     std::fflush(stdout);
 
     while (!stopRequested)
         pause();
     close(fd);
+    if (child > 0) {
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+    }
     return 0;
 }

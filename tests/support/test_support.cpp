@@ -7,10 +7,12 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
-ListenerProcess::ListenerProcess(const QString& name, const QString& ports)
+ListenerProcess::ListenerProcess(const QString& name, const QString& ports,
+                                 const QStringList& options, const QString& program)
     : m_process(std::make_unique<QProcess>()) {
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(QStringLiteral(HW_LISTENER_PATH), {name, ports});
+    m_process->start(program.isEmpty() ? programPath() : program,
+                     options + QStringList{name, ports});
     if (!m_process->waitForStarted(5000))
         return;
     if (!m_process->waitForReadyRead(5000))
@@ -18,7 +20,13 @@ ListenerProcess::ListenerProcess(const QString& name, const QString& ports)
     // One line with the port; wait for the whole line.
     while (!m_process->canReadLine() && m_process->waitForReadyRead(5000)) {
     }
-    m_port = m_process->readLine().trimmed().toLongLong();
+    const QList<QByteArray> fields = m_process->readLine().trimmed().split(' ');
+    m_port = fields.value(0).toLongLong();
+    m_childPid = fields.value(1).toLongLong();
+}
+
+QString ListenerProcess::programPath() {
+    return QStringLiteral(HW_LISTENER_PATH);
 }
 
 ListenerProcess::~ListenerProcess() {

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -9,8 +10,11 @@
 // when the object goes away.
 class ListenerProcess {
 public:
-    // `ports` is "0", "PORT" or "LOW-HIGH". Waits until it listens.
-    ListenerProcess(const QString& name, const QString& ports = QStringLiteral("0"));
+    // `ports` is "0", "PORT" or "LOW-HIGH"; `options` are the listener's
+    // ("--ipv6", "--fork CHILDNAME"); `program` runs instead of hw-listener (a
+    // copy of it under another file name). Waits until it listens.
+    ListenerProcess(const QString& name, const QString& ports = QStringLiteral("0"),
+                    const QStringList& options = {}, const QString& program = {});
     ~ListenerProcess();
     ListenerProcess(const ListenerProcess&) = delete;
     ListenerProcess& operator=(const ListenerProcess&) = delete;
@@ -18,6 +22,10 @@ public:
     bool isListening() const { return m_port > 0; }
     qint64 port() const { return m_port; }
     qint64 pid() const;
+    // The child started with "--fork"; 0 without.
+    qint64 childPid() const { return m_childPid; }
+    // The hw-listener program, to copy under another name.
+    static QString programPath();
     // Waits up to `ms` for it to exit (after a stop request, say).
     bool waitForExit(int ms);
     // Its exit code once it has exited; -1 while it runs or after a crash.
@@ -26,6 +34,7 @@ public:
 private:
     std::unique_ptr<QProcess> m_process;
     qint64 m_port = 0;
+    qint64 m_childPid = 0;
 };
 
 // A private D-Bus session bus for the lifetime of the object; its address is

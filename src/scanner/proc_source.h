@@ -1,0 +1,80 @@
+#pragma once
+
+#include "scanner/socket_source.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+// One scan of /proc, run step by step:
+// 1. the listening sockets of the kernel's socket tables, kept when their port
+//    is in the range; with none, the scan ends here;
+// 2. the allowed processes among /proc/<pid>, decided from the kernel name
+//    (comm) or, when that is not allowed, from the executable's file name,
+//    before their descriptors are read;
+// 3. the descriptors of those processes only, matched against the sockets'
+//    inodes: a port goes to the lowest pid that holds a socket listening on
+//    it, under the name that matched;
+// 4. the holders of the sockets left over, searched once per socket and
+//    remembered until the socket goes away (see `others` of ScanResult).
+// A process that exits during the scan is left out. The object keeps the
+// remembered holders between scans; it is not thread-safe.
+class ProcScan {
+public:
+    explicit ProcScan(QString procRoot = QStringLiteral("/proc"));
+
+    // `cancel`, when given and set, ends the scan early with an empty result.
+    ScanResult run(const ScanRequest& request, const std::atomic<bool>* cancel = nullptr);
+
+    // How many full searches for holders ran so far (each reads the
+    // descriptors of every visible process until the holders are found).
+    int holderSearches() const { return m_holderSearches; }
+
+private:
+    struct Holder {
+        qint64 pid = 0; // 0: no visible process holds it
+        quint64 startTime = 0;
+        QString name;
+    };
+
+    QString m_procRoot;
+    QHash<quint64, Holder> m_holders; // by socket inode
+    int m_holderSearches = 0;
+};
+
+// The /proc scan on one long-lived worker thread, started at the first scan.
+// Results are delivered on the thread that created the source.
+class ProcSource : public SocketSource {
+public:
+    explicit ProcSource(QString procRoot = QStringLiteral("/proc"));
+    ~ProcSource() override;
+    ProcSource(const ProcSource&) = delete;
+    ProcSource& operator=(const ProcSource&) = delete;
+
+    bool scan(ScanRequest request, Done done) override;
+    bool isScanning() const override { return static_cast<bool>(m_done); }
+    ScanResult scanBlocking(const ScanRequest& request) override;
+
+private:
+    void work();
+
+    QObject m_receiver; // on the creating thread; results are queued to it
+    Done m_done;        // set while a scan runs; creating thread only
+
+    std::mutex m_scanLock; // one ProcScan::run at a time (worker or blocking)
+    ProcScan m_scan;
+
+    std::mutex m_lock; // guards m_request and m_quit
+    std::condition_variable m_wake;
+    std::optional<ScanRequest> m_request;
+    bool m_quit = false;
+    std::atomic<bool> m_cancel{false};
+    std::thread m_worker;
+};
