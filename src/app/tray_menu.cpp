@@ -2,6 +2,7 @@
 
 #include "monitor/port_monitor.h"
 #include "platform/desktop_links.h"
+#include "scanner/display_text.h"
 #include "settings/settings_window.h"
 
 #include <QAction>
@@ -59,7 +60,8 @@ TrayMenu::~TrayMenu() {
 
 QString TrayMenu::submenuTitle(const ListeningPort& port, LabelStyle style) {
     // One arg() call with both values: a "%1" inside a process name stays text.
-    return tr("%1 - %2").arg(QString::number(port.port), literalMenuText(port.process, style));
+    return tr("%1 - %2").arg(QString::number(port.port),
+                             literalMenuText(displayName(port.process), style));
 }
 
 void TrayMenu::setLabelStyle(LabelStyle style) {

@@ -1,6 +1,7 @@
 #include "monitor/port_monitor.h"
 
 #include "platform/settings_store.h"
+#include "scanner/display_text.h"
 
 #include <QJsonArray>
 
@@ -10,6 +11,7 @@ namespace {
 const QString allowlistKey = QStringLiteral("allowlist");
 const QString minPortKey = QStringLiteral("minPort");
 const QString maxPortKey = QStringLiteral("maxPort");
+const QString listerKey = QStringLiteral("lister");
 } // namespace
 
 PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
@@ -17,8 +19,16 @@ PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& st
     : QObject(parent), m_scanner(std::move(scanner)), m_store(store), m_notify(std::move(notify)),
       m_allowlist(PortScanner::defaultAllowlist()) {
     m_timer.setInterval(pollIntervalMs);
-    connect(&m_timer, &QTimer::timeout, this, &PortMonitor::scan);
+    connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
     loadAllowlist();
+    selectSource();
+    connect(&m_store, &SettingsStore::changed, this, [this](const QString& key) {
+        if (key != listerKey)
+            return;
+        selectSource();
+        if (isStarted())
+            scan();
+    });
 }
 
 // Destroying the scanner first kills a lister that is still running, so its
@@ -56,6 +66,10 @@ void PortMonitor::loadAllowlist() {
     setAllowlist(std::move(names));
 }
 
+void PortMonitor::selectSource() {
+    m_scanner->selectSource(sourceKindFromSetting(m_store.string(listerKey)));
+}
+
 void PortMonitor::saveAllowlist() {
     QJsonArray names;
     for (const QString& name : std::as_const(m_allowlist))
@@ -72,6 +86,13 @@ void PortMonitor::start() {
     // Desktop notifications need no permission on Linux.
     scan();
     m_timer.start();
+}
+
+// A slow source is not run back to back: the tick that comes while it scans
+// is dropped, not queued.
+void PortMonitor::tick() {
+    if (!m_scanner->isScanning())
+        scan();
 }
 
 void PortMonitor::scan() {
@@ -100,7 +121,7 @@ void PortMonitor::finishScan(ScanResult result) {
         for (const ListeningPort& p : std::as_const(result.ports)) {
             if (!m_previousPorts.contains(p.port))
                 m_notify(tr("Port Started"),
-                         tr("%1 on port %2").arg(p.process, QString::number(p.port)));
+                         tr("%1 on port %2").arg(displayName(p.process), QString::number(p.port)));
         }
         QList<qint64> stopped;
         for (qint64 port : std::as_const(m_previousPorts)) {
@@ -116,9 +137,11 @@ void PortMonitor::finishScan(ScanResult result) {
         const bool hadError = !m_scanError.isEmpty();
         m_scanError.clear();
         m_ports = std::move(result.ports);
+        m_otherListeners = std::move(result.others);
         if (hadError)
             emit scanErrorChanged();
         emit portsChanged();
+        emit otherListenersChanged();
     }
 
     if (m_followUpScan) {

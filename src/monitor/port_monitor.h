@@ -17,7 +17,8 @@ class SettingsStore;
 // The program's one model object. It polls the scanner every two seconds,
 // publishes the filtered list of listening servers, posts a desktop
 // notification when a server starts or stops, stops a server on request, and
-// keeps the allowlist in the settings store.
+// keeps the allowlist in the settings store. The settings key "lister" chooses
+// the scanner's source ("proc", the default, or "lsof"), also while it runs.
 //
 // "Published" properties announce every assignment through their signal, also
 // when the new value equals the old one; views rely on that to re-evaluate.
@@ -38,6 +39,10 @@ public:
 
     // Published.
     const QList<ListeningPort>& ports() const { return m_ports; }
+    // The listeners in the range whose process is not allowed (pid 0 and no
+    // name when the process cannot be seen), ascending by port; published with
+    // every successful scan.
+    const QList<ListeningPort>& otherListeners() const { return m_otherListeners; }
     const QSet<QString>& allowlist() const { return m_allowlist; }
     void setAllowlist(QSet<QString> names);
     void insertAllowed(const QString& name);
@@ -55,7 +60,8 @@ public:
     SettingsStore& settings() const { return m_store; }
     bool isStarted() const { return m_timer.isActive(); }
 
-    // Takes the stored range, scans once and starts the two-second timer.
+    // Takes the stored range, scans once and starts the two-second timer. A
+    // tick that finds a scan still running is skipped.
     void start();
     // Starts a scan, or, while one is running, makes exactly one more follow it.
     void scan();
@@ -66,11 +72,14 @@ public:
 
 signals:
     void portsChanged();
+    void otherListenersChanged();
     void allowlistChanged();
     void scanErrorChanged();
 
 private:
     void loadAllowlist();
+    void selectSource();
+    void tick();
     void finishScan(ScanResult result);
 
     std::unique_ptr<PortScanner> m_scanner;
@@ -78,6 +87,7 @@ private:
     Notify m_notify;
 
     QList<ListeningPort> m_ports;
+    QList<ListeningPort> m_otherListeners;
     QSet<QString> m_allowlist;
     QString m_scanError;
     QSet<qint64> m_previousPorts;

@@ -35,6 +35,10 @@ qint64 SettingsStore::integer(const QString& key, qint64 fallback) const {
     return m_values.value(key).toInteger(fallback);
 }
 
+QString SettingsStore::string(const QString& key, const QString& fallback) const {
+    return m_values.value(key).toString(fallback);
+}
+
 std::optional<QJsonArray> SettingsStore::array(const QString& key) const {
     const QJsonValue value = m_values.value(key);
     if (!value.isArray())
@@ -44,6 +48,10 @@ std::optional<QJsonArray> SettingsStore::array(const QString& key) const {
 
 bool SettingsStore::setInteger(const QString& key, qint64 value) {
     return set(key, QJsonValue(value));
+}
+
+bool SettingsStore::setString(const QString& key, const QString& value) {
+    return set(key, value);
 }
 
 bool SettingsStore::setArray(const QString& key, const QJsonArray& value) {

@@ -24,12 +24,16 @@ public:
     // The stored integer; `fallback` when the key is absent or holds something
     // else.
     qint64 integer(const QString& key, qint64 fallback = 0) const;
+    // The stored string; `fallback` when the key is absent or holds something
+    // else.
+    QString string(const QString& key, const QString& fallback = {}) const;
     // The stored array; none when the key is absent or holds something else.
     std::optional<QJsonArray> array(const QString& key) const;
 
     // Store a value and write the file. False (and a line on stderr) when the
     // file could not be written; the value is still kept for this run.
     bool setInteger(const QString& key, qint64 value);
+    bool setString(const QString& key, const QString& value);
     bool setArray(const QString& key, const QJsonArray& value);
 
 signals:

@@ -23,6 +23,7 @@ struct FakeScannerState {
 
     QList<Request> requests;
     QList<qint64> stoppedPids;
+    QList<SourceKind> selectedSources;
     PortScanner::Done pending;
     int overlappingRequests = 0; // scan() called while a run was pending
     bool destroyed = false;
@@ -77,6 +78,8 @@ public:
     }
 
     bool isScanning() const override { return m_state->isRunning(); }
+
+    void selectSource(SourceKind kind) override { m_state->selectedSources.append(kind); }
 
     bool stopProcess(qint64 pid) override {
         m_state->stoppedPids.append(pid);

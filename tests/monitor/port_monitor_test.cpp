@@ -281,6 +281,71 @@ TEST_F(PortMonitorTest, StartScansAtOnceAndThenEveryTwoSeconds) {
     EXPECT_TRUE(m.isStarted()) << "the timer repeats";
 }
 
+// A scan that outlasts the tick is not followed at once by the next one: the
+// tick that found it running is dropped.
+TEST_F(PortMonitorTest, TickDuringAScanIsSkipped) {
+    PortMonitor& m = makeMonitor();
+    QElapsedTimer clock;
+    clock.start();
+    m.start();
+    ASSERT_EQ(scanner->requests.size(), 1);
+    // A scan of three seconds, over the tick at two.
+    QTest::qWait(3000);
+    ASSERT_TRUE(scanner->completeWith({node3000}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(scanner->requests.size(), 1) << "no scan right after the slow one";
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scanner->requests.size() >= 2; }, 15000));
+    EXPECT_GE(clock.elapsed(), 3700) << "the next scan waits for the next tick";
+    EXPECT_EQ(scanner->overlappingRequests, 0);
+}
+
+TEST_F(PortMonitorTest, OtherListenersArePublishedWithEveryScan) {
+    PortMonitor& m = makeMonitor();
+    QSignalSpy published(&m, &PortMonitor::otherListenersChanged);
+    const QList<ListeningPort> others = {{5432, 0, QString()}, {6379, 77, QStringLiteral("sshd")}};
+    m.scan();
+    ASSERT_TRUE(scanner->complete({{node3000}, ListerError::None, others}));
+    EXPECT_EQ(m.otherListeners(), others);
+    EXPECT_TRUE(takePosts() == std::vector<std::string>{"Port Started: node on port 3000"})
+        << "other listeners are not announced";
+    m.scan();
+    ASSERT_TRUE(scanner->fail(ListerError::TimedOut));
+    EXPECT_EQ(m.otherListeners(), others) << "kept over a failed scan";
+    m.scan();
+    ASSERT_TRUE(scanner->complete({{node3000}, ListerError::None, {}}));
+    EXPECT_TRUE(m.otherListeners().isEmpty());
+    EXPECT_EQ(published.count(), 2);
+}
+
+TEST_F(PortMonitorTest, ListerSettingSelectsTheSource) {
+    const struct {
+        QByteArray json;
+        SourceKind kind;
+    } cases[] = {
+        {"{}", SourceKind::Proc},
+        {R"({"lister": "proc"})", SourceKind::Proc},
+        {R"({"lister": "lsof"})", SourceKind::Lsof},
+        {R"({"lister": "LSOF"})", SourceKind::Proc},
+        {R"({"lister": 1})", SourceKind::Proc},
+        {"not json", SourceKind::Proc},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json.toStdString());
+        writeSettings(c.json);
+        makeMonitor();
+        EXPECT_EQ(scanner->selectedSources, QList<SourceKind>{c.kind});
+    }
+
+    // A change while it runs switches the source and scans again.
+    PortMonitor& m = makeMonitor();
+    m.start();
+    ASSERT_TRUE(scanner->completeWith({}));
+    store->setString(QStringLiteral("lister"), QStringLiteral("lsof"));
+    EXPECT_EQ(scanner->selectedSources, (QList<SourceKind>{SourceKind::Proc, SourceKind::Lsof}));
+    EXPECT_EQ(scanner->requests.size(), 2);
+}
+
 // --- allowlist loading and saving --------------------------------------------
 
 struct StoredAllowlist {
@@ -407,7 +472,7 @@ TEST_F(PortMonitorTest, FailedScanKeepsTheListPostsNothingAndPublishesWhy) {
     QStringList reasons;
     for (ListerError error :
          {ListerError::NotFound, ListerError::FailedToStart, ListerError::TimedOut,
-          ListerError::Crashed, ListerError::InvalidOutput}) {
+          ListerError::Crashed, ListerError::InvalidOutput, ListerError::ProcUnreadable}) {
         const int before = errorChanged.count();
         m.scan();
         ASSERT_TRUE(scanner->fail(error));
