@@ -1,0 +1,175 @@
+// One scan of each socket source over the same process table: N sleeping
+// processes holding M open descriptors each (files, pipes and local sockets),
+// plus two servers on the allowlist. The counter "cpu_ms" is the CPU of the
+// whole scan per iteration, this program's threads and the lister's process
+// together; "wall_ms" is the time one scan takes.
+//
+//   build/bench/bench/harborwatch_bench --benchmark_filter=Source
+#include "scanner/lsof_source.h"
+#include "scanner/proc_source.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr qint64 minPort = 3000;
+constexpr qint64 maxPort = 9999;
+
+// Runs in a forked child until killed; only async-signal-safe calls.
+[[noreturn]] void idleChild(int index, int descriptors, int ready) {
+    char name[16];
+    std::snprintf(name, sizeof name, "idle-%d", index);
+    prctl(PR_SET_NAME, name, 0, 0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    for (int opened = 0; opened < descriptors;) {
+        int pair[2];
+        switch (opened % 3) {
+        case 0:
+            opened += open("/dev/null", O_RDONLY) >= 0 ? 1 : descriptors;
+            break;
+        case 1:
+            opened += pipe(pair) == 0 ? 2 : descriptors;
+            break;
+        default:
+            opened += socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0 ? 2 : descriptors;
+            break;
+        }
+    }
+    (void)!write(ready, "x", 1);
+    for (;;)
+        pause();
+}
+
+// Listens on 127.0.0.1 at a free port of the range under `name`.
+[[noreturn]] void serverChild(const char* name, int ready) {
+    prctl(PR_SET_NAME, name, 0, 0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int port = 7000 + getpid() % 2000; port <= maxPort; ++port) {
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd, 8) == 0)
+            break;
+    }
+    (void)!write(ready, "x", 1);
+    for (;;)
+        pause();
+}
+
+// The process table, kept while the benchmarks with the same size run.
+class ProcessTable {
+public:
+    ProcessTable(int processes, int descriptors)
+        : m_processes(processes), m_descriptors(descriptors) {
+        int ready[2];
+        if (pipe(ready) != 0)
+            return;
+        for (int i = 0; i < processes + 2; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                close(ready[0]);
+                if (i == processes)
+                    serverChild("node", ready[1]);
+                if (i == processes + 1)
+                    serverChild("python3", ready[1]);
+                idleChild(i, descriptors, ready[1]);
+            }
+            if (pid > 0)
+                m_children.push_back(pid);
+        }
+        close(ready[1]);
+        char byte;
+        for (size_t i = 0; i < m_children.size(); ++i)
+            (void)!read(ready[0], &byte, 1);
+        close(ready[0]);
+    }
+    ~ProcessTable() {
+        for (pid_t pid : m_children)
+            kill(pid, SIGKILL);
+        for (pid_t pid : m_children)
+            waitpid(pid, nullptr, 0);
+    }
+    bool fits(int processes, int descriptors) const {
+        return processes == m_processes && descriptors == m_descriptors;
+    }
+
+private:
+    int m_processes;
+    int m_descriptors;
+    std::vector<pid_t> m_children;
+};
+
+std::unique_ptr<ProcessTable>& table() {
+    static std::unique_ptr<ProcessTable> current;
+    return current;
+}
+
+double cpuSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+double wallSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+template <typename Source> void scanSource(benchmark::State& state) {
+    const int processes = static_cast<int>(state.range(0));
+    const int descriptors = static_cast<int>(state.range(1));
+    if (!table() || !table()->fits(processes, descriptors)) {
+        table().reset();
+        table() = std::make_unique<ProcessTable>(processes, descriptors);
+    }
+    Source source;
+    const ScanRequest request{
+        minPort, maxPort, {QStringLiteral("node"), QStringLiteral("python3")}};
+    qsizetype found = 0;
+    const double cpuStart = cpuSeconds();
+    const double wallStart = wallSeconds();
+    for (auto _ : state) {
+        const ScanResult result = source.scanBlocking(request);
+        if (!result.ok())
+            state.SkipWithError("the scan failed");
+        found = result.ports.size();
+    }
+    const double n = double(state.iterations());
+    state.counters["cpu_ms"] = (cpuSeconds() - cpuStart) * 1000 / n;
+    state.counters["wall_ms"] = (wallSeconds() - wallStart) * 1000 / n;
+    state.counters["servers"] = double(found);
+}
+
+void BM_ProcSource(benchmark::State& state) {
+    scanSource<ProcSource>(state);
+}
+void BM_LsofSource(benchmark::State& state) {
+    scanSource<LsofSource>(state);
+}
+
+// Each size once for both sources, side by side.
+BENCHMARK(BM_ProcSource)->Args({500, 60})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LsofSource)->Args({500, 60})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
