@@ -5,11 +5,13 @@
 #include "platform/settings_store.h"
 #include "scripted_scanner.h"
 #include "settings/settings_window.h"
+#include "support/test_support.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFile>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
@@ -338,6 +340,34 @@ TEST_F(TrayMenuTest, FirstAppearanceStartsTheMonitorOnce) {
     script->finish({});
     tray.appear();
     EXPECT_EQ(script->scansStarted, 1);
+}
+
+// A name stays on its menu line, and its text cannot turn the line around.
+TEST_F(TrayMenuTest, ControlAndDirectionCharactersInNamesAreShownEscaped) {
+    publish({{3000, 1, QStringLiteral("a\nb\u202e")}});
+    EXPECT_EQ(tray.menu()->actions().at(0)->text(), QStringLiteral("3000 - a\\x0ab\\u202e"));
+}
+
+// A Next.js-style server: the program "node" renamed its process
+// "next-server (v14.2.3)". Found through /proc, it is shown as "node".
+TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString node = dir.filePath(QStringLiteral("node"));
+    ASSERT_TRUE(QFile::copy(ListenerProcess::programPath(), node));
+    ASSERT_TRUE(QFile::setPermissions(node, QFile::ReadOwner | QFile::ExeOwner));
+    ListenerProcess server(QStringLiteral("next-server (v14.2.3)"), QStringLiteral("3000-9999"), {},
+                           node);
+    ASSERT_TRUE(server.isListening());
+
+    SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
+    PortMonitor monitor(std::make_unique<PortScanner>(), store,
+                        [](const QString&, const QString&) {});
+    TrayMenu tray(monitor);
+    tray.appear();
+    const QString title = QStringLiteral("%1 - node").arg(server.port());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return find(tray.menu(), title) != nullptr; }, 20'000))
+        << describe(tray.menu()).join(QLatin1Char('\n')).toStdString();
 }
 
 #include "tray_menu_test.moc"
