@@ -4,6 +4,7 @@
 #include "app/tray_menu.h"
 #include "monitor/port_monitor.h"
 #include "platform/desktop_notifier.h"
+#include "platform/display_choice.h"
 #include "platform/settings_store.h"
 #include "platform/single_instance.h"
 #include "platform/termination_signals.h"
@@ -19,39 +20,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <optional>
 
 namespace {
 
 // How long to wait for a tray host before showing the icon anyway.
 constexpr std::chrono::seconds trayHostLimit{30};
-
-// Why there is nothing to show the icon on, or nothing when there is a display
-// (or a platform other than X11 was chosen explicitly, in which case Qt reports
-// its own problems). Qt aborts when it cannot connect to the X server, so an X
-// display is tried first.
-std::optional<QByteArray> missingDisplay(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
-            return std::nullopt;
-    }
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    const bool x11Chosen = platform.startsWith("xcb");
-    if (!platform.isEmpty() && !x11Chosen)
-        return std::nullopt;
-    if (!x11Chosen && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        return std::nullopt;
-    const QByteArray display = qgetenv("DISPLAY");
-    if (display.isEmpty() && x11Chosen)
-        return QByteArray("no X display (DISPLAY is unset)");
-    if (display.isEmpty())
-        return QByteArray("no graphical session (DISPLAY and WAYLAND_DISPLAY are unset)");
-    if (!x11DisplayReachable(display.constData()))
-        return "cannot open the X display \"" + display + "\"";
-    return std::nullopt;
-}
 
 std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
     auto icon = std::make_unique<QSystemTrayIcon>(harborwatchIcon());
@@ -73,12 +47,16 @@ std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const auto why = missingDisplay(argc, argv)) {
-        std::fprintf(stderr, "harborwatch: %s; it runs in a desktop session.\n", why->constData());
+    const DisplayChoice display =
+        chooseDisplay(currentDisplaySession(argc, argv), connectingProbes());
+    if (!display.problem.isEmpty()) {
+        std::fprintf(stderr, "harborwatch: %s; it runs in a desktop session.\n",
+                     display.problem.constData());
         return 1;
     }
 
-    QApplication app(argc, argv);
+    QtCommandLine commandLine(argc, argv, display.platform);
+    QApplication app(commandLine.argc(), commandLine.argv());
     QApplication::setApplicationName(QStringLiteral("harborwatch"));
     QApplication::setApplicationDisplayName(QStringLiteral("Harborwatch"));
     QApplication::setDesktopFileName(QStringLiteral("harborwatch"));
@@ -129,20 +107,25 @@ int main(int argc, char** argv) {
                                                     "%1. Copy URL puts it on the clipboard.")
                             .arg(url));
     });
+    // Mostly a Wayland desktop refusing a copy from a program without a
+    // focused window; the notification still shows the URL.
+    QObject::connect(&menu, &TrayMenu::copyFailed, [&notifier](const QString& url) {
+        notifier.notify(QCoreApplication::translate("main", "URL Not Copied"),
+                        QCoreApplication::translate("main", "The desktop refused to put %1 on the "
+                                                            "clipboard.")
+                            .arg(url));
+    });
 
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     TrayHostWait trayHost(QDBusConnection::sessionBus(), &xembedTrayPresent, trayHostLimit);
-    QObject::connect(&trayHost, &TrayHostWait::waiting, [] {
-        std::fprintf(stderr,
-                     "harborwatch: waiting up to %lld s for a system tray (a StatusNotifierItem "
-                     "host or an XEmbed tray) before showing the icon\n",
-                     static_cast<long long>(trayHostLimit.count()));
+    const TraySession traySession = currentTraySession();
+    QObject::connect(&trayHost, &TrayHostWait::waiting, [traySession] {
+        std::fprintf(stderr, "harborwatch: %s\n",
+                     trayHostWaitingMessage(traySession, trayHostLimit).constData());
     });
     QObject::connect(&trayHost, &TrayHostWait::ready, [&](TrayHostWait::Host host) {
         if (host == TrayHostWait::Host::None)
-            std::fputs("harborwatch: no system tray appeared; showing the icon for an XEmbed tray "
-                       "that starts later\n",
-                       stderr);
+            std::fprintf(stderr, "harborwatch: %s\n", noTrayHostMessage(traySession).constData());
         // Qt exports the menu over D-Bus exactly when a StatusNotifierItem
         // host is registered, the condition this wait checked.
         menu.setLabelStyle(host == TrayHostWait::Host::StatusNotifier

@@ -188,8 +188,10 @@ QMenu* TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
         if (!openInBrowser(url))
             emit browserFailed(url);
     });
-    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this,
-            [number] { copyToClipboard(localServerUrl(number)); });
+    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this, [this, number] {
+        const QString url = localServerUrl(number);
+        copyToClipboard(url, this, [this, url] { emit copyFailed(url); });
+    });
     submenu->addSeparator();
     connect(submenu->addAction(tr("Stop Server")), &QAction::triggered, this,
             [this, port] { m_monitor.stopProcess(port); });

@@ -60,6 +60,9 @@ signals:
     void quitRequested();
     // "Open in Browser" found no browser to hand the address to.
     void browserFailed(const QString& url);
+    // "Copy URL" was refused by the windowing system: the URL is not on the
+    // clipboard.
+    void copyFailed(const QString& url);
     void toolTipChanged(const QString& toolTip);
 
 protected:

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <functional>
+
+class QObject;
+
 // The address of a local server: "http://localhost:" and the port in plain
 // decimal (no grouping, no trailing slash). Every action that hands a server's
 // address to the desktop builds it here.
@@ -12,5 +16,10 @@ QString localServerUrl(qint64 port);
 // desktop could not hand it on.
 bool openInBrowser(const QString& url);
 
-// Replaces the clipboard's content with `text`, as plain text only.
-void copyToClipboard(const QString& text);
+// Replaces the clipboard's content with `text`, as plain text only. A copy
+// the windowing system refuses calls `refused` (while `context` lives): a
+// Wayland compositor cancels a clipboard offer from a client without keyboard
+// focus right away, and a tray program has no focused window. Losing the
+// clipboard a moment later to a clipboard manager that took the text over is
+// no refusal.
+void copyToClipboard(const QString& text, QObject* context, std::function<void()> refused);

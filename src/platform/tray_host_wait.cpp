@@ -5,6 +5,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QtGlobal>
 
 namespace {
 const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -107,4 +108,39 @@ void TrayHostWait::finish(Host host) {
         m_pendingQuestion = nullptr;
     }
     emit ready(host);
+}
+
+TraySession currentTraySession() {
+    TraySession session;
+    session.wayland =
+        qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    // "GNOME", or a distribution's variant such as "ubuntu:GNOME".
+    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").split(':');
+    for (const QByteArray& desktop : desktops)
+        session.gnome = session.gnome || desktop.compare("GNOME", Qt::CaseInsensitive) == 0;
+    return session;
+}
+
+QByteArray trayHostWaitingMessage(TraySession session, std::chrono::seconds limit) {
+    const QByteArray waiting = "waiting up to " + QByteArray::number(qint64(limit.count())) + " s ";
+    if (session.gnome)
+        return waiting + "for a StatusNotifierItem host before showing the icon; GNOME has one "
+                         "only with its AppIndicator extension enabled";
+    if (session.wayland)
+        return waiting + "for a StatusNotifierItem host before showing the icon; this Wayland "
+                         "session has none yet, and its panel shows no other tray icons";
+    return waiting + "for a system tray (a StatusNotifierItem host or an XEmbed tray) before "
+                     "showing the icon";
+}
+
+// Qt decides once whether the icon is a StatusNotifierItem: one that is not
+// needs an XEmbed tray, which only X11 desktops have.
+QByteArray noTrayHostMessage(TraySession session) {
+    if (session.gnome)
+        return "no StatusNotifierItem host appeared; GNOME shows the icon only with its "
+               "AppIndicator extension: enable it and start harborwatch again";
+    if (session.wayland)
+        return "no StatusNotifierItem host appeared, and this Wayland session shows no other tray "
+               "icons: start harborwatch again once the panel has one";
+    return "no system tray appeared; showing the icon for an XEmbed tray that starts later";
 }

@@ -69,3 +69,15 @@ private:
     bool m_announcedWaiting = false;
     bool m_finished = false;
 };
+
+// The session at hand, as far as telling what shows the icon goes.
+struct TraySession {
+    bool wayland = false; // a Wayland session (XDG_SESSION_TYPE, WAYLAND_DISPLAY)
+    bool gnome = false;   // GNOME (XDG_CURRENT_DESKTOP), which has no tray of its own
+};
+TraySession currentTraySession();
+
+// What the wait says on stderr when it starts waiting, and when it gave up:
+// what the session lacks to show the icon.
+QByteArray trayHostWaitingMessage(TraySession session, std::chrono::seconds limit);
+QByteArray noTrayHostMessage(TraySession session);

@@ -72,18 +72,33 @@ protected:
 
 } // namespace
 
-// No display at all, or an X display where no server answers (where Qt itself
-// would abort): one sentence and exit status 1.
+// No display at all, an X display where no server answers, or a Wayland
+// socket that is gone (where Qt itself would abort): one sentence and exit
+// status 1.
 TEST_F(HarborwatchProgramTest, WithoutADisplayItSaysSoAndFails) {
     const QString deadDisplay = QStringLiteral("unix:/nonexistent/harborwatch-x");
+    const QString deadWayland = QStringLiteral("harborwatch-gone");
+    const QString deadSocket = config.path() + '/' + deadWayland;
+    const QString noCompositor = "cannot open the Wayland display \"" + deadWayland +
+                                 "\" (no compositor at " + deadSocket + ")";
     const struct {
         QString display;
+        QString wayland;
         QString platform;
         QString message;
     } cases[] = {
-        {{}, {}, QStringLiteral("no graphical session (DISPLAY and WAYLAND_DISPLAY are unset)")},
-        {deadDisplay, {}, "cannot open the X display \"" + deadDisplay + "\""},
-        {deadDisplay, QStringLiteral("xcb"), "cannot open the X display \"" + deadDisplay + "\""},
+        {{},
+         {},
+         {},
+         QStringLiteral("no graphical session (DISPLAY and WAYLAND_DISPLAY are unset)")},
+        {deadDisplay, {}, {}, "cannot open the X display \"" + deadDisplay + "\""},
+        {deadDisplay,
+         {},
+         QStringLiteral("xcb"),
+         "cannot open the X display \"" + deadDisplay + "\""},
+        {{}, deadWayland, {}, noCompositor},
+        {deadDisplay, deadWayland, {}, noCompositor + " nor the X display \"" + deadDisplay + "\""},
+        {{}, deadWayland, QStringLiteral("wayland"), noCompositor},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message.toStdString());
@@ -91,8 +106,11 @@ TEST_F(HarborwatchProgramTest, WithoutADisplayItSaysSoAndFails) {
         QProcessEnvironment env = environment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), config.path());
         if (!c.display.isEmpty())
             env.insert(QStringLiteral("DISPLAY"), c.display);
+        if (!c.wayland.isEmpty())
+            env.insert(QStringLiteral("WAYLAND_DISPLAY"), c.wayland);
         if (!c.platform.isEmpty())
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), c.platform);
         process.setProcessEnvironment(env);
