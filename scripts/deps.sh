@@ -12,6 +12,7 @@ HARBORWATCH_PACKAGES=(
     xvfb xauth xdotool xclip x11-utils imagemagick
     fonts-dejavu-core
     python3 python3-dbus python3-gi trayer
+    mutter xwayland qt6-wayland wl-clipboard  # the GNOME Wayland end-to-end scenario
 )
 
 install_missing_packages() {

@@ -2,18 +2,21 @@
 
 One `Session` gives: a private network namespace when the kernel allows one
 (so that only the test's own listeners are seen, whatever else runs on the
-machine), an Xvfb display, a private D-Bus session bus with a fake panel and
-notification daemon (fake_desktop.py) on it, fresh HOME and XDG directories,
-and helpers that read and click the tray menu over com.canonical.dbusmenu the
-way a panel does. Every process it starts is stopped by pid when the session
+machine), an Xvfb display or GNOME's compositor (mutter, headless, with
+Xwayland), a private D-Bus session bus with a fake panel and notification
+daemon (fake_desktop.py) on it, fresh HOME and XDG directories, and helpers
+that read and click the tray menu over com.canonical.dbusmenu the way a panel
+does. Every process it starts is stopped by pid when the session
 closes, whether the scenario passed, failed or timed out.
 """
 
 import ctypes
 import errno
 import fcntl
+import glob
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -35,6 +38,10 @@ _CLONE_NEWNET = 0x40000000
 
 class Failure(Exception):
     """A scenario's expectation that did not hold."""
+
+
+class Skip(Exception):
+    """The machine lacks what a scenario needs; the message says what."""
 
 
 def check(condition, message):
@@ -304,6 +311,7 @@ class Session:
         self.runtime = os.path.join(self.tmp, "runtime")
         self.bindir = os.path.join(self.tmp, "bin")
         self.opened_log = os.path.join(self.tmp, "opened-urls")
+        self.opener_env = os.path.join(self.tmp, "opener-environment")
         for d in (self.home, self.config, self.runtime, self.bindir):
             os.makedirs(d, mode=0o700)
         self._write_fake_browser()
@@ -311,6 +319,9 @@ class Session:
         self.bus = None
         self.display = None
         self.bus_address = None
+        self.wayland_display = None  # set when the desktop is mutter
+        self.xauthority = None
+        self._remote_desktop = None
 
     # -- processes ---------------------------------------------------------
 
@@ -362,9 +373,19 @@ class Session:
 
     # -- the desktop -------------------------------------------------------
 
-    def start_desktop(self, with_watcher=True):
-        self._start_xvfb()
-        self._start_bus()
+    def start_desktop(self, with_watcher=True, compositor="xvfb"):
+        """Starts the display server, the bus and the fake desktop on it.
+        compositor="mutter" gives a GNOME Wayland session instead of Xvfb:
+        mutter, the fake panel and the program share the one private bus."""
+        if compositor == "mutter":
+            for tool in ("mutter", "Xwayland", "wl-copy", "wl-paste"):
+                if not shutil.which(tool):
+                    raise Skip(f"{tool} is not installed (scripts/deps.sh installs it)")
+            self._start_bus()
+            self._start_mutter()
+        else:
+            self._start_xvfb()
+            self._start_bus()
         argv = [SYSTEM_PYTHON, os.path.join(HERE, "fake_desktop.py")]
         if not with_watcher:
             argv.append("--no-watcher")
@@ -374,6 +395,90 @@ class Session:
         line = self._read_line(desktop.stdout, 10, "the fake desktop to own its bus names")
         check(line.strip() == "ready", f"fake desktop said {line!r}")
         self._connect()
+        if compositor == "mutter":
+            self._give_the_seat_a_keyboard()
+
+    # -- GNOME's compositor ----------------------------------------------------
+
+    MUTTER_START_LIMIT = 30  # seconds; it opens its displays in 1 to 5 s here
+
+    def _start_mutter(self):
+        """mutter --wayland --headless with a virtual monitor and Xwayland, on
+        the session's bus, its sockets in the fresh 0700 runtime folder. Raises
+        Skip where it cannot start."""
+        name = "hw-wayland"
+        socket_path = os.path.join(self.runtime, name)
+        log = self.artifact(f"{self.name}-mutter.log")
+        env = self.base_env()
+        for key in ("DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"):
+            env.pop(key, None)
+        env["GSETTINGS_BACKEND"] = "memory"
+        mutter = self.spawn("mutter", [shutil.which("mutter"), "--wayland", "--headless", "--virtual-monitor", "1280x800",
+                                       "--wayland-display", name],
+                            env=env, stdout=open(log, "w"), stderr=subprocess.STDOUT)
+
+        def displays():
+            with open(log, errors="replace") as f:
+                text = f.read()
+            if mutter.poll() is not None:
+                last = text.strip().splitlines()[-1] if text.strip() else "no output"
+                raise Skip(f"mutter cannot start here (exit status {mutter.returncode}: {last}); see {log}")
+            found = re.search(r"Using public X11 display (:\d+)", text)
+            auth = glob.glob(os.path.join(self.runtime, ".mutter-Xwaylandauth.*"))
+            return found and auth and os.path.exists(socket_path) and (found.group(1), auth[0])
+        try:
+            self.display, self.xauthority = wait_until(displays, self.MUTTER_START_LIMIT,
+                                                       "mutter to open its displays", interval=0.1)
+        except Failure as e:
+            raise Skip(f"mutter cannot start here: {e}; see {log}") from None
+        self.wayland_display = name
+
+    def _give_the_seat_a_keyboard(self):
+        """The headless seat has no keyboard, and without one mutter lets no
+        client own the clipboard. A remote-desktop session that has sent one
+        key event gives it one, for as long as our bus connection lives."""
+        service = "org.gnome.Mutter.RemoteDesktop"
+        try:
+            wait_until(lambda: self.bus_daemon.NameHasOwner(service), 10, f"mutter to own {service}",
+                       pump=self.pump)
+        except Failure as e:
+            raise Skip(f"mutter offers no remote-desktop session, so its seat has no keyboard: {e}") from None
+        remote = self.dbus.Interface(self.bus.get_object(service, "/org/gnome/Mutter/RemoteDesktop",
+                                                         introspect=False), service)
+        path = remote.CreateSession(timeout=10)
+        session = self.dbus.Interface(self.bus.get_object(service, path, introspect=False),
+                                      service + ".Session")
+        session.Start(timeout=10)
+        for pressed in (True, False):  # left Shift: types nothing
+            session.NotifyKeyboardKeycode(self.dbus.UInt32(42), pressed, timeout=10)
+        self._remote_desktop = session
+
+    def hold_clipboard(self, text, attempts=5):
+        """Puts `text` on the Wayland clipboard as a client of the session does,
+        and checks that wl-paste reads it back; wl-copy keeps offering it until
+        stopped or replaced. wl-copy sets the clipboard once its surface has
+        keyboard focus, which a wl-paste started meanwhile takes away, so it
+        is given a moment first and started again when that was not enough."""
+        for attempt in range(attempts):
+            copier = self.spawn("wl-copy", ["wl-copy", "--foreground", text], env=self.base_env(),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.hold_still(0.5 * (attempt + 1))
+            if self.wayland_clipboard() == text:
+                return copier
+            self.stop(copier)
+        raise Failure(f"wl-paste did not read {text!r} back from wl-copy in {attempts} attempts: "
+                      "the harness cannot use the clipboard of this session")
+
+    def wayland_clipboard(self):
+        """The Wayland clipboard's text, or None when it is empty."""
+        result = subprocess.run(["wl-paste", "-n"], env=self.base_env(), capture_output=True, text=True,
+                                timeout=10)
+        return result.stdout if result.returncode == 0 else None
+
+    def x_clipboard(self):
+        """The X clipboard's text, or None when it is empty."""
+        result = self.x("xclip", "-o", "-selection", "clipboard", check_status=False)
+        return result.stdout if result.returncode == 0 else None
 
     def _start_xvfb(self, attempts=3):
         # Xvfb servers starting side by side (parallel scenarios) now and then
@@ -445,10 +550,11 @@ class Session:
         return stream.readline()
 
     def _write_fake_browser(self):
-        # The program hands URLs to xdg-open; this one only writes them down.
+        # The program hands URLs to xdg-open; this one only writes them down,
+        # and the environment it was given.
         path = os.path.join(self.bindir, "xdg-open")
         with open(path, "w") as f:
-            f.write(f'#!/bin/sh\nprintf "%s\\n" "$*" >> "{self.opened_log}"\n')
+            f.write(f'#!/bin/sh\nenv > "{self.opener_env}"\nprintf "%s\\n" "$*" >> "{self.opened_log}"\n')
         os.chmod(path, 0o755)
 
     def opened_urls(self):
@@ -457,6 +563,11 @@ class Session:
                 return f.read().splitlines()
         except FileNotFoundError:
             return []
+
+    def opener_environment(self):
+        """The environment of the last xdg-open the program started."""
+        with open(self.opener_env) as f:
+            return dict(line.split("=", 1) for line in f.read().splitlines() if "=" in line)
 
     def artifact(self, filename):
         return os.path.join(self.artifacts, filename)
@@ -474,6 +585,11 @@ class Session:
         }
         if self.display:
             env["DISPLAY"] = self.display
+        if self.wayland_display:
+            # As a GNOME Wayland session starts a program: no platform chosen.
+            del env["QT_QPA_PLATFORM"]
+            env.update({"WAYLAND_DISPLAY": self.wayland_display, "XAUTHORITY": self.xauthority,
+                        "XDG_SESSION_TYPE": "wayland", "XDG_CURRENT_DESKTOP": "GNOME"})
         if self.bus_address:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
         for key in ("ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"):
@@ -505,9 +621,10 @@ class Session:
 
     # -- the program ---------------------------------------------------------
 
-    def start_program(self, label="harborwatch"):
+    def start_program(self, label="harborwatch", extra_env=None):
         log_path = self.artifact(f"{self.name}-{label}.log")
-        proc = self.spawn(label, [self.harborwatch], env=self.base_env(), stdout=subprocess.DEVNULL,
+        env = dict(self.base_env(), **(extra_env or {}))
+        proc = self.spawn(label, [self.harborwatch], env=env, stdout=subprocess.DEVNULL,
                           stderr=open(log_path, "w"))
         proc.log_path = log_path
         return proc
