@@ -413,9 +413,10 @@ class Session:
         for key in ("DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"):
             env.pop(key, None)
         env["GSETTINGS_BACKEND"] = "memory"
-        mutter = self.spawn("mutter", [shutil.which("mutter"), "--wayland", "--headless", "--virtual-monitor", "1280x800",
-                                       "--wayland-display", name],
-                            env=env, stdout=open(log, "w"), stderr=subprocess.STDOUT)
+        argv = [shutil.which("mutter"), "--wayland", "--headless", "--virtual-monitor", "1280x800",
+                "--wayland-display", name]
+        with open(log, "w") as output:
+            mutter = self.spawn("mutter", argv, env=env, stdout=output, stderr=subprocess.STDOUT)
 
         def displays():
             with open(log, errors="replace") as f:
