@@ -4,10 +4,16 @@
 #include <QFile>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -128,6 +134,76 @@ std::optional<QList<ListeningSocket>> readListeningSockets(const QString& procRo
     const QByteArray v6 = readSmallFile(procRoot + QStringLiteral("/net/tcp6"), &ok);
     if (ok)
         sockets.append(parseSocketTable(v6));
+    return sockets;
+}
+
+namespace {
+
+// Sends one dump request for `family`'s listening TCP sockets and appends the
+// answers. False when the request or an answer fails.
+bool dumpListening(int fd, int family, QList<ListeningSocket>& sockets) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = quint32(family);
+    request.body.sdiag_family = quint8(family);
+    request.body.sdiag_protocol = IPPROTO_TCP;
+    request.body.idiag_states = 1u << TCP_LISTEN;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) != ssize_t(sizeof request))
+        return false;
+
+    alignas(nlmsghdr) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t received = ::recv(fd, buffer, sizeof buffer, 0);
+        if (received < 0 && errno == EINTR)
+            continue;
+        if (received <= 0)
+            return false;
+        size_t offset = 0;
+        while (offset + sizeof(nlmsghdr) <= size_t(received)) {
+            const auto* header = reinterpret_cast<const nlmsghdr*>(buffer + offset);
+            if (header->nlmsg_len < sizeof(nlmsghdr) ||
+                offset + header->nlmsg_len > size_t(received))
+                return false;
+            offset += NLMSG_ALIGN(header->nlmsg_len);
+            if (header->nlmsg_type == NLMSG_DONE)
+                return true;
+            if (header->nlmsg_type == NLMSG_ERROR)
+                return false;
+            if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+                header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+                continue;
+            const auto* message = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+            const qint64 port = ntohs(message->id.idiag_sport);
+            if (message->idiag_state != TCP_LISTEN || port == 0 || message->idiag_inode == 0)
+                continue;
+            char text[INET6_ADDRSTRLEN];
+            if (!inet_ntop(message->idiag_family, message->id.idiag_src, text, sizeof text))
+                continue;
+            sockets.append({message->idiag_inode, port, QString::fromLatin1(text),
+                            qint64(message->idiag_uid)});
+        }
+    }
+}
+
+} // namespace
+
+std::optional<QList<ListeningSocket>> queryListeningSockets() {
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return std::nullopt;
+    QList<ListeningSocket> sockets;
+    const bool ok = dumpListening(fd, AF_INET, sockets) && dumpListening(fd, AF_INET6, sockets);
+    ::close(fd);
+    if (!ok)
+        return std::nullopt;
     return sockets;
 }
 

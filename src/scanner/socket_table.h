@@ -29,6 +29,13 @@ QList<ListeningSocket> parseSocketTable(QByteArrayView text);
 std::optional<QList<ListeningSocket>> readListeningSockets(const QString& procRoot,
                                                            QString* error = nullptr);
 
+// Both families' listening TCP sockets as the kernel's socket diagnostics
+// (NETLINK_SOCK_DIAG) report them, in the same form as the tables give them.
+// It walks only the kernel's table of listening sockets, where reading
+// /proc/net/tcp{,6} walks the whole table of established ones, which is large
+// on any machine with some memory. None when the kernel does not answer.
+std::optional<QList<ListeningSocket>> queryListeningSockets();
+
 // The inodes of the sockets among a process's open descriptors
 // (<procRoot>/<pid>/fd/* linking to "socket:[N]"). Empty when the folder cannot
 // be read: the process exited, or belongs to another user.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -113,4 +114,29 @@ TEST(SocketTable, FindsTheSocketsThisProcessListensOn) {
     EXPECT_FALSE(readListeningSockets(QStringLiteral("/nonexistent"), &error).has_value());
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(socketInodesOf(0).isEmpty());
+}
+
+// The kernel's socket diagnostics and the text tables describe the same
+// listening sockets.
+TEST(SocketTable, DiagnosticsAgreeWithTheTables) {
+    const Listener v4(AF_INET);
+    const Listener v6(AF_INET6);
+    ASSERT_GT(v4.port, 0);
+    const auto queried = queryListeningSockets();
+    ASSERT_TRUE(queried.has_value());
+    const auto read = readListeningSockets(QStringLiteral("/proc"));
+    ASSERT_TRUE(read.has_value());
+    const QSet<quint64> own = socketInodesOf(QCoreApplication::applicationPid());
+    auto ownOf = [&](const QList<ListeningSocket>& sockets) {
+        QList<ListeningSocket> kept;
+        for (const ListeningSocket& s : sockets)
+            if (own.contains(s.inode))
+                kept.append(s);
+        std::sort(kept.begin(), kept.end(), [](const ListeningSocket& a, const ListeningSocket& b) {
+            return a.inode < b.inode;
+        });
+        return kept;
+    };
+    EXPECT_EQ(ownOf(*queried), ownOf(*read));
+    EXPECT_EQ(ownOf(*queried).size(), v6.port > 0 ? 2 : 1);
 }
