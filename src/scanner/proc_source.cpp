@@ -145,78 +145,58 @@ bool byPort(const ListeningPort& a, const ListeningPort& b) {
 
 ProcScan::ProcScan(QString procRoot) : m_procRoot(std::move(procRoot)) {}
 
-ScanResult ProcScan::run(const ScanRequest& request, const std::atomic<bool>* cancel) {
-    // Step 1: the sockets. The kernel's socket diagnostics answer for the
-    // real /proc at a fraction of the tables' cost; the tables are the
-    // fallback, and the only source under another root.
+std::optional<QList<ListeningSocket>> ProcScan::listeningSockets() const {
+    // The kernel's socket diagnostics answer for the real /proc at a fraction
+    // of the tables' cost; the tables are the fallback, and the only source
+    // under another root.
     std::optional<QList<ListeningSocket>> sockets;
     if (m_procRoot == QLatin1String("/proc") && QFileInfo::exists(QStringLiteral("/proc/net/tcp")))
         sockets = queryListeningSockets();
     if (!sockets)
         sockets = readListeningSockets(m_procRoot);
-    if (!sockets)
-        return {{}, ListerError::ProcUnreadable};
-    QHash<quint64, const ListeningSocket*> inRange; // by inode
-    for (const ListeningSocket& s : *sockets) {
-        if (s.port >= request.minPort && s.port <= request.maxPort)
-            inRange.insert(s.inode, &s);
-    }
-    if (inRange.isEmpty()) {
-        m_holders.clear();
-        return {};
-    }
-    const DirFd proc(
-        ::open(m_procRoot.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (proc.get() < 0)
-        return {{}, ListerError::ProcUnreadable};
+    return sockets;
+}
 
-    QSet<qint64> portsInRange;
-    for (const ListeningSocket* s : std::as_const(inRange))
-        portsInRange.insert(s->port);
-
-    // Steps 2 and 3: allowed processes, lowest pid first, until every port has
-    // its holder.
+QHash<qint64, ListeningPort> ProcScan::allowedHolders(const Walk& walk,
+                                                      const QSet<QString>& allowlist) const {
     QSet<QByteArray> allowed;
-    allowed.reserve(request.allowlist.size());
-    for (const QString& name : request.allowlist)
+    allowed.reserve(allowlist.size());
+    for (const QString& name : allowlist)
         allowed.insert(name.toUtf8());
-    const std::vector<qint64> pids = processIds(proc.get());
     QHash<qint64, ListeningPort> held; // by port
-    for (qint64 pid : pids) {
-        if (held.size() == portsInRange.size() || cancelled(cancel))
+    for (qint64 pid : walk.pids) {
+        if (held.size() == walk.portCount || cancelled(walk.cancel))
             break;
-        const auto comm = commOf(proc.get(), pid);
+        // The name decides before the descriptors are read.
+        const auto comm = commOf(walk.procFd, pid);
         if (!comm)
             continue;
         QByteArray name = *comm;
         if (!allowed.contains(name)) {
-            name = exeNameOf(proc.get(), pid);
+            name = exeNameOf(walk.procFd, pid);
             if (name.isEmpty() || !allowed.contains(name))
                 continue;
         }
         const auto startTime = processStartTime(pid, m_procRoot);
         if (!startTime)
             continue;
-        forEachSocket(proc.get(), pid, [&](quint64 inode) {
-            const ListeningSocket* s = inRange.value(inode);
+        forEachSocket(walk.procFd, pid, [&](quint64 inode) {
+            const ListeningSocket* s = walk.sockets.value(inode);
             if (s && !held.contains(s->port))
                 held.insert(s->port,
                             {s->port, pid, QString::fromUtf8(name), *startTime, s->address});
             return true;
         });
     }
-    if (cancelled(cancel))
-        return {};
+    return held;
+}
 
-    ScanResult result;
-    result.ports = held.values();
-    std::sort(result.ports.begin(), result.ports.end(), byPort);
-
-    // Step 4: the sockets that no allowed process holds. A holder is searched
-    // for once, when its socket first appears, and remembered while the
-    // socket lasts and the holder still runs.
+QList<ListeningPort> ProcScan::otherHolders(const Walk& walk,
+                                            const QHash<qint64, ListeningPort>& held) {
+    // Forget sockets that are gone or now held by an allowed process, and
+    // holders that have exited.
     for (auto it = m_holders.begin(); it != m_holders.end();) {
-        const ListeningSocket* s = inRange.value(it.key());
+        const ListeningSocket* s = walk.sockets.value(it.key());
         if (!s || held.contains(s->port) ||
             (it->pid > 0 && processStartTime(it->pid, m_procRoot) != it->startTime))
             it = m_holders.erase(it);
@@ -224,17 +204,17 @@ ScanResult ProcScan::run(const ScanRequest& request, const std::atomic<bool>* ca
             ++it;
     }
     QSet<quint64> unknown;
-    for (const ListeningSocket* s : std::as_const(inRange)) {
+    for (const ListeningSocket* s : walk.sockets) {
         if (!held.contains(s->port) && !m_holders.contains(s->inode))
             unknown.insert(s->inode);
     }
     if (!unknown.isEmpty()) {
         ++m_holderSearches;
-        for (qint64 pid : pids) {
-            if (unknown.isEmpty() || cancelled(cancel))
+        for (qint64 pid : walk.pids) {
+            if (unknown.isEmpty() || cancelled(walk.cancel))
                 break;
             QList<quint64> found;
-            forEachSocket(proc.get(), pid, [&](quint64 inode) {
+            forEachSocket(walk.procFd, pid, [&](quint64 inode) {
                 if (unknown.contains(inode))
                     found.append(inode);
                 return found.size() < unknown.size();
@@ -242,30 +222,67 @@ ScanResult ProcScan::run(const ScanRequest& request, const std::atomic<bool>* ca
             if (found.isEmpty())
                 continue;
             const auto startTime = processStartTime(pid, m_procRoot);
-            const auto comm = commOf(proc.get(), pid);
+            const auto comm = commOf(walk.procFd, pid);
             if (!startTime || !comm)
-                continue; // gone meanwhile; its sockets went with it or another holder has them
+                continue; // exited meanwhile
             for (quint64 inode : std::as_const(found)) {
                 m_holders.insert(inode, {pid, *startTime, QString::fromUtf8(*comm)});
                 unknown.remove(inode);
             }
         }
-        if (cancelled(cancel))
+        if (cancelled(walk.cancel))
             return {};
+        // Held by processes that cannot be seen: not searched for again.
         for (quint64 inode : std::as_const(unknown))
             m_holders.insert(inode, {});
     }
-    QHash<qint64, ListeningPort> others; // by port: the lowest pid, a visible one first
+
+    QHash<qint64, ListeningPort> others; // by port: the lowest visible pid
     for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
-        const ListeningSocket* s = inRange.value(it.key());
+        const ListeningSocket* s = walk.sockets.value(it.key());
         const auto existing = others.constFind(s->port);
         if (existing != others.cend() && existing->pid > 0 &&
             (it->pid == 0 || existing->pid <= it->pid))
             continue;
         others.insert(s->port, {s->port, it->pid, it->name, it->startTime, s->address});
     }
-    result.others = others.values();
-    std::sort(result.others.begin(), result.others.end(), byPort);
+    QList<ListeningPort> sorted = others.values();
+    std::sort(sorted.begin(), sorted.end(), byPort);
+    return sorted;
+}
+
+ScanResult ProcScan::run(const ScanRequest& request, const std::atomic<bool>* cancel) {
+    const auto sockets = listeningSockets();
+    if (!sockets)
+        return {{}, ListerError::ProcUnreadable};
+    Walk walk;
+    walk.cancel = cancel;
+    QSet<qint64> ports;
+    for (const ListeningSocket& s : *sockets) {
+        if (s.port >= request.minPort && s.port <= request.maxPort) {
+            walk.sockets.insert(s.inode, &s);
+            ports.insert(s.port);
+        }
+    }
+    if (walk.sockets.isEmpty()) {
+        m_holders.clear();
+        return {};
+    }
+    walk.portCount = ports.size();
+    const DirFd proc(
+        ::open(m_procRoot.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (proc.get() < 0)
+        return {{}, ListerError::ProcUnreadable};
+    walk.procFd = proc.get();
+    walk.pids = processIds(proc.get());
+
+    const QHash<qint64, ListeningPort> held = allowedHolders(walk, request.allowlist);
+    ScanResult result;
+    result.others = otherHolders(walk, held);
+    if (cancelled(cancel))
+        return {};
+    result.ports = held.values();
+    std::sort(result.ports.begin(), result.ports.end(), byPort);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scanner/socket_source.h"
+#include "scanner/socket_table.h"
 
 #include <QHash>
 #include <QObject>
@@ -12,10 +13,11 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // One scan of /proc, run step by step:
-// 1. the listening sockets of the kernel's socket tables, kept when their port
-//    is in the range; with none, the scan ends here;
+// 1. the listening TCP sockets (IPv4 and IPv6) the kernel reports, kept when
+//    their port is in the range; with none, the scan ends here;
 // 2. the allowed processes among /proc/<pid>, decided from the kernel name
 //    (comm) or, when that is not allowed, from the executable's file name,
 //    before their descriptors are read;
@@ -43,6 +45,22 @@ private:
         quint64 startTime = 0;
         QString name;
     };
+    // What one scan walks over.
+    struct Walk {
+        QHash<quint64, const ListeningSocket*> sockets; // in the range, by inode
+        qsizetype portCount = 0;                        // of those sockets
+        int procFd = -1;
+        std::vector<qint64> pids; // ascending
+        const std::atomic<bool>* cancel = nullptr;
+    };
+
+    // Step 1.
+    std::optional<QList<ListeningSocket>> listeningSockets() const;
+    // Steps 2 and 3: the records of the allowed processes, by port.
+    QHash<qint64, ListeningPort> allowedHolders(const Walk& walk,
+                                                const QSet<QString>& allowlist) const;
+    // Step 4: the records of the sockets that no allowed process holds.
+    QList<ListeningPort> otherHolders(const Walk& walk, const QHash<qint64, ListeningPort>& held);
 
     QString m_procRoot;
     QHash<quint64, Holder> m_holders; // by socket inode
