@@ -1,6 +1,8 @@
 // harborwatch: the tray program. One instance per session; its tray icon's
-// menu lists the local development servers that the monitor finds.
+// menu lists the local development servers that the monitor finds. With
+// options it is the command line instead (app/command_line.h).
 #include "app/app_icon.h"
+#include "app/command_line.h"
 #include "app/tray_menu.h"
 #include "monitor/port_monitor.h"
 #include "platform/desktop_notifier.h"
@@ -47,6 +49,11 @@ std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Any option but Qt's display options is a call of the command line,
+    // which needs no display and no session bus.
+    if (wantsCommandLine(argc, argv))
+        return runCommandLine(argc, argv);
+
     const DisplayChoice display =
         chooseDisplay(currentDisplaySession(argc, argv), connectingProbes());
     if (!display.problem.isEmpty()) {

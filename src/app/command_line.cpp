@@ -1,0 +1,408 @@
+#include "app/command_line.h"
+
+#include "app/command_line_backend.h"
+#include "app/command_line_output.h"
+#include "monitor/port_monitor.h"
+#include "platform/settings_store.h"
+#include "platform/termination_signals.h"
+#include "scanner/port_scanner.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("CommandLine", text);
+}
+
+// Qt's display options, which QGuiApplication takes out of the arguments,
+// with and without a value.
+const QStringList qtOptionsWithValue = {
+    QStringLiteral("platform"),      QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+    QStringLiteral("qmljsdebugger"), QStringLiteral("qwindowgeometry"),
+    QStringLiteral("qwindowicon"),   QStringLiteral("qwindowtitle"),
+    QStringLiteral("session"),       QStringLiteral("display"),
+    QStringLiteral("geometry"),      QStringLiteral("style"),
+    QStringLiteral("stylesheet"),
+};
+const QStringList qtFlags = {
+    QStringLiteral("reverse"),
+    QStringLiteral("widgetcount"),
+    QStringLiteral("nograb"),
+    QStringLiteral("dograb"),
+};
+
+constexpr qint64 highestPort = 65535;
+
+std::optional<qint64> portValue(QStringView text) {
+    const auto port = parseInteger(text.trimmed());
+    if (!port || *port < 1 || *port > highestPort)
+        return std::nullopt;
+    return port;
+}
+
+// "LO-HI", or "PORT" for one port.
+std::optional<std::pair<qint64, qint64>> rangeValue(QStringView text) {
+    const qsizetype dash = text.indexOf(u'-');
+    const auto low = portValue(dash < 0 ? text : text.first(dash));
+    const auto high = portValue(dash < 0 ? text : text.sliced(dash + 1));
+    if (!low || !high || *low > *high)
+        return std::nullopt;
+    return std::pair{*low, *high};
+}
+
+ParsedCommandLine usageError(const QString& text) {
+    return {ParsedCommandLine::Outcome::Error, {}, text};
+}
+
+ServerFilter filterFor(const CommandLineRequest& request, const ScanSettings& settings) {
+    ServerFilter filter{settings.minPort, settings.maxPort, settings.allowlist};
+    if (request.all)
+        filter = {0, highestPort, std::nullopt};
+    if (request.range) {
+        filter.minPort = request.range->first;
+        filter.maxPort = request.range->second;
+    }
+    return filter;
+}
+
+void printError(const QString& text) {
+    std::fprintf(stderr, "harborwatch: %s\n", qPrintable(text));
+}
+
+// False when standard output cannot take it (a full disk, a closed pipe).
+bool printOut(const QByteArray& bytes) {
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+               size_t(bytes.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+int finishOutput(bool written) {
+    if (written)
+        return exitOk;
+    printError(tr("cannot write to standard output"));
+    return exitFailed;
+}
+
+// The width of the terminal on standard output; 0 when it is not one.
+int terminalWidth() {
+    if (!::isatty(STDOUT_FILENO))
+        return 0;
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+// The servers the call shows, or none after saying why the scan failed.
+std::optional<QList<ListeningPort>> listedServers(const CommandLineRequest& request) {
+    const ScanSettings settings = readScanSettings(SettingsStore());
+    const Scan scan = scanEverything(settings.lister);
+    if (!scan.ok()) {
+        printError(scan.error);
+        return std::nullopt;
+    }
+    return applyFilter(scan.ports, filterFor(request, settings));
+}
+
+int runList(const CommandLineRequest& request) {
+    const auto servers = listedServers(request);
+    if (!servers)
+        return exitFailed;
+    QList<ServerRow> rows;
+    rows.reserve(servers->size());
+    for (const ListeningPort& server : *servers)
+        rows.append(serverRowOf(server));
+    if (request.json)
+        return finishOutput(printOut(serverListJson(rows)));
+    return finishOutput(printOut(serverTable(rows, terminalWidth()).toUtf8()));
+}
+
+int runStop(const CommandLineRequest& request) {
+    const auto servers = listedServers(request);
+    if (!servers)
+        return exitFailed;
+    const auto server = std::find_if(servers->cbegin(), servers->cend(),
+                                     [&](const auto& s) { return s.port == request.stopPort; });
+    if (server == servers->cend()) {
+        printError(tr("no listed server has port %1").arg(request.stopPort));
+        return exitFailed;
+    }
+    const StopAttempt attempt = stopServer(*server, request.force);
+    const QString name = escapeForTerminal(server->process);
+    if (!attempt.delivered) {
+        printError(tr("%1 on port %2 was not stopped: %3")
+                       .arg(name, QString::number(server->port), attempt.reason));
+        return exitFailed;
+    }
+    const QString line =
+        tr("Sent %1 to %2 (pid %3) on port %4.")
+            .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"), name,
+                 QString::number(server->pid), QString::number(server->port));
+    printOut(line.toUtf8() + '\n');
+    return exitOk;
+}
+
+// Scans every two seconds and prints the servers that started or stopped.
+// The settings are read again when their file changes.
+class ServerWatch {
+public:
+    explicit ServerWatch(CommandLineRequest request) : m_request(std::move(request)) {}
+
+    // False when the output cannot be written any more.
+    bool tick() {
+        reloadSettings();
+        const ServerFilter filter = filterFor(m_request, m_settings);
+        const Scan scan = scanEverything(m_settings.lister);
+        if (!scan.ok()) {
+            // A failed scan says nothing about which servers run.
+            if (scan.error != m_error)
+                printError(scan.error);
+            m_error = scan.error;
+            return true;
+        }
+        m_error.clear();
+
+        QList<ServerChange> changes;
+        if (m_previous) {
+            changes = changesBetween(*m_previous, m_previousFilter, scan.ports, filter);
+        } else if (m_request.initial) {
+            for (const ListeningPort& server : applyFilter(scan.ports, filter))
+                changes.append({ServerEvent::Started, server});
+        }
+        m_previous = scan.ports;
+        m_previousFilter = filter;
+
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QByteArray lines;
+        for (const ServerChange& change : std::as_const(changes))
+            lines += watchLine(change.event, change.server, m_request.json, now);
+        return lines.isEmpty() || printOut(lines);
+    }
+
+private:
+    void reloadSettings() {
+        const QFileInfo file(SettingsStore::defaultFilePath());
+        const FileState state{file.exists(), file.lastModified(), file.size()};
+        if (m_settingsFile && *m_settingsFile == state)
+            return;
+        m_settingsFile = state;
+        m_settings = readScanSettings(SettingsStore(file.filePath()));
+    }
+
+    struct FileState {
+        bool exists = false;
+        QDateTime modified;
+        qint64 size = 0;
+        friend bool operator==(const FileState&, const FileState&) = default;
+    };
+
+    CommandLineRequest m_request;
+    std::optional<FileState> m_settingsFile;
+    ScanSettings m_settings;
+    std::optional<QList<ListeningPort>> m_previous;
+    ServerFilter m_previousFilter;
+    QString m_error;
+};
+
+int runWatch(const CommandLineRequest& request) {
+    // Queued: a signal that arrives before the event loop runs still ends it.
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received,
+                     QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+
+    ServerWatch watch(request);
+    int status = exitOk;
+    const auto tick = [&] {
+        if (!watch.tick()) {
+            printError(tr("cannot write to standard output"));
+            status = exitFailed;
+            QCoreApplication::quit();
+        }
+    };
+    QTimer timer;
+    timer.setInterval(PortMonitor::pollIntervalMs);
+    QObject::connect(&timer, &QTimer::timeout, tick);
+    timer.start();
+    QTimer::singleShot(0, tick);
+    QCoreApplication::exec();
+    return status;
+}
+
+} // namespace
+
+QStringList commandLineArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        QStringView name = argument;
+        if (name.startsWith(QLatin1String("--")))
+            name = name.sliced(2);
+        else if (name.startsWith(u'-'))
+            name = name.sliced(1);
+        else
+            name = {};
+        const qsizetype equals = name.indexOf(u'=');
+        const QStringView bare = equals < 0 ? name : name.first(equals);
+        if (!bare.isEmpty() && qtOptionsWithValue.contains(bare)) {
+            if (equals < 0)
+                ++i; // its value
+            continue;
+        }
+        if (!bare.isEmpty() && equals < 0 && qtFlags.contains(bare))
+            continue;
+        arguments.append(argument);
+    }
+    return arguments;
+}
+
+bool wantsCommandLine(int argc, char** argv) {
+    return !commandLineArguments(argc, argv).isEmpty();
+}
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        tr("Lists the local development servers listening on TCP ports, as the tray shows them:\n"
+           "the servers whose port is in the stored range and whose process is on the\n"
+           "allowlist. Without options it starts the tray program."));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  tr("Print the servers as a table, or as JSON with --json."));
+    const QCommandLineOption watch(
+        QStringLiteral("watch"),
+        tr("Print a line for each server that starts or stops, until interrupted."));
+    const QCommandLineOption stop(QStringLiteral("stop"),
+                                  tr("Stop the server listed on PORT with SIGTERM."),
+                                  QStringLiteral("PORT"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  tr("Print JSON: one array with --list, one object per line "
+                                     "with --watch."));
+    const QCommandLineOption all(
+        QStringLiteral("all"),
+        tr("Every listening TCP port of any process you may inspect, whatever the stored range "
+           "and allowlist."));
+    const QCommandLineOption range(QStringLiteral("range"),
+                                   tr("Ports LO to HI instead of the stored range."),
+                                   QStringLiteral("LO-HI"));
+    const QCommandLineOption initial(
+        QStringLiteral("initial"),
+        tr("With --watch: first print the servers already running, as started."));
+    const QCommandLineOption force(QStringLiteral("force"),
+                                   tr("With --stop: send SIGKILL instead of SIGTERM."));
+    parser.addOptions({list, watch, stop, json, all, range, initial, force});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+
+    if (!parser.parse(QStringList{QCoreApplication::applicationName()} + arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        return {ParsedCommandLine::Outcome::Help, {}, parser.helpText().trimmed()};
+    if (parser.isSet(version))
+        return {ParsedCommandLine::Outcome::Version,
+                {},
+                QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion()};
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(tr("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    CommandLineRequest request;
+    QStringList commands;
+    for (const QCommandLineOption* option : {&list, &watch, &stop}) {
+        if (parser.isSet(*option))
+            commands.append("--" + option->names().first());
+    }
+    if (commands.size() > 1)
+        return usageError(tr("%1 and %2 cannot be combined").arg(commands[0], commands[1]));
+    if (commands.isEmpty()) {
+        if (parser.optionNames().isEmpty())
+            return usageError(tr("no command given: use --list, --watch or --stop"));
+        const QString given = parser.optionNames().first();
+        QString needs = QStringLiteral("--list, --watch or --stop");
+        if (given == json.names().first())
+            needs = QStringLiteral("--list or --watch");
+        else if (given == initial.names().first())
+            needs = QStringLiteral("--watch");
+        else if (given == force.names().first())
+            needs = QStringLiteral("--stop");
+        return usageError(tr("--%1 works only with %2").arg(given, needs));
+    }
+    if (parser.isSet(list))
+        request.command = CommandLineRequest::Command::List;
+    else if (parser.isSet(watch))
+        request.command = CommandLineRequest::Command::Watch;
+    else
+        request.command = CommandLineRequest::Command::Stop;
+
+    using Command = CommandLineRequest::Command;
+    const struct {
+        const QCommandLineOption& option;
+        bool allowed;
+        const char* needs;
+    } modifiers[] = {
+        {json, request.command != Command::Stop, "--list or --watch"},
+        {initial, request.command == Command::Watch, "--watch"},
+        {force, request.command == Command::Stop, "--stop"},
+    };
+    for (const auto& modifier : modifiers) {
+        if (parser.isSet(modifier.option) && !modifier.allowed)
+            return usageError(
+                tr("--%1 works only with %2")
+                    .arg(modifier.option.names().first(), QLatin1String(modifier.needs)));
+    }
+
+    request.json = parser.isSet(json);
+    request.all = parser.isSet(all);
+    request.initial = parser.isSet(initial);
+    request.force = parser.isSet(force);
+    if (parser.isSet(range)) {
+        request.range = rangeValue(parser.value(range));
+        if (!request.range)
+            return usageError(tr("bad value for --range: '%1' (expected LO-HI, ports from 1 to "
+                                 "65535)")
+                                  .arg(parser.value(range)));
+    }
+    if (request.command == Command::Stop) {
+        const auto port = portValue(parser.value(stop));
+        if (!port)
+            return usageError(tr("bad value for --stop: '%1' (expected a port from 1 to 65535)")
+                                  .arg(parser.value(stop)));
+        request.stopPort = *port;
+    }
+    return {ParsedCommandLine::Outcome::Run, request, {}};
+}
+
+int runCommandLine(int argc, char** argv) {
+    const QStringList arguments = commandLineArguments(argc, argv);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("harborwatch"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(HARBORWATCH_VERSION));
+
+    const ParsedCommandLine parsed = parseCommandLine(arguments);
+    switch (parsed.outcome) {
+    case ParsedCommandLine::Outcome::Help:
+    case ParsedCommandLine::Outcome::Version:
+        return finishOutput(printOut(parsed.text.toUtf8() + '\n'));
+    case ParsedCommandLine::Outcome::Error:
+        printError(parsed.text);
+        return exitUsage;
+    case ParsedCommandLine::Outcome::Run:
+        break;
+    }
+    switch (parsed.request.command) {
+    case CommandLineRequest::Command::List:
+        return runList(parsed.request);
+    case CommandLineRequest::Command::Watch:
+        return runWatch(parsed.request);
+    case CommandLineRequest::Command::Stop:
+        return runStop(parsed.request);
+    }
+    return exitUsage;
+}

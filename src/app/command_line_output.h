@@ -1,0 +1,61 @@
+#pragma once
+
+#include "scanner/listening_port.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <optional>
+
+// One server as the command line prints it. What could not be read (another
+// user's process, one that exited) is none and prints as null or "-".
+struct ServerRow {
+    qint64 port = 0;
+    qint64 pid = 0;
+    QString process;
+    QString url;
+    QString address;
+    std::optional<QString> project = {};
+    std::optional<QString> folder = {};
+    std::optional<QStringList> command = {};
+    std::optional<QDateTime> started = {};
+};
+
+enum class ServerEvent { Started, Stopped };
+
+// `text` with the characters that would break a terminal line or reorder it
+// written as escapes: C0 and C1 controls and DEL as "\xHH", the bidirectional
+// and line-separator formatting characters as "\uHHHH".
+QString escapeForTerminal(QStringView text);
+
+// How many terminal cells `text` takes (wide characters take two).
+int displayWidth(QStringView text);
+
+// `text` cut to at most `width` cells, ending in "…" when it was cut.
+QString elide(const QString& text, int width);
+
+// The arguments joined by spaces, each one that is empty or holds a space or a
+// shell-special character quoted in single quotes, so that it reads as typed.
+QString commandText(const QStringList& arguments);
+
+// The aligned table with the header PORT, PID, NAME, PROJECT, URL, COMMAND
+// and one line per row, every line ending in a newline. With a
+// `terminalWidth` above 0 the COMMAND column is cut so that lines fit in it.
+QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
+
+// The row as JSON with the keys port, pid, process, url, address, project,
+// folder, command and started (ISO 8601, UTC); null for what is unknown.
+QJsonObject serverJson(const ServerRow& row);
+
+// The rows as one JSON array, followed by a newline.
+QByteArray serverListJson(const QList<ServerRow>& rows);
+
+// One line of the watch: "started 5173 4242 node", or as one JSON object
+// {"event", "port", "pid", "process", "time"}; ends in a newline.
+QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
+                     const QDateTime& seenAt);
