@@ -309,7 +309,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(version))
         return {ParsedCommandLine::Outcome::Version,
                 {},
-                QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion()};
+                QStringLiteral("harborwatch " HARBORWATCH_VERSION)};
     if (!parser.positionalArguments().isEmpty())
         return usageError(tr("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
