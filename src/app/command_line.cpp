@@ -5,6 +5,7 @@
 #include "monitor/port_monitor.h"
 #include "platform/settings_store.h"
 #include "platform/termination_signals.h"
+#include "scanner/display_text.h"
 #include "scanner/port_scanner.h"
 
 #include <QCommandLineParser>
@@ -65,9 +66,12 @@ ParsedCommandLine usageError(const QString& text) {
 }
 
 ServerFilter filterFor(const CommandLineRequest& request, const ScanSettings& settings) {
-    ServerFilter filter{settings.minPort, settings.maxPort, settings.allowlist};
-    if (request.all)
-        filter = {0, highestPort, std::nullopt};
+    ServerFilter filter{settings.minPort, settings.maxPort, settings.allowlist, settings.lister};
+    if (request.all) {
+        filter.minPort = 1;
+        filter.maxPort = highestPort;
+        filter.allowlist.reset();
+    }
     if (request.range) {
         filter.minPort = request.range->first;
         filter.maxPort = request.range->second;
@@ -106,12 +110,12 @@ int terminalWidth() {
 // The servers the call shows, or none after saying why the scan failed.
 std::optional<QList<ListeningPort>> listedServers(const CommandLineRequest& request) {
     const ScanSettings settings = readScanSettings(SettingsStore());
-    const Scan scan = scanEverything(settings.lister);
+    const Scan scan = ServerScanner().scan(filterFor(request, settings));
     if (!scan.ok()) {
         printError(scan.error);
         return std::nullopt;
     }
-    return applyFilter(scan.ports, filterFor(request, settings));
+    return scan.ports;
 }
 
 int runList(const CommandLineRequest& request) {
@@ -138,7 +142,7 @@ int runStop(const CommandLineRequest& request) {
         return exitFailed;
     }
     const StopAttempt attempt = stopServer(*server, request.force);
-    const QString name = escapeForTerminal(server->process);
+    const QString name = displayName(server->process);
     if (!attempt.delivered) {
         printError(tr("%1 on port %2 was not stopped: %3")
                        .arg(name, QString::number(server->port), attempt.reason));
@@ -162,7 +166,7 @@ public:
     bool tick() {
         reloadSettings();
         const ServerFilter filter = filterFor(m_request, m_settings);
-        const Scan scan = scanEverything(m_settings.lister);
+        const Scan scan = m_scanner.scan(filter);
         if (!scan.ok()) {
             // A failed scan says nothing about which servers run.
             if (scan.error != m_error)
@@ -176,7 +180,7 @@ public:
         if (m_previous) {
             changes = changesBetween(*m_previous, m_previousFilter, scan.ports, filter);
         } else if (m_request.initial) {
-            for (const ListeningPort& server : applyFilter(scan.ports, filter))
+            for (const ListeningPort& server : scan.ports)
                 changes.append({ServerEvent::Started, server});
         }
         m_previous = scan.ports;
@@ -207,6 +211,7 @@ private:
     };
 
     CommandLineRequest m_request;
+    ServerScanner m_scanner;
     std::optional<FileState> m_settingsFile;
     ScanSettings m_settings;
     std::optional<QList<ListeningPort>> m_previous;

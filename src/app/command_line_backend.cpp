@@ -3,17 +3,16 @@
 #include "monitor/port_monitor.h"
 #include "platform/settings_store.h"
 #include "scanner/lister.h"
+#include "scanner/lsof_source.h"
 #include "scanner/port_scanner.h"
+#include "scanner/proc_source.h"
 #include "scanner/process_identity.h"
 #include "scanner/socket_table.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonArray>
-#include <QMap>
 
 #include <algorithm>
 #include <cerrno>
@@ -29,59 +28,6 @@ const QString procRoot = QStringLiteral("/proc");
 
 QString tr(const char* text) {
     return QCoreApplication::translate("CommandLine", text);
-}
-
-QString processName(qint64 pid) {
-    QFile comm(QStringLiteral("%1/%2/comm").arg(procRoot).arg(pid));
-    if (!comm.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray name = comm.readAll();
-    if (name.endsWith('\n'))
-        name.chop(1);
-    return QString::fromUtf8(name);
-}
-
-Scan scanProc() {
-    QString error;
-    const auto sockets = readListeningSockets(procRoot, &error);
-    if (!sockets)
-        return {{}, error};
-    QHash<quint64, const ListeningSocket*> byInode;
-    for (const ListeningSocket& socket : *sockets)
-        byInode.insert(socket.inode, &socket);
-
-    // Each port under the lowest pid that holds a socket listening on it.
-    QMap<qint64, ListeningPort> byPort;
-    const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        const auto pid = parseInteger(entry);
-        if (!pid || *pid <= 0)
-            continue;
-        for (quint64 inode : socketInodesOf(*pid, procRoot)) {
-            const ListeningSocket* socket = byInode.value(inode);
-            if (!socket)
-                continue;
-            const auto known = byPort.constFind(socket->port);
-            if (known != byPort.cend() && known->pid <= *pid)
-                continue;
-            const auto startTime = processStartTime(*pid, procRoot);
-            if (!startTime)
-                break; // it exited
-            byPort.insert(socket->port,
-                          {socket->port, *pid, processName(*pid), *startTime, socket->address});
-        }
-    }
-    return {byPort.values(), {}};
-}
-
-Scan scanLsof() {
-    const ListerResult listing = Lister(defaultListerCommand()).runBlocking();
-    if (!listing.ok())
-        return {{}, describeListerError(listing.error)};
-    QList<ListeningPort> ports = PortScanner::parse(listing.text);
-    for (ListeningPort& port : ports)
-        port.startTime = processStartTime(port.pid, procRoot).value_or(0);
-    return {ports, {}};
 }
 
 bool isLoopbackOrAny(const QString& address) {
@@ -156,24 +102,39 @@ ScanSettings readScanSettings(const SettingsStore& store) {
         if (allNames)
             settings.allowlist = std::move(names);
     }
+    // The store has no reader for text yet; /proc is the default source.
     settings.lister = QStringLiteral("proc");
     return settings;
 }
 
-QList<ListeningPort> applyFilter(const QList<ListeningPort>& ports, const ServerFilter& filter) {
-    QList<ListeningPort> kept;
-    for (const ListeningPort& port : ports) {
-        if (port.port < filter.minPort || port.port > filter.maxPort)
-            continue;
-        if (filter.allowlist && !filter.allowlist->contains(port.process))
-            continue;
-        kept.append(port);
-    }
-    return kept;
-}
+ServerScanner::ServerScanner() = default;
+ServerScanner::~ServerScanner() = default;
 
-Scan scanEverything(const QString& lister) {
-    return lister == QLatin1String("lsof") ? scanLsof() : scanProc();
+Scan ServerScanner::scan(const ServerFilter& filter) {
+    const ScanRequest request{filter.minPort, filter.maxPort,
+                              filter.allowlist.value_or(QSet<QString>{})};
+    ScanResult result;
+    if (sourceKindFromSetting(filter.lister) == SourceKind::Lsof) {
+        if (!m_lsof)
+            m_lsof = std::make_unique<LsofSource>();
+        result = m_lsof->scanBlocking(request);
+    } else {
+        if (!m_proc)
+            m_proc = std::make_unique<ProcScan>();
+        result = m_proc->run(request);
+    }
+    if (!result.ok())
+        return {{}, describeListerError(result.error)};
+    if (filter.allowlist)
+        return {result.ports, {}};
+    // With nothing allowed every listener is another's; pid 0 stands for a
+    // holder the user may not inspect.
+    QList<ListeningPort> all;
+    for (const ListeningPort& p : std::as_const(result.others)) {
+        if (p.pid > 0)
+            all.append(p);
+    }
+    return {all, {}};
 }
 
 ServerRow serverRowOf(const ListeningPort& port) {
@@ -210,28 +171,28 @@ StopAttempt stopServer(const ListeningPort& listed, bool force) {
 
 QList<ServerChange> changesBetween(const QList<ListeningPort>& before,
                                    const ServerFilter& filterBefore,
-                                   const QList<ListeningPort>& after,
-                                   const ServerFilter& filterAfter) {
-    // Each side is compared with the other scan seen through the same filter,
-    // so a filter edit alone makes no difference.
+                                   const QList<ListeningPort>& now, const ServerFilter& filterNow) {
+    QList<ServerChange> changes;
+    if (filterBefore.lister != filterNow.lister)
+        return changes;
+    const auto shows = [](const ServerFilter& filter, const ListeningPort& p) {
+        return p.port >= filter.minPort && p.port <= filter.maxPort &&
+               (!filter.allowlist || filter.allowlist->contains(p.process));
+    };
     const auto portsOf = [](const QList<ListeningPort>& ports) {
         QSet<qint64> set;
         for (const ListeningPort& p : ports)
             set.insert(p.port);
         return set;
     };
-    const QList<ListeningPort> shownAfter = applyFilter(after, filterAfter);
-    const QList<ListeningPort> shownBefore = applyFilter(before, filterBefore);
-    const QSet<qint64> wasShown = portsOf(applyFilter(before, filterAfter));
-    const QSet<qint64> isShown = portsOf(applyFilter(after, filterBefore));
-
-    QList<ServerChange> changes;
-    for (const ListeningPort& p : shownAfter) {
-        if (!wasShown.contains(p.port))
+    const QSet<qint64> portsBefore = portsOf(before);
+    const QSet<qint64> portsNow = portsOf(now);
+    for (const ListeningPort& p : now) {
+        if (!portsBefore.contains(p.port) && shows(filterBefore, p))
             changes.append({ServerEvent::Started, p});
     }
-    for (const ListeningPort& p : shownBefore) {
-        if (!isShown.contains(p.port))
+    for (const ListeningPort& p : before) {
+        if (!portsNow.contains(p.port) && shows(filterNow, p))
             changes.append({ServerEvent::Stopped, p});
     }
     return changes;

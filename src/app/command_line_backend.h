@@ -8,8 +8,11 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
+class LsofSource;
+class ProcScan;
 class SettingsStore;
 
 // What the command line takes from the rest of the program, each in one
@@ -28,19 +31,18 @@ struct ScanSettings {
 
 ScanSettings readScanSettings(const SettingsStore& store);
 
-// Which records one call shows: a port range and the allowed names, or any
-// name.
+// Which servers one call shows: a port range and the allowed names, or any
+// name, found by the source the settings name.
 struct ServerFilter {
     qint64 minPort = 0;
     qint64 maxPort = 0;
     std::optional<QSet<QString>> allowlist; // none: every process
+    QString lister;
 
     friend bool operator==(const ServerFilter&, const ServerFilter&) = default;
 };
 
-QList<ListeningPort> applyFilter(const QList<ListeningPort>& ports, const ServerFilter& filter);
-
-// The records of one scan, or why it failed.
+// The servers of one scan, or why it failed.
 struct Scan {
     QList<ListeningPort> ports;
     QString error;
@@ -48,9 +50,24 @@ struct Scan {
     bool ok() const { return error.isEmpty(); }
 };
 
-// Every listening TCP port of the processes the user may inspect, one record
-// per port, ascending, found by the lister the settings name.
-Scan scanEverything(const QString& lister);
+// Scans on the calling thread, which in the command line waits for nothing
+// else. Kept for the scans of a watch: the /proc scan remembers the holders
+// of sockets that it found.
+class ServerScanner {
+public:
+    ServerScanner();
+    ~ServerScanner();
+    ServerScanner(const ServerScanner&) = delete;
+    ServerScanner& operator=(const ServerScanner&) = delete;
+
+    // The servers the filter shows, ascending by port. Without an allowlist,
+    // every listener in the range whose process the user may inspect.
+    Scan scan(const ServerFilter& filter);
+
+private:
+    std::unique_ptr<ProcScan> m_proc;
+    std::unique_ptr<LsofSource> m_lsof;
+};
 
 // The record with what can be read about its process.
 ServerRow serverRowOf(const ListeningPort& port);
@@ -72,11 +89,12 @@ struct ServerChange {
     friend bool operator==(const ServerChange&, const ServerChange&) = default;
 };
 
-// The servers that started and stopped between two unfiltered scans, shown
-// through the filter in force at each. A port that enters or leaves the list
-// only because the filter changed is no event. Started first, each ascending
-// by port.
+// The servers that started and stopped between two scans, each listed under
+// the filter in force at its time. A new port is a start only when the earlier
+// filter would have shown it too, a missing port a stop only when the new
+// filter would still show it, so an edit of the filter is no event while a
+// server stopping in the same scan still is; after a change of the source
+// nothing is. Started first, each ascending by port.
 QList<ServerChange> changesBetween(const QList<ListeningPort>& before,
                                    const ServerFilter& filterBefore,
-                                   const QList<ListeningPort>& after,
-                                   const ServerFilter& filterAfter);
+                                   const QList<ListeningPort>& now, const ServerFilter& filterNow);

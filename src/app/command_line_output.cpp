@@ -1,5 +1,7 @@
 #include "app/command_line_output.h"
 
+#include "scanner/display_text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -9,29 +11,13 @@
 
 namespace {
 
-bool needsEscape(char32_t c) {
-    if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
-        return true;
-    switch (c) {
-    case 0x061c: // Arabic letter mark
-    case 0x200e: // left-to-right mark
-    case 0x200f: // right-to-left mark
-    case 0x2028: // line separator
-    case 0x2029: // paragraph separator
-        return true;
-    default:
-        // Embeddings, overrides (U+202A to U+202E) and isolates (U+2066 to U+2069).
-        return (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
-    }
-}
-
 int cellsOf(char32_t c) {
     const int cells = ::wcwidth(static_cast<wchar_t>(c));
     return cells < 0 ? 1 : cells;
 }
 
 QString cell(const std::optional<QString>& text) {
-    return text ? escapeForTerminal(*text) : QStringLiteral("-");
+    return text ? displayName(*text) : QStringLiteral("-");
 }
 
 QString isoUtc(const QDateTime& time) {
@@ -39,22 +25,6 @@ QString isoUtc(const QDateTime& time) {
 }
 
 } // namespace
-
-QString escapeForTerminal(QStringView text) {
-    QString result;
-    result.reserve(text.size());
-    for (const char32_t c : text.toUcs4()) {
-        if (!needsEscape(c)) {
-            result.append(QString::fromUcs4(&c, 1));
-            continue;
-        }
-        if (c <= 0xff)
-            result.append(QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0')));
-        else
-            result.append(QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0')));
-    }
-    return result;
-}
 
 int displayWidth(QStringView text) {
     int width = 0;
@@ -107,8 +77,8 @@ QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
     lines.append({QStringLiteral("PORT"), QStringLiteral("PID"), QStringLiteral("NAME"),
                   QStringLiteral("PROJECT"), QStringLiteral("URL"), QStringLiteral("COMMAND")});
     for (const ServerRow& row : rows) {
-        lines.append({QString::number(row.port), QString::number(row.pid),
-                      escapeForTerminal(row.process), cell(row.project), escapeForTerminal(row.url),
+        lines.append({QString::number(row.port), QString::number(row.pid), displayName(row.process),
+                      cell(row.project), displayName(row.url),
                       cell(row.command ? std::optional(commandText(*row.command)) : std::nullopt)});
     }
 
@@ -178,6 +148,6 @@ QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
     }
     return QStringLiteral("%1 %2 %3 %4\n")
         .arg(word, QString::number(server.port), QString::number(server.pid),
-             escapeForTerminal(server.process))
+             displayName(server.process))
         .toUtf8();
 }

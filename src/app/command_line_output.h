@@ -28,11 +28,6 @@ struct ServerRow {
 
 enum class ServerEvent { Started, Stopped };
 
-// `text` with the characters that would break a terminal line or reorder it
-// written as escapes: C0 and C1 controls and DEL as "\xHH", the bidirectional
-// and line-separator formatting characters as "\uHHHH".
-QString escapeForTerminal(QStringView text);
-
 // How many terminal cells `text` takes (wide characters take two).
 int displayWidth(QStringView text);
 

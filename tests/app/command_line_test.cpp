@@ -100,24 +100,6 @@ TEST(CommandLine, ReadsTheRequestOrNamesWhatIsWrong) {
               std::pair(qint64(8080), qint64(8080)));
 }
 
-TEST(CommandLineOutput, EscapesWhatWouldBreakOrReorderALine) {
-    const struct {
-        QString name;
-        QString shown;
-    } cases[] = {
-        {QStringLiteral("node"), QStringLiteral("node")},
-        {QStringLiteral("my server (v1"), QStringLiteral("my server (v1")},
-        {QStringLiteral("café"), QStringLiteral("café")},
-        {QStringLiteral("a\nb\tc"), QStringLiteral("a\\x0ab\\x09c")},
-        {QStringLiteral("\x1b[31mred"), QStringLiteral("\\x1b[31mred")},
-        {QString::fromUtf16(u"evil\u202Etxt.js"), QStringLiteral("evil\\u202etxt.js")},
-        {QString::fromUtf16(u"a\u2066b\u2069\u200F"), QStringLiteral("a\\u2066b\\u2069\\u200f")},
-        {QString::fromUtf16(u"x\u0085y\u007F"), QStringLiteral("x\\x85y\\x7f")},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(escapeForTerminal(c.name), c.shown) << c.shown.toStdString();
-}
-
 TEST(CommandLineOutput, QuotesArgumentsThatAShellWouldSplit) {
     EXPECT_EQ(commandText({QStringLiteral("/usr/bin/node"), QStringLiteral("server.js"),
                            QStringLiteral("--port=3000")}),
@@ -189,19 +171,22 @@ TEST(CommandLineWatch, FilterEditsAreNoEvents) {
     const ListeningPort node{3000, 10, QStringLiteral("node")};
     const ListeningPort python{8000, 20, QStringLiteral("python3")};
     const ListeningPort ruby{4000, 30, QStringLiteral("ruby")};
-    const ServerFilter wide{3000, 9999,
-                            QSet<QString>{QStringLiteral("node"), QStringLiteral("python3")}};
-    const ServerFilter narrow{3000, 5000, wide.allowlist};
-    const ServerFilter rubyToo{
-        3000, 9999,
-        QSet<QString>{QStringLiteral("node"), QStringLiteral("python3"), QStringLiteral("ruby")}};
+    const QSet<QString> names{QStringLiteral("node"), QStringLiteral("python3")};
+    const ServerFilter wide{3000, 9999, names, QStringLiteral("proc")};
+    const ServerFilter narrow{3000, 5000, names, QStringLiteral("proc")};
+    ServerFilter rubyToo = wide;
+    rubyToo.allowlist->insert(QStringLiteral("ruby"));
+    ServerFilter lsof = wide;
+    lsof.lister = QStringLiteral("lsof");
+    const ServerFilter any{1, 65535, std::nullopt, QStringLiteral("proc")};
     using E = ServerEvent;
+    // Each list as the source gives it under its filter.
     const struct {
         const char* what;
         QList<ListeningPort> before;
         ServerFilter filterBefore;
-        QList<ListeningPort> after;
-        ServerFilter filterAfter;
+        QList<ListeningPort> now;
+        ServerFilter filterNow;
         QList<ServerChange> changes;
     } cases[] = {
         {"nothing changed", {node, python}, wide, {node, python}, wide, {}},
@@ -211,26 +196,26 @@ TEST(CommandLineWatch, FilterEditsAreNoEvents) {
          {python},
          wide,
          {{E::Started, python}, {E::Stopped, node}}},
-        {"a server not allowed starts", {node}, wide, {node, ruby}, wide, {}},
-        {"range narrowed", {node, python}, wide, {node, python}, narrow, {}},
-        {"range widened", {node, python}, narrow, {node, python}, wide, {}},
-        {"name allowed", {node, ruby}, wide, {node, ruby}, rubyToo, {}},
+        {"range narrowed", {node, python}, wide, {node}, narrow, {}},
+        {"range widened", {node}, narrow, {node, python}, wide, {}},
+        {"name allowed", {node}, wide, {node, ruby}, rubyToo, {}},
         {"range narrowed while another stops",
          {node, python},
          wide,
-         {python},
+         {},
          narrow,
          {{E::Stopped, node}}},
-        {"name allowed while it starts", {node}, wide, {node, ruby}, rubyToo, {{E::Started, ruby}}},
         {"another process on the port",
          {node},
          wide,
          {{3000, 11, QStringLiteral("python3")}},
          wide,
          {}},
+        {"source changed", {node}, wide, {python}, lsof, {}},
+        {"any name", {node}, any, {node, ruby}, any, {{E::Started, ruby}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(changesBetween(c.before, c.filterBefore, c.after, c.filterAfter), c.changes);
+        EXPECT_EQ(changesBetween(c.before, c.filterBefore, c.now, c.filterNow), c.changes);
     }
 }
