@@ -4,12 +4,15 @@
 #include "monitor/port_monitor.h"
 #include "platform/desktop_notifier.h"
 #include "platform/settings_store.h"
+#include "platform/stderr_capture.h"
 #include "test_support.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -61,39 +64,6 @@ public slots:
 
 namespace {
 
-// Sends what this process writes to stderr into a file while it exists.
-class StderrCapture {
-public:
-    StderrCapture() {
-        if (!m_file.open())
-            return;
-        std::fflush(stderr);
-        m_saved = ::dup(STDERR_FILENO);
-        ::dup2(m_file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
-
-    QByteArray text() {
-        std::fflush(stderr);
-        QFile reader(m_file.fileName());
-        return reader.open(QIODevice::ReadOnly) ? reader.readAll() : QByteArray();
-    }
-    void restore() {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
-
 class DesktopNotifierTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -140,6 +110,41 @@ protected:
     std::unique_ptr<QDBusConnection> m_serverBus;
     std::unique_ptr<NotificationServer> m_server;
 };
+
+// Where the icon theme has no "harborwatch" icon, the image travels with the
+// notification, as the specification's (iiibiiay) structure.
+TEST_F(DesktopNotifierTest, AnImageGoesAlongAsImageData) {
+    NotificationServer& server = startServer();
+    DesktopNotifier notifier(*m_client);
+    QImage image(3, 2, QImage::Format_ARGB32);
+    image.fill(QColor(10, 20, 30, 255));
+    image.setPixelColor(2, 1, QColor(200, 150, 100, 50));
+    notifier.setImage(image);
+    notifier.notify(QStringLiteral("Port Started"), QStringLiteral("node on port 3000"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 1; }, 5000));
+
+    const QVariant hint = server.calls[0].hints.value(QStringLiteral("image-data"));
+    ASSERT_TRUE(hint.canConvert<QDBusArgument>());
+    const QDBusArgument argument = hint.value<QDBusArgument>();
+    EXPECT_EQ(argument.currentSignature(), QStringLiteral("(iiibiiay)"));
+    qint32 width = 0, height = 0, stride = 0, bits = 0, channels = 0;
+    bool alpha = false;
+    QByteArray pixels;
+    argument.beginStructure();
+    argument >> width >> height >> stride >> alpha >> bits >> channels >> pixels;
+    argument.endStructure();
+    EXPECT_EQ(width, 3);
+    EXPECT_EQ(height, 2);
+    EXPECT_TRUE(alpha);
+    EXPECT_EQ(bits, 8);
+    EXPECT_EQ(channels, 4);
+    ASSERT_EQ(pixels.size(), stride * 2);
+    EXPECT_EQ(pixels.left(4), QByteArray("\x0a\x14\x1e\xff"));
+    // The translucent pixel, unpremultiplied: R, G, B, A.
+    const QByteArray last = pixels.mid(stride + 8, 4);
+    EXPECT_EQ(quint8(last[3]), 50);
+    EXPECT_NEAR(quint8(last[0]), 200, 3);
+}
 
 TEST_F(DesktopNotifierTest, NotifyCallCarriesTheAppIdentityTitleBodyAndHints) {
     NotificationServer& server = startServer();

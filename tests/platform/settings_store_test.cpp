@@ -1,5 +1,6 @@
 // SettingsStore against real files in a temporary folder.
 #include "platform/settings_store.h"
+#include "platform/stderr_capture.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,10 +9,12 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <limits>
 #include <string>
 #include <sys/resource.h>
@@ -68,10 +71,199 @@ TEST_F(SettingsStoreTest, UnreadableFileIsAnEmptyStoreAndStaysUntouchedUntilASet
         EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
     }
 
-    // The first change replaces it with a valid file.
+    // The first change replaces it with a valid file, keeping the old one
+    // beside it, in place of an older copy.
+    writeFile("{\"allowlist\": [\"node\", \"vite\"],\x01}");
+    QFile older(path() + QStringLiteral(".bad"));
+    ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+    older.write("older");
+    older.close();
     SettingsStore store(path());
+    StderrCapture captured;
     EXPECT_TRUE(store.setInteger(QStringLiteral("maxPort"), 5000));
     EXPECT_EQ(fileObject(), QJsonObject({{QStringLiteral("maxPort"), 5000}}));
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"settings.json", "settings.json.bad"}));
+    QFile kept(path() + QStringLiteral(".bad"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("{\"allowlist\": [\"node\", \"vite\"],\x01}"));
+    EXPECT_TRUE(captured.text().contains("settings.json.bad")) << captured.text().toStdString();
+
+    // Later saves go over a valid file and keep no copy.
+    ASSERT_TRUE(QFile::remove(path() + QStringLiteral(".bad")));
+    EXPECT_TRUE(store.setInteger(QStringLiteral("maxPort"), 5001));
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"settings.json"});
+}
+
+// A device, a FIFO or a folder in place of the file, directly or through a
+// link: read at once as unreadable, said on stderr, left alone, and replaced
+// by a regular file at the first save (a link itself, not its target).
+TEST_F(SettingsStoreTest, PathsThatAreNoRegularFileAreUnreadableAtOnce) {
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    const QString fifo = m_dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString emptyFolder = m_dir.filePath(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkpath(emptyFolder));
+
+    struct Case {
+        const char* what;
+        std::function<bool()> make;
+        const char* reason;
+    };
+    const QString target = path();
+    for (const Case& c : std::initializer_list<Case>{
+             {"link to /dev/zero", [&] { return QFile::link("/dev/zero", target); },
+              "not a regular file"},
+             {"link to a FIFO", [&] { return QFile::link(fifo, target); }, "not a regular file"},
+             {"FIFO", [&] { return ::mkfifo(QFile::encodeName(target).constData(), 0600) == 0; },
+              "not a regular file"},
+             {"link to a folder", [&] { return QFile::link(emptyFolder, target); }, "folder"}}) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(target);
+        ASSERT_TRUE(c.make());
+        StderrCapture captured;
+        {
+            SettingsStore store(target);
+            EXPECT_EQ(store.values(), settings::Values());
+            EXPECT_FALSE(store.contains(QStringLiteral("minPort")));
+            const QByteArray said = captured.text();
+            EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+            EXPECT_TRUE(said.contains(QFile::encodeName(target))) << said.toStdString();
+            EXPECT_TRUE(said.contains(c.reason)) << said.toStdString();
+
+            EXPECT_TRUE(store.setInteger(QStringLiteral("minPort"), 4000));
+            EXPECT_EQ(fileObject(), QJsonObject({{QStringLiteral("minPort"), 4000}}));
+        }
+        const QFileInfo written(target);
+        EXPECT_TRUE(written.isFile() && !written.isSymLink());
+    }
+    EXPECT_TRUE(QFileInfo(QStringLiteral("/dev/zero")).exists());
+    struct stat zero {};
+    ASSERT_EQ(::stat("/dev/zero", &zero), 0);
+    EXPECT_TRUE(S_ISCHR(zero.st_mode));
+    struct stat pipe {};
+    ASSERT_EQ(::stat(QFile::encodeName(fifo).constData(), &pipe), 0);
+    EXPECT_TRUE(S_ISFIFO(pipe.st_mode));
+}
+
+TEST_F(SettingsStoreTest, FileLargerThanOneMebibyteIsUnreadable) {
+    writeFile("{\"minPort\": 4000, \"pad\": \"" + QByteArray(SettingsStore::maxFileSize, 'x') +
+              "\"}");
+    StderrCapture captured;
+    SettingsStore store(path());
+    EXPECT_FALSE(store.contains(QStringLiteral("minPort")));
+    EXPECT_TRUE(captured.text().contains("1 MiB")) << captured.text().toStdString();
+}
+
+// The file as another program (an editor, a dotfiles tool) replaces it: a new
+// file renamed over the old one.
+void replaceFile(const QString& path, const QByteArray& bytes) {
+    const QString temporary = path + QStringLiteral(".new");
+    QFile file(temporary);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+    ASSERT_EQ(
+        ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()), 0);
+}
+
+TEST_F(SettingsStoreTest, AnEditByAnotherProgramIsTakenAndAnnounced) {
+    writeFile(R"({"minPort": 4000})");
+    SettingsStore store(path());
+    store.watch();
+    QStringList changed;
+    QObject::connect(&store, &SettingsStore::changed, [&](const QString& key) { changed << key; });
+
+    replaceFile(path(), R"({"minPort": 4100, "maxPort": 5000, "lister": "lsof"})");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return changed.size() == 3; }, 5000))
+        << changed.join(' ').toStdString();
+    EXPECT_EQ(store.values().minPort, 4100);
+    EXPECT_EQ(store.values().maxPort, 5000);
+    EXPECT_EQ(store.values().lister, settings::lsofLister);
+
+    // Written in place this time, and again after that: still watched.
+    changed.clear();
+    writeFile(R"({"minPort": 4200, "maxPort": 5000, "lister": "lsof"})");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return changed == QStringList{"minPort"}; }, 5000));
+    replaceFile(path(), R"({"minPort": 4300, "maxPort": 5000, "lister": "lsof"})");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.values().minPort == 4300; }, 5000));
+
+    // The store's own write is no edit to announce again.
+    changed.clear();
+    EXPECT_TRUE(store.setInteger(QStringLiteral("maxPort"), 6000));
+    QTest::qWait(300);
+    EXPECT_EQ(changed, QStringList{"maxPort"});
+}
+
+TEST_F(SettingsStoreTest, AnUnreadableEditChangesNothingItBreaksAndLeavesTheFile) {
+    writeFile(R"({"minPort": 4000, "maxPort": 5000, "allowlist": ["node"]})");
+    SettingsStore store(path());
+    QStringList changed;
+    QObject::connect(&store, &SettingsStore::changed, [&](const QString& key) { changed << key; });
+    const settings::Values before = store.values();
+
+    for (const QByteArray& broken :
+         {QByteArray(R"({"minPort": 4100,)"), QByteArray("[]"), QByteArray("\xff")}) {
+        SCOPED_TRACE(broken.toStdString());
+        writeFile(broken);
+        StderrCapture captured;
+        store.reload();
+        EXPECT_EQ(store.values(), before);
+        EXPECT_EQ(captured.text().count('\n'), 1) << captured.text().toStdString();
+        EXPECT_EQ(readFile(), broken);
+    }
+
+    // Wrong types break only their keys; the rest of the edit is taken.
+    const QByteArray mixed =
+        R"({"minPort": "4100", "maxPort": 6000, "allowlist": ["node", 1], "lister": "ss"})";
+    writeFile(mixed);
+    StderrCapture captured;
+    store.reload();
+    EXPECT_EQ(store.values().minPort, 4000);
+    EXPECT_EQ(store.values().maxPort, 6000);
+    EXPECT_EQ(store.values().allowlist, QSet<QString>{"node"});
+    EXPECT_EQ(store.values().lister, settings::procLister);
+    EXPECT_EQ(changed, QStringList{"maxPort"});
+    const QByteArray said = captured.text();
+    EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains("minPort, allowlist, lister")) << said.toStdString();
+    EXPECT_EQ(readFile(), mixed);
+}
+
+TEST_F(SettingsStoreTest, ASaveKeepsWhatOthersWroteAndUnknownKeys) {
+    writeFile(R"({"minPort": 4000})");
+    SettingsStore store(path());
+    // Another writer, not yet read by this store.
+    writeFile(R"({"minPort": 4000, "maxPort": 7000, "future": {"x": [1, 2]}})");
+    EXPECT_TRUE(store.setInteger(QStringLiteral("minPort"), 4500));
+    EXPECT_EQ(fileObject(), QJsonObject({{QStringLiteral("minPort"), 4500},
+                                         {QStringLiteral("maxPort"), 7000},
+                                         {QStringLiteral("future"),
+                                          QJsonObject{{QStringLiteral("x"), QJsonArray{1, 2}}}}}));
+    EXPECT_EQ(store.values().maxPort, 7000) << "what the save read is in force";
+}
+
+// A folder that cannot be made (a file stands in its place) fails the same
+// way for root and for other users.
+TEST_F(SettingsStoreTest, AFailedSaveIsSaidUntilASaveSucceeds) {
+    writeFile("");
+    const QString blocked = path() + QStringLiteral("/settings.json");
+    SettingsStore store(blocked);
+    QSignalSpy errorChanged(&store, &SettingsStore::saveErrorChanged);
+    EXPECT_FALSE(store.setInteger(QStringLiteral("minPort"), 4000));
+    EXPECT_FALSE(store.saveError().isEmpty());
+    EXPECT_EQ(errorChanged.count(), 1);
+    EXPECT_EQ(store.values().minPort, 4000) << "in force for this run";
+    EXPECT_FALSE(store.setInteger(QStringLiteral("maxPort"), 5000));
+    EXPECT_EQ(errorChanged.count(), 1);
+
+    ASSERT_TRUE(QFile::remove(path()));
+    ASSERT_TRUE(QDir().mkpath(path()));
+    EXPECT_TRUE(store.setInteger(QStringLiteral("maxPort"), 5001));
+    EXPECT_TRUE(store.saveError().isEmpty());
+    EXPECT_EQ(errorChanged.count(), 2);
+    SettingsStore reread(blocked);
+    EXPECT_EQ(reread.values().minPort, 4000) << "an unsaved value goes in with the next save";
+    EXPECT_EQ(reread.values().maxPort, 5001);
 }
 
 TEST_F(SettingsStoreTest, ReadsKeepTheirTypes) {
