@@ -1,18 +1,9 @@
 #include "monitor/port_monitor.h"
 
+#include "monitor/change_policy.h"
 #include "platform/settings_store.h"
-#include "scanner/display_text.h"
 
 #include <QJsonArray>
-
-#include <algorithm>
-
-namespace {
-const QString allowlistKey = QStringLiteral("allowlist");
-const QString minPortKey = QStringLiteral("minPort");
-const QString maxPortKey = QStringLiteral("maxPort");
-const QString listerKey = QStringLiteral("lister");
-} // namespace
 
 PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
                          QObject* parent)
@@ -20,15 +11,10 @@ PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& st
       m_allowlist(PortScanner::defaultAllowlist()) {
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
+    connect(&m_store, &SettingsStore::changed, this, &PortMonitor::followSetting);
     loadAllowlist();
+    m_lister = m_store.values().lister;
     selectSource();
-    connect(&m_store, &SettingsStore::changed, this, [this](const QString& key) {
-        if (key != listerKey)
-            return;
-        selectSource();
-        if (isStarted())
-            scan();
-    });
 }
 
 // Destroying the scanner first kills a lister that is still running, so its
@@ -53,36 +39,49 @@ void PortMonitor::removeAllowed(const QString& name) {
 }
 
 void PortMonitor::loadAllowlist() {
-    const auto stored = m_store.array(allowlistKey);
-    if (!stored)
-        return;
-    QSet<QString> names;
-    names.reserve(stored->size());
-    for (const QJsonValue& value : *stored) {
-        if (!value.isString())
-            return; // one foreign element rejects the whole list
-        names.insert(value.toString());
+    // The store drops a broken list; a missing one leaves the defaults.
+    if (m_store.contains(settings::allowlistKey))
+        setAllowlist(m_store.values().allowlist);
+}
+
+void PortMonitor::followSetting(const QString& key) {
+    const settings::Values stored = m_store.values();
+    bool changed = false;
+    if (key == settings::minPortKey && stored.minPort != m_minPort) {
+        m_minPort = stored.minPort;
+        changed = true;
+    } else if (key == settings::maxPortKey && stored.maxPort != m_maxPort) {
+        m_maxPort = stored.maxPort;
+        changed = true;
+    } else if (key == settings::allowlistKey && stored.allowlist != m_allowlist) {
+        setAllowlist(stored.allowlist);
+        changed = true;
+    } else if (key == settings::listerKey && stored.lister != m_lister) {
+        m_lister = stored.lister;
+        selectSource();
+        // A running scan starts again on the new source and reports from it.
+        m_scanFilter.source = m_lister;
+        changed = true;
     }
-    setAllowlist(std::move(names));
+    if (changed)
+        scan();
 }
 
 void PortMonitor::selectSource() {
-    m_scanner->selectSource(sourceKindFromSetting(m_store.string(listerKey)));
+    m_scanner->selectSource(sourceKindFromSetting(m_lister));
 }
 
 void PortMonitor::saveAllowlist() {
     QJsonArray names;
     for (const QString& name : std::as_const(m_allowlist))
         names.append(name);
-    m_store.setArray(allowlistKey, names);
+    m_store.setArray(settings::allowlistKey, names);
 }
 
 void PortMonitor::start() {
-    // Zero, negative and absent stored bounds all mean the default.
-    const qint64 storedMin = m_store.integer(minPortKey);
-    const qint64 storedMax = m_store.integer(maxPortKey);
-    m_minPort = storedMin > 0 ? storedMin : defaultMinPort;
-    m_maxPort = storedMax > 0 ? storedMax : defaultMaxPort;
+    const settings::Values stored = m_store.values();
+    m_minPort = stored.minPort;
+    m_maxPort = stored.maxPort;
     // Desktop notifications need no permission on Linux.
     scan();
     m_timer.start();
@@ -100,8 +99,13 @@ void PortMonitor::scan() {
         m_followUpScan = true;
         return;
     }
+    m_scanFilter = filter();
     m_scanner->scan(m_minPort, m_maxPort, m_allowlist,
                     [this](ScanResult result) { finishScan(std::move(result)); });
+}
+
+ScanFilter PortMonitor::filter() const {
+    return {m_minPort, m_maxPort, m_allowlist, m_lister};
 }
 
 void PortMonitor::finishScan(ScanResult result) {
@@ -111,29 +115,16 @@ void PortMonitor::finishScan(ScanResult result) {
         m_scanError = describeListerError(result.error);
         emit scanErrorChanged();
     } else {
-        QSet<qint64> current;
-        current.reserve(result.ports.size());
-        for (const ListeningPort& p : std::as_const(result.ports))
-            current.insert(p.port);
+        // The first list is compared under its own filter: every server on
+        // it has started, as far as the user is concerned.
+        const PortChanges changes =
+            comparePorts(m_ports, m_listFilter.value_or(m_scanFilter), result.ports, m_scanFilter);
+        m_listFilter = m_scanFilter;
+        for (const Notice& notice : noticesFor(changes))
+            m_notify(notice.title, notice.body);
+        if (!changes.isEmpty())
+            emit changesFound(changes);
 
-        // The list is ascending and holds each port once, so the first record
-        // for a new port is the one it shows.
-        for (const ListeningPort& p : std::as_const(result.ports)) {
-            if (!m_previousPorts.contains(p.port))
-                m_notify(tr("Port Started"),
-                         tr("%1 on port %2").arg(displayName(p.process), QString::number(p.port)));
-        }
-        QList<qint64> stopped;
-        for (qint64 port : std::as_const(m_previousPorts)) {
-            if (!current.contains(port))
-                stopped.append(port);
-        }
-        std::sort(stopped.begin(), stopped.end());
-        for (qint64 port : std::as_const(stopped))
-            m_notify(tr("Port Stopped"),
-                     tr("Port %1 is no longer listening").arg(QString::number(port)));
-
-        m_previousPorts = std::move(current);
         const bool hadError = !m_scanError.isEmpty();
         m_scanError.clear();
         m_ports = std::move(result.ports);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "monitor/port_changes.h"
+#include "platform/settings.h"
 #include "scanner/listening_port.h"
 #include "scanner/port_scanner.h"
 
@@ -11,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class SettingsStore;
 
@@ -20,6 +23,11 @@ class SettingsStore;
 // keeps the allowlist in the settings store. The settings key "lister" chooses
 // the scanner's source ("proc", the default, or "lsof"), also while it runs.
 //
+// It follows the settings store: a changed range, allowlist or source is
+// applied and followed by a scan. Ports that enter or leave the list because
+// of such a change are not announced (see comparePorts()); bursts are
+// summarised (see noticesFor()).
+//
 // "Published" properties announce every assignment through their signal, also
 // when the new value equals the old one; views rely on that to re-evaluate.
 class PortMonitor : public QObject {
@@ -27,8 +35,8 @@ class PortMonitor : public QObject {
 public:
     using Notify = std::function<void(const QString& title, const QString& body)>;
 
-    static constexpr qint64 defaultMinPort = 3000;
-    static constexpr qint64 defaultMaxPort = 9999;
+    static constexpr qint64 defaultMinPort = settings::defaultMinPort;
+    static constexpr qint64 defaultMaxPort = settings::defaultMaxPort;
     static constexpr int pollIntervalMs = 2000;
     static constexpr int rescanAfterStopMs = 500;
 
@@ -56,6 +64,8 @@ public:
     qint64 maxPort() const { return m_maxPort; }
     void setMinPort(qint64 port) { m_minPort = port; }
     void setMaxPort(qint64 port) { m_maxPort = port; }
+    // The discovery source the settings name ("proc" or "lsof").
+    const QString& lister() const { return m_lister; }
 
     SettingsStore& settings() const { return m_store; }
     bool isStarted() const { return m_timer.isActive(); }
@@ -75,11 +85,16 @@ signals:
     void otherListenersChanged();
     void allowlistChanged();
     void scanErrorChanged();
+    // A completed scan found servers that started or stopped; sent after
+    // their notifications and before the list is published.
+    void changesFound(const PortChanges& changes);
 
 private:
     void loadAllowlist();
     void selectSource();
     void tick();
+    void followSetting(const QString& key);
+    ScanFilter filter() const;
     void finishScan(ScanResult result);
 
     std::unique_ptr<PortScanner> m_scanner;
@@ -90,9 +105,13 @@ private:
     QList<ListeningPort> m_otherListeners;
     QSet<QString> m_allowlist;
     QString m_scanError;
-    QSet<qint64> m_previousPorts;
+    // The filter of the scan running now, and of the list published; none
+    // before the first scan completes.
+    ScanFilter m_scanFilter;
+    std::optional<ScanFilter> m_listFilter;
     QTimer m_timer;
     qint64 m_minPort = defaultMinPort;
     qint64 m_maxPort = defaultMaxPort;
+    QString m_lister = settings::procLister;
     bool m_followUpScan = false;
 };
