@@ -15,9 +15,7 @@
 
 PortRangeTab::PortRangeTab(PortMonitor& monitor, QWidget* parent)
     : QWidget(parent),
-      m_monitor(monitor), m_min{QStringLiteral("minPort"), PortMonitor::defaultMinPort,
-                                &PortMonitor::setMinPort},
-      m_max{QStringLiteral("maxPort"), PortMonitor::defaultMaxPort, &PortMonitor::setMaxPort} {
+      m_monitor(monitor), m_min{settings::minPortKey}, m_max{settings::maxPortKey} {
     auto* group = new QGroupBox(tr("Port Range"));
 
     auto makeField = [this](const QString& title, const QString& name) {
@@ -42,9 +40,14 @@ PortRangeTab::PortRangeTab(PortMonitor& monitor, QWidget* parent)
     caption->setFont(settings_style::captionFont(caption->font()));
     settings_style::makeSecondary(caption);
 
+    m_warning = new QLabel(tr("No port can match: From is above To."));
+    m_warning->setObjectName(QStringLiteral("rangeWarning"));
+    m_warning->setWordWrap(true);
+
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addLayout(row);
     groupLayout->addWidget(caption);
+    groupLayout->addWidget(m_warning);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
@@ -67,28 +70,30 @@ qint64 PortRangeTab::maxPort() const {
 }
 
 qint64 PortRangeTab::value(const Bound& bound) const {
-    // A value that is not an integer (hand-edited text, 4500.5) shows the
-    // default, as an absent one does, rather than 0.
-    return m_monitor.settings().integer(bound.key, bound.fallback);
+    const settings::Values stored = m_monitor.settings().values();
+    return &bound == &m_min ? stored.minPort : stored.maxPort;
 }
 
 void PortRangeTab::display(const Bound& bound) {
     bound.field->setText(QLocale().toString(value(bound)));
+    updateWarning();
+}
+
+void PortRangeTab::updateWarning() {
+    // The range is applied as it is; the line only explains an empty menu.
+    m_warning->setVisible(value(m_min) > value(m_max));
 }
 
 void PortRangeTab::commit(const Bound& bound) {
     bool ok = false;
     // Accepts the locale's grouping separators and plain digits alike. Any
-    // integer is taken as it is: zero, negative, or a lower bound above the
-    // upper one.
+    // integer above 0 is taken as it is, also a lower bound above the upper
+    // one. The monitor follows the store and scans.
     const qint64 entered = QLocale().toLongLong(bound.field->text(), &ok);
-    if (ok && entered != value(bound)) {
+    if (ok && entered > 0 && entered != value(bound))
         m_monitor.settings().setInteger(bound.key, entered);
-        (m_monitor.*bound.apply)(entered);
-        m_monitor.scan();
-    }
-    // Text that did not parse goes back to the value; a parsed one is shown in
-    // the locale's format.
+    // Text that did not parse, and 0 or less, which would mean the default,
+    // go back to the value; a taken one is shown in the locale's format.
     display(bound);
 }
 
@@ -99,6 +104,7 @@ void PortRangeTab::storeChanged(const QString& key) {
         if (key == bound->key && !(bound->field->hasFocus() && bound->field->isModified()))
             display(*bound);
     }
+    updateWarning();
 }
 
 void PortRangeTab::showEvent(QShowEvent* event) {

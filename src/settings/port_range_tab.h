@@ -4,13 +4,15 @@
 #include <QWidget>
 
 class PortMonitor;
+class QLabel;
 class QLineEdit;
 
 // The "Ports" tab: the inclusive port range the menu shows. The bounds live in
-// the settings store under "minPort" and "maxPort" (3000 and 9999 while a key is
-// absent; reading never writes the default). A committed new bound is stored,
-// handed to the monitor and followed by one scan. Showing the tab hands both
-// bounds to the monitor without a scan.
+// the settings store under "minPort" and "maxPort" and mean what the settings
+// table says (the default while a key is absent, broken, or 0 or less; reading
+// never writes). A committed new bound above 0 is stored; the monitor follows
+// the store and scans once. Showing the tab hands both bounds to the monitor
+// without a scan. While From is above To a line says that no port can match.
 class PortRangeTab : public QWidget {
     Q_OBJECT
 public:
@@ -27,8 +29,6 @@ protected:
 private:
     struct Bound {
         QString key;
-        qint64 fallback;
-        void (PortMonitor::*apply)(qint64);
         QLineEdit* field = nullptr;
     };
 
@@ -36,8 +36,10 @@ private:
     void display(const Bound& bound);
     void commit(const Bound& bound);
     void storeChanged(const QString& key);
+    void updateWarning();
 
     PortMonitor& m_monitor;
     Bound m_min;
     Bound m_max;
+    QLabel* m_warning = nullptr;
 };

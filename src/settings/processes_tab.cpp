@@ -1,7 +1,7 @@
 #include "settings/processes_tab.h"
 
 #include "monitor/port_monitor.h"
-#include "scanner/port_scanner.h"
+#include "platform/settings.h"
 #include "settings/settings_style.h"
 
 #include <QFontDatabase>
@@ -164,7 +164,7 @@ void ProcessesTab::remove(const QString& name) {
 }
 
 void ProcessesTab::reset() {
-    m_monitor.setAllowlist(PortScanner::defaultAllowlist());
+    m_monitor.setAllowlist(settings::Values::defaultAllowlist());
     m_monitor.saveAllowlist();
     m_monitor.scan();
 }

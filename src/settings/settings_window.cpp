@@ -1,12 +1,14 @@
 #include "settings/settings_window.h"
 
 #include "monitor/port_monitor.h"
+#include "platform/settings_store.h"
 #include "settings/about_tab.h"
 #include "settings/port_range_tab.h"
 #include "settings/processes_tab.h"
 #include "settings/settings_style.h"
 
 #include <QHideEvent>
+#include <QLabel>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -27,8 +29,17 @@ SettingsWindow::SettingsWindow(PortMonitor& monitor, QWidget* parent)
     m_tabs->addTab(m_about, settings_style::infoIcon(), tr("About"));
     m_tabs->setCurrentIndex(0);
 
+    m_saveError = new QLabel;
+    m_saveError->setObjectName(QStringLiteral("saveError"));
+    m_saveError->setTextFormat(Qt::PlainText);
+    m_saveError->setWordWrap(true);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
+    layout->addWidget(m_saveError);
+    showSaveError();
+    connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
+            &SettingsWindow::showSaveError);
 
     // The window takes its size from this fixed content and cannot be resized.
     setFixedSize(400, 350);
@@ -40,6 +51,12 @@ SettingsWindow::SettingsWindow(PortMonitor& monitor, QWidget* parent)
         auto* shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, this, &QWidget::close);
     }
+}
+
+void SettingsWindow::showSaveError() {
+    const QString& why = m_monitor.settings().saveError();
+    m_saveError->setText(tr("Settings could not be saved: %1").arg(why));
+    m_saveError->setVisible(!why.isEmpty());
 }
 
 void SettingsWindow::open() {

@@ -6,10 +6,12 @@ class AboutTab;
 class PortMonitor;
 class PortRangeTab;
 class ProcessesTab;
+class QLabel;
 class QTabWidget;
 
-// The one settings window: tabs "Ports", "Processes" and "About". Its content
-// area is a fixed 400 x 350.
+// The one settings window: tabs "Ports", "Processes" and "About", and under
+// them, while the latest save failed, a line saying why. Its content area is a
+// fixed 400 x 350.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 public:
@@ -22,14 +24,18 @@ public:
     PortRangeTab* portRangeTab() const { return m_portRange; }
     ProcessesTab* processesTab() const { return m_processes; }
     AboutTab* aboutTab() const { return m_about; }
+    QLabel* saveErrorLine() const { return m_saveError; }
 
 protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void showSaveError();
+
     PortMonitor& m_monitor;
     QTabWidget* m_tabs = nullptr;
     PortRangeTab* m_portRange = nullptr;
     ProcessesTab* m_processes = nullptr;
     AboutTab* m_about = nullptr;
+    QLabel* m_saveError = nullptr;
 };

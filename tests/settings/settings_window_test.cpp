@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -103,6 +104,41 @@ TEST_F(SettingsWindowTest, AboutTabTextsAndLayout) {
     EXPECT_LE(text->geometry().right(), about->width());
     EXPECT_TRUE(text->alignment() & Qt::AlignHCenter);
     EXPECT_LT(labels.last()->geometry().bottom(), about->height() - 20);
+}
+
+// The save goes through a file standing where the settings folder should be:
+// it fails for root as for anyone else.
+TEST(SettingsWindowSaveError, AFailedSaveIsShownUnderTheTabsUntilASaveSucceeds) {
+    QTemporaryDir dir;
+    const QString blocker = dir.filePath(QStringLiteral("harborwatch"));
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    SettingsStore store(blocker + QStringLiteral("/settings.json"));
+    ScanRecord record;
+    PortMonitor monitor(std::make_unique<RecordingScanner>(record), store,
+                        [](const QString&, const QString&) {});
+    SettingsWindow window(monitor);
+    window.open();
+    QLabel* line = window.saveErrorLine();
+    EXPECT_TRUE(line->isHidden());
+
+    auto* entry = window.findChild<QLineEdit*>(QStringLiteral("processEntry"));
+    auto* add = window.findChild<QPushButton*>(QStringLiteral("addButton"));
+    window.tabs()->setCurrentIndex(1);
+    typeOver(entry, "caddy");
+    add->click();
+    ASSERT_TRUE(monitor.allowlist().contains("caddy")) << "in force for this run";
+    EXPECT_FALSE(line->isHidden());
+    EXPECT_TRUE(line->text().startsWith("Settings could not be saved: "))
+        << line->text().toStdString();
+    EXPECT_GT(line->text().size(), QStringLiteral("Settings could not be saved: ").size());
+
+    ASSERT_TRUE(QFile::remove(blocker));
+    typeOver(entry, "deno");
+    add->click();
+    EXPECT_TRUE(line->isHidden());
+    EXPECT_TRUE(SettingsStore(store.filePath()).values().allowlist.contains("caddy"));
 }
 
 } // namespace
