@@ -34,13 +34,13 @@ std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
     icon->setToolTip(menu.toolTip());
     icon->setContextMenu(menu.menu());
     QObject::connect(&menu, &TrayMenu::toolTipChanged, icon.get(), &QSystemTrayIcon::setToolTip);
-    // A click opens the same menu as the context click; X11 knows where the
-    // pointer is, other hosts show the menu themselves.
+    // A click opens the same menu as the context click, drawn by the program;
+    // X11 knows where the pointer is, other hosts show the menu themselves.
     QObject::connect(icon.get(), &QSystemTrayIcon::activated, &menu,
                      [&menu](QSystemTrayIcon::ActivationReason reason) {
                          if (reason == QSystemTrayIcon::Trigger &&
                              QGuiApplication::platformName() == QLatin1String("xcb"))
-                             menu.menu()->popup(QCursor::pos());
+                             menu.popupMenu()->popup(QCursor::pos());
                      });
     icon->show();
     return icon;
@@ -94,7 +94,11 @@ int main(int argc, char** argv) {
     }
 
     SettingsStore store;
+    store.watch();
     DesktopNotifier notifier;
+    // Run from the build folder the icon theme knows no "harborwatch" icon.
+    if (!QIcon::hasThemeIcon(QStringLiteral("harborwatch")))
+        notifier.setImage(harborwatchIcon().pixmap(64).toImage());
     // The program's one monitor. Declared after what it uses and before what
     // uses it, so it is destroyed (killing a running lister) before them.
     PortMonitor monitor(

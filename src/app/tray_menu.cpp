@@ -2,6 +2,7 @@
 
 #include "monitor/port_monitor.h"
 #include "platform/desktop_links.h"
+#include "platform/settings_store.h"
 #include "scanner/display_text.h"
 #include "settings/settings_window.h"
 
@@ -11,6 +12,8 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
+
+#include <algorithm>
 
 QString TrayMenu::literalMenuText(QString text, LabelStyle style) {
     if (style == LabelStyle::Widgets) // "&&" is Qt's escape for a plain "&"
@@ -26,30 +29,38 @@ QString TrayMenu::literalMenuText(QString text, LabelStyle style) {
     return text;
 }
 
-TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent)
-    : QObject(parent), m_monitor(monitor), m_menu(std::make_unique<QMenu>()) {
-    m_commandsSeparator = m_menu->addSeparator();
-
-    m_refresh = m_menu->addAction(tr("Refresh"));
-    m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-    connect(m_refresh, &QAction::triggered, &m_monitor, &PortMonitor::scan);
-
-    m_settingsAction = m_menu->addAction(tr("Settings..."));
-    m_settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    connect(m_settingsAction, &QAction::triggered, this, &TrayMenu::openSettings);
-
-    m_menu->addSeparator();
-
-    m_quit = m_menu->addAction(tr("Quit"));
-    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(m_quit, &QAction::triggered, this, &TrayMenu::quitRequested);
-
-    connect(&m_monitor, &PortMonitor::portsChanged, this, &TrayMenu::showMonitorState);
-    connect(&m_monitor, &PortMonitor::scanErrorChanged, this, &TrayMenu::showMonitorState);
+TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent) : QObject(parent), m_monitor(monitor) {
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
-    updateServerItems();
-    m_menu->installEventFilter(this);
+    build(m_panel);
+    build(m_own);
+    connect(&m_monitor, &PortMonitor::portsChanged, this, &TrayMenu::showMonitorState);
+    connect(&m_monitor, &PortMonitor::scanErrorChanged, this, &TrayMenu::showMonitorState);
+    connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
+            [this] { emit toolTipChanged(toolTip()); });
+}
+
+void TrayMenu::build(View& view) {
+    view.menu = std::make_unique<QMenu>();
+    QMenu* menu = view.menu.get();
+    view.commandsSeparator = menu->addSeparator();
+
+    view.refresh = menu->addAction(tr("Refresh"));
+    view.refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(view.refresh, &QAction::triggered, &m_monitor, &PortMonitor::scan);
+
+    view.settings = menu->addAction(tr("Settings..."));
+    view.settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    connect(view.settings, &QAction::triggered, this, &TrayMenu::openSettings);
+
+    menu->addSeparator();
+
+    view.quit = menu->addAction(tr("Quit"));
+    view.quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(view.quit, &QAction::triggered, this, &TrayMenu::quitRequested);
+
+    updateServerItems(view);
+    menu->installEventFilter(this);
 }
 
 // The settings window goes first: it refers to the monitor, and so may
@@ -65,14 +76,14 @@ QString TrayMenu::submenuTitle(const ListeningPort& port, LabelStyle style) {
 }
 
 void TrayMenu::setLabelStyle(LabelStyle style) {
-    if (style == m_labelStyle)
+    if (style == m_panel.style)
         return;
-    m_labelStyle = style;
+    m_panel.style = style;
     // Every title changes: all submenus are made anew.
-    for (const ServerRow& row : std::as_const(m_rows))
-        dropRow(row);
-    m_rows.clear();
-    updateServerItems();
+    for (const ServerRow& row : std::as_const(m_panel.rows))
+        dropRow(m_panel, row);
+    m_panel.rows.clear();
+    updateServerItems(m_panel);
 }
 
 QString TrayMenu::toolTip() const {
@@ -82,6 +93,8 @@ QString TrayMenu::toolTip() const {
                                : tr("Harborwatch — %1 servers listening").arg(count);
     if (!m_shownError.isEmpty())
         tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
+    if (const QString& unsaved = m_monitor.settings().saveError(); !unsaved.isEmpty())
+        tip += QLatin1Char('\n') + tr("Settings could not be saved: %1").arg(unsaved);
     return tip;
 }
 
@@ -106,7 +119,7 @@ bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || !qobject_cast<QMenu*>(watched))
         return false;
     const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
-    for (QAction* command : {m_refresh, m_settingsAction, m_quit}) {
+    for (QAction* command : {m_panel.refresh, m_panel.settings, m_panel.quit}) {
         if (command->shortcut() != pressed)
             continue;
         while (QWidget* popup = QApplication::activePopupWidget())
@@ -122,66 +135,74 @@ void TrayMenu::showMonitorState() {
         return;
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
-    updateServerItems();
+    updateServerItems(m_panel);
+    updateServerItems(m_own);
     emit toolTipChanged(toolTip());
 }
 
-void TrayMenu::updateServerItems() {
+void TrayMenu::updateServerItems(View& view) {
+    QMenu* menu = view.menu.get();
     // Removed items may belong to the action being triggered right now, so
     // they are deleted once control is back in the event loop.
-    for (const QPointer<QAction>& line : std::as_const(m_lines)) {
+    for (const QPointer<QAction>& line : std::as_const(view.lines)) {
         if (!line)
             continue;
-        m_menu->removeAction(line);
+        menu->removeAction(line);
         line->deleteLater();
     }
-    m_lines.clear();
+    view.lines.clear();
 
     // Submenus of records that are still listed stay as they are, so that a
     // menu the user has open keeps its place while another server comes or
-    // goes; only the records that left or arrived are removed or added.
+    // goes; only the records that left or arrived are removed or added. A
+    // flood of ports costs no more than the rows shown.
+    const qsizetype shown = std::min(m_shownPorts.size(), maxServerRows);
     QHash<ListeningPort, qsizetype> oldRow;
-    oldRow.reserve(m_rows.size());
-    for (qsizetype i = 0; i < m_rows.size(); ++i)
-        oldRow.insert(m_rows[i].port, i);
+    oldRow.reserve(view.rows.size());
+    for (qsizetype i = 0; i < view.rows.size(); ++i)
+        oldRow.insert(view.rows[i].port, i);
     QList<ServerRow> rows;
-    rows.reserve(m_shownPorts.size());
+    rows.reserve(shown);
     qsizetype next = 0; // the first old row neither kept nor dropped yet
-    for (const ListeningPort& port : std::as_const(m_shownPorts)) {
+    for (qsizetype i = 0; i < shown; ++i) {
+        const ListeningPort& port = m_shownPorts[i];
         if (const qsizetype found = oldRow.value(port, -1); found >= next) {
             while (next < found)
-                dropRow(m_rows[next++]);
-            rows.append(m_rows[next++]);
+                dropRow(view, view.rows[next++]);
+            rows.append(view.rows[next++]);
             continue;
         }
         QAction* before =
-            next < m_rows.size() ? m_rows[next].menu->menuAction() : m_commandsSeparator;
-        rows.append({port, addServerMenu(port, before)});
+            next < view.rows.size() ? view.rows[next].menu->menuAction() : view.commandsSeparator;
+        rows.append({port, addServerMenu(view, port, before)});
     }
-    while (next < m_rows.size())
-        dropRow(m_rows[next++]);
-    m_rows = std::move(rows);
+    while (next < view.rows.size())
+        dropRow(view, view.rows[next++]);
+    view.rows = std::move(rows);
 
-    QAction* top = m_rows.isEmpty() ? m_commandsSeparator : m_rows.first().menu->menuAction();
-    const auto addLine = [this, top](const QString& text) {
-        auto* line = new QAction(literalMenuText(text, m_labelStyle), m_menu.get());
+    const auto addLine = [&view, menu](const QString& text, QAction* before) {
+        auto* line = new QAction(literalMenuText(text, view.style), menu);
         line->setEnabled(false);
-        m_menu->insertAction(top, line);
-        m_lines.append(line);
+        menu->insertAction(before, line);
+        view.lines.append(line);
     };
+    QAction* top =
+        view.rows.isEmpty() ? view.commandsSeparator : view.rows.first().menu->menuAction();
     if (!m_shownError.isEmpty())
-        addLine(tr("Port scan failed: %1").arg(m_shownError));
+        addLine(tr("Port scan failed: %1").arg(m_shownError), top);
     if (m_shownPorts.isEmpty())
-        addLine(tr("No ports running"));
+        addLine(tr("No ports running"), top);
+    if (m_shownPorts.size() > shown)
+        addLine(tr("and %1 more").arg(m_shownPorts.size() - shown), view.commandsSeparator);
 }
 
-void TrayMenu::dropRow(const ServerRow& row) {
-    m_menu->removeAction(row.menu->menuAction());
+void TrayMenu::dropRow(View& view, const ServerRow& row) {
+    view.menu->removeAction(row.menu->menuAction());
     row.menu->deleteLater(); // its menu action goes with it
 }
 
-QMenu* TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
-    auto* submenu = new QMenu(submenuTitle(port, m_labelStyle), m_menu.get());
+QMenu* TrayMenu::addServerMenu(View& view, const ListeningPort& port, QAction* before) {
+    auto* submenu = new QMenu(submenuTitle(port, view.style), view.menu.get());
     const qint64 number = port.port;
     connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this, [this, number] {
         const QString url = localServerUrl(number);
@@ -197,6 +218,6 @@ QMenu* TrayMenu::addServerMenu(const ListeningPort& port, QAction* before) {
             [this, port] { m_monitor.stopProcess(port); });
 
     submenu->installEventFilter(this);
-    m_menu->insertMenu(before, submenu);
+    view.menu->insertMenu(before, submenu);
     return submenu;
 }

@@ -15,21 +15,31 @@ class QMenu;
 class SettingsWindow;
 
 // The tray icon's menu, built from the monitor: an optional failure line, one
-// submenu per listening server (or "No ports running"), then "Refresh",
-// "Settings..." and "Quit". The monitor publishes every two seconds; the menu
-// is rebuilt only when what it shows changes, because some tray hosts flicker
-// or close an open menu on every layout update. Submenus of servers that stay
-// listed are kept as they are.
+// submenu per listening server (at most maxServerRows, then an inert line "and
+// N more"; or "No ports running"), then "Refresh", "Settings..." and "Quit".
+// The monitor publishes every two seconds; the menu is rebuilt only when what
+// it shows changes, because some tray hosts flicker or close an open menu on
+// every layout update. Submenus of servers that stay listed are kept as they
+// are.
+//
+// The same menu exists twice: menu() is the tray icon's context menu, which a
+// StatusNotifierItem panel draws itself from the D-Bus menu Qt exports, and
+// popupMenu() is the one the program draws on a click. The two read mnemonic
+// marks differently, so each carries its names escaped for whoever draws it.
 //
 // It also owns the one settings window, created the first time it is asked for.
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
+    static constexpr qsizetype maxServerRows = 50;
+
     explicit TrayMenu(PortMonitor& monitor, QObject* parent = nullptr);
     ~TrayMenu() override;
 
-    QMenu* menu() const { return m_menu.get(); }
-    // "Harborwatch — 2 servers listening", with the failure on a second line.
+    QMenu* menu() const { return m_panel.menu.get(); }
+    QMenu* popupMenu() const { return m_own.menu.get(); }
+    // "Harborwatch — 2 servers listening", with a scan failure and a failed
+    // save of the settings on lines of their own.
     QString toolTip() const;
 
     // The menu's first appearance (the tray icon showing it): starts the
@@ -39,14 +49,14 @@ public:
     void openSettings();
     SettingsWindow* settingsWindow() const { return m_settings.get(); }
 
-    QAction* refreshAction() const { return m_refresh; }
-    QAction* settingsAction() const { return m_settingsAction; }
-    QAction* quitAction() const { return m_quit; }
+    // The commands of menu(); popupMenu() has its own, which do the same.
+    QAction* refreshAction() const { return m_panel.refresh; }
+    QAction* settingsAction() const { return m_panel.settings; }
+    QAction* quitAction() const { return m_panel.quit; }
 
-    // Who draws the menu: Qt itself (an XEmbed tray), or a panel from the
-    // D-Bus menu that Qt exports for a StatusNotifierItem host. The two read
-    // mnemonic marks differently, so process names are escaped for one or the
-    // other.
+    // Who draws menu(): Qt itself (an XEmbed tray), or a panel from the D-Bus
+    // menu that Qt exports for a StatusNotifierItem host. popupMenu() is
+    // always drawn by Qt.
     enum class LabelStyle { Widgets, DBusMenu };
     void setLabelStyle(LabelStyle style);
 
@@ -74,26 +84,31 @@ private:
         ListeningPort port;
         QMenu* menu = nullptr;
     };
+    // One of the two menus and what it shows.
+    struct View {
+        std::unique_ptr<QMenu> menu;
+        LabelStyle style = LabelStyle::Widgets;
+        QAction* commandsSeparator = nullptr; // first of the fixed items
+        QAction* refresh = nullptr;
+        QAction* settings = nullptr;
+        QAction* quit = nullptr;
+        // The inert lines (failure, "No ports running", "and N more").
+        QList<QPointer<QAction>> lines;
+        QList<ServerRow> rows;
+    };
 
+    void build(View& view);
     void showMonitorState();
-    void updateServerItems();
-    void dropRow(const ServerRow& row);
-    QMenu* addServerMenu(const ListeningPort& port, QAction* before);
+    void updateServerItems(View& view);
+    void dropRow(View& view, const ServerRow& row);
+    QMenu* addServerMenu(View& view, const ListeningPort& port, QAction* before);
 
     PortMonitor& m_monitor;
-    std::unique_ptr<QMenu> m_menu;
+    View m_panel;
+    View m_own;
     std::unique_ptr<SettingsWindow> m_settings;
-    QAction* m_commandsSeparator = nullptr; // first of the fixed items
-    QAction* m_refresh = nullptr;
-    QAction* m_settingsAction = nullptr;
-    QAction* m_quit = nullptr;
-    // The items above the commands: the inert lines (failure, "No ports
-    // running"), then one submenu per server.
-    QList<QPointer<QAction>> m_lines;
-    QList<ServerRow> m_rows;
-    // What the menu shows now.
+    // What the menus show now.
     QList<ListeningPort> m_shownPorts;
     QString m_shownError;
-    LabelStyle m_labelStyle = LabelStyle::Widgets;
     bool m_started = false;
 };

@@ -154,6 +154,49 @@ TEST_F(TrayMenuTest, NamesAreEscapedForAPanelWhenTheMenuIsExported) {
     EXPECT_EQ(tray.menu()->actions().at(0)->text(), "3000 - my__app");
 }
 
+// On a StatusNotifierItem panel the context menu is drawn by the panel from
+// the exported labels and the click menu by the program: each gets its own
+// escaping, so both show the names exactly.
+TEST_F(TrayMenuTest, NamesAreExactInThePanelsMenuAndInTheProgramsOwnPopup) {
+    tray.setLabelStyle(TrayMenu::LabelStyle::DBusMenu);
+    publish({{3000, 1, "my_app"}, {3001, 2, "dev&app__1"}});
+    const QList<QAction*> own = tray.popupMenu()->actions();
+    EXPECT_EQ(own.at(0)->iconText(), "3000 - my_app");
+    EXPECT_EQ(own.at(1)->iconText(), "3001 - dev&app__1");
+    EXPECT_TRUE(QKeySequence::mnemonic(own.at(1)->text()).isEmpty());
+    const QList<QAction*> exported = tray.menu()->actions();
+    EXPECT_EQ(exported.at(0)->text(), "3000 - my__app");
+    EXPECT_EQ(exported.at(1)->text(), "3001 - dev&&app____1");
+
+    // The popup's commands and server items work like the context menu's.
+    QMenu* server = own.at(0)->menu();
+    find(server, "Stop Server")->trigger();
+    EXPECT_EQ(script->stoppedPids, QList<qint64>{1});
+    QSignalSpy quit(&tray, &TrayMenu::quitRequested);
+    find(tray.popupMenu(), "Quit")->trigger();
+    EXPECT_EQ(quit.size(), 1);
+}
+
+// A flood of servers costs at most fifty submenus in each menu.
+TEST_F(TrayMenuTest, AtMostFiftyServerRowsThenAnInertCount) {
+    QList<ListeningPort> many;
+    for (qint64 i = 0; i < 7000; ++i)
+        many.append({1000 + i, 1 + i, QStringLiteral("node")});
+    publish(many);
+    for (const QMenu* menu : {tray.menu(), tray.popupMenu()}) {
+        const QStringList shown = describe(menu);
+        ASSERT_EQ(shown.size(), 50 + 1 + commands.size());
+        EXPECT_EQ(shown.first(), "1000 - node > " + serverItems);
+        EXPECT_EQ(shown[49], "1049 - node > " + serverItems);
+        EXPECT_EQ(shown[50], "(disabled) and 6950 more");
+    }
+    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 7000 servers listening"));
+
+    publish(many.mid(1, 50));
+    EXPECT_EQ(describe(tray.menu()).size(), 50 + commands.size());
+    EXPECT_EQ(describe(tray.menu()).first(), "1001 - node > " + serverItems);
+}
+
 TEST_F(TrayMenuTest, FailureLineStandsAboveTheListUntilAScanSucceeds) {
     fail(ListerError::NotFound);
     EXPECT_EQ(items(), QStringList({"(disabled) Port scan failed: " +
