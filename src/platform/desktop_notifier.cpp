@@ -1,5 +1,6 @@
 #include "platform/desktop_notifier.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -22,6 +23,10 @@ QString escapeMarkup(QString text) {
 } // namespace
 
 DesktopNotifier::DesktopNotifier(QDBusConnection bus) : m_bus(std::move(bus)) {}
+
+void DesktopNotifier::setImage(const QImage& image) {
+    m_image = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGBA8888);
+}
 
 void DesktopNotifier::notify(const QString& title, const QString& body) {
     if (!m_bus.isConnected()) {
@@ -61,10 +66,22 @@ void DesktopNotifier::askCapabilities() {
 void DesktopNotifier::send(const QString& title, const QString& body) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
-    const QVariantMap hints{
+    QVariantMap hints{
         {QStringLiteral("sound-name"), QStringLiteral("message-new-instant")},
         {QStringLiteral("desktop-entry"), QStringLiteral("harborwatch")},
     };
+    if (!m_image.isNull()) {
+        // (iiibiiay): width, height, row stride, alpha, bits per sample,
+        // channels, the pixels as R, G, B, A bytes.
+        QDBusArgument image;
+        image.beginStructure();
+        image << qint32(m_image.width()) << qint32(m_image.height())
+              << qint32(m_image.bytesPerLine()) << true << qint32(8) << qint32(4)
+              << QByteArray(reinterpret_cast<const char*>(m_image.constBits()),
+                            m_image.sizeInBytes());
+        image.endStructure();
+        hints.insert(QStringLiteral("image-data"), QVariant::fromValue(image));
+    }
     call << QStringLiteral("Harborwatch") // app_name
          << quint32(0)                    // replaces_id: every notification is new
          << QStringLiteral("harborwatch") // app_icon

@@ -11,6 +11,7 @@ need), 1 otherwise.
 """
 
 import argparse
+import glob
 import os
 import signal
 import subprocess
@@ -53,7 +54,17 @@ def check_notification_fields(notes):
         check_equal(n["expire_timeout"], -1, f"expire_timeout of {where}")
         check_equal(n["hints"].get("desktop-entry"), "harborwatch", f"desktop-entry hint of {where}")
         check_equal(n["hints"].get("sound-name"), "message-new-instant", f"sound-name hint of {where}")
-        check(n["summary"] in ("Port Started", "Port Stopped"), f"unexpected summary in {where}")
+        check(n["summary"] in ("Port Started", "Port Stopped", "Ports Started", "Ports Stopped"),
+              f"unexpected summary in {where}")
+        # Run from the build tree, the icon theme has no "harborwatch" icon:
+        # the image goes along with the notification.
+        if not icon_installed():
+            check("image-data" in n["hints"], f"no image-data hint in {where}")
+
+
+def icon_installed():
+    folders = os.environ.get("XDG_DATA_DIRS", "/usr/local/share:/usr/share").split(":")
+    return any(glob.glob(os.path.join(f, "icons", "*", "*", "apps", "harborwatch.*")) for f in folders if f)
 
 
 # ---------------------------------------------------------------------------
