@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
@@ -195,6 +196,25 @@ TEST_F(TrayMenuTest, AtMostFiftyServerRowsThenAnInertCount) {
     publish(many.mid(1, 50));
     EXPECT_EQ(describe(tray.menu()).size(), 50 + commands.size());
     EXPECT_EQ(describe(tray.menu()).first(), "1001 - node > " + serverItems);
+}
+
+// A folder where the settings file should be: no save can replace it, for
+// root as for anyone.
+TEST_F(TrayMenuTest, TheTooltipSaysWhenSettingsCouldNotBeSaved) {
+    ASSERT_TRUE(QDir().mkpath(store.filePath()));
+    QSignalSpy toolTips(&tray, &TrayMenu::toolTipChanged);
+    monitor.insertAllowed(QStringLiteral("caddy"));
+    monitor.saveAllowlist();
+    ASSERT_EQ(toolTips.size(), 1);
+    const QString tip = tray.toolTip();
+    EXPECT_TRUE(
+        tip.startsWith(QStringLiteral("Harborwatch — no servers\nSettings could not be saved: ")))
+        << tip.toStdString();
+    EXPECT_EQ(toolTips.last().first().toString(), tip);
+
+    ASSERT_TRUE(QDir().rmdir(store.filePath()));
+    monitor.saveAllowlist();
+    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — no servers"));
 }
 
 TEST_F(TrayMenuTest, FailureLineStandsAboveTheListUntilAScanSucceeds) {
