@@ -283,10 +283,18 @@ void SettingsStore::watch() {
 void SettingsStore::watchPaths() {
     if (!m_watcher)
         return;
+    const auto watching = [this](const QString& path) {
+        return m_watcher->files().contains(path) || m_watcher->directories().contains(path);
+    };
+    // Until the folder exists, its parent shows it being made.
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    const QString parent = QFileInfo(folder).absolutePath();
+    const bool folderExists = QFileInfo::exists(folder);
+    if (folderExists && watching(parent))
+        m_watcher->removePath(parent);
     // A file replaced by a rename is a new file: it is watched again.
-    for (const QString& path : {QFileInfo(m_filePath).absolutePath(), m_filePath}) {
-        if (QFileInfo::exists(path) && !m_watcher->files().contains(path) &&
-            !m_watcher->directories().contains(path))
+    for (const QString& path : {folderExists ? folder : parent, m_filePath}) {
+        if (QFileInfo::exists(path) && !watching(path))
             m_watcher->addPath(path);
     }
 }

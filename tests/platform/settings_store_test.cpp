@@ -194,6 +194,13 @@ TEST_F(SettingsStoreTest, AnEditByAnotherProgramIsTakenAndAnnounced) {
     EXPECT_EQ(changed, QStringList{"maxPort"});
 }
 
+TEST_F(SettingsStoreTest, AFileMadeByHandInAFolderThatDidNotExistIsTaken) {
+    SettingsStore store(path());
+    store.watch();
+    writeFile(R"({"maxPort": 5000})");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return store.values().maxPort == 5000; }, 5000));
+}
+
 TEST_F(SettingsStoreTest, AnUnreadableEditChangesNothingItBreaksAndLeavesTheFile) {
     writeFile(R"({"minPort": 4000, "maxPort": 5000, "allowlist": ["node"]})");
     SettingsStore store(path());
