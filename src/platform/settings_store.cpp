@@ -157,7 +157,7 @@ bool SettingsStore::setInteger(const QString& key, qint64 value) {
 }
 
 bool SettingsStore::setString(const QString& key, const QString& value) {
-    return set(key, value);
+    return setValue(key, value);
 }
 
 bool SettingsStore::setArray(const QString& key, const QJsonArray& value) {
