@@ -1,6 +1,5 @@
 #include "app/command_line_backend.h"
 
-#include "monitor/port_monitor.h"
 #include "platform/settings_store.h"
 #include "scanner/lister.h"
 #include "scanner/lsof_source.h"
@@ -12,7 +11,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 
 #include <algorithm>
 #include <cerrno>
@@ -85,26 +83,9 @@ std::optional<QDateTime> startedAt(quint64 startTime) {
 } // namespace
 
 ScanSettings readScanSettings(const SettingsStore& store) {
-    ScanSettings settings;
-    // Zero, negative and absent stored bounds all mean the default.
-    const qint64 storedMin = store.integer(QStringLiteral("minPort"));
-    const qint64 storedMax = store.integer(QStringLiteral("maxPort"));
-    settings.minPort = storedMin > 0 ? storedMin : PortMonitor::defaultMinPort;
-    settings.maxPort = storedMax > 0 ? storedMax : PortMonitor::defaultMaxPort;
-    settings.allowlist = PortScanner::defaultAllowlist();
-    if (const auto stored = store.array(QStringLiteral("allowlist"))) {
-        QSet<QString> names;
-        bool allNames = true;
-        for (const QJsonValue& value : *stored) {
-            allNames = allNames && value.isString();
-            names.insert(value.toString());
-        }
-        if (allNames)
-            settings.allowlist = std::move(names);
-    }
-    // The store has no reader for text yet; /proc is the default source.
-    settings.lister = QStringLiteral("proc");
-    return settings;
+    // The tray's rules: the settings table resolves every key.
+    const settings::Values stored = store.values();
+    return {stored.minPort, stored.maxPort, stored.allowlist, stored.lister};
 }
 
 ServerScanner::ServerScanner() = default;

@@ -4,10 +4,13 @@
 #include "app/command_line.h"
 #include "app/command_line_backend.h"
 #include "app/command_line_output.h"
+#include "platform/settings_store.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -218,4 +221,16 @@ TEST(CommandLineWatch, FilterEditsAreNoEvents) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(changesBetween(c.before, c.filterBefore, c.now, c.filterNow), c.changes);
     }
+}
+
+// The command line reads the settings as the tray does, the source included.
+TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("settings.json"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"minPort": 0, "maxPort": 8000, "allowlist": ["node", 1], "lister": "lsof"})");
+    file.close();
+    const ScanSettings read = readScanSettings(SettingsStore(path));
+    EXPECT_EQ(read, (ScanSettings{3000, 8000, settings::Values::defaultAllowlist(), "lsof"}));
 }
