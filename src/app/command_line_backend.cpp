@@ -1,5 +1,6 @@
 #include "app/command_line_backend.h"
 
+#include "monitor/port_changes.h"
 #include "platform/settings_store.h"
 #include "scanner/lister.h"
 #include "scanner/lsof_source.h"
@@ -153,28 +154,16 @@ StopAttempt stopServer(const ListeningPort& listed, bool force) {
 QList<ServerChange> changesBetween(const QList<ListeningPort>& before,
                                    const ServerFilter& filterBefore,
                                    const QList<ListeningPort>& now, const ServerFilter& filterNow) {
+    const auto scanFilter = [](const ServerFilter& f) {
+        return ScanFilter{f.minPort, f.maxPort, f.allowlist, f.lister};
+    };
+    const PortChanges found =
+        comparePorts(before, scanFilter(filterBefore), now, scanFilter(filterNow));
     QList<ServerChange> changes;
-    if (filterBefore.lister != filterNow.lister)
-        return changes;
-    const auto shows = [](const ServerFilter& filter, const ListeningPort& p) {
-        return p.port >= filter.minPort && p.port <= filter.maxPort &&
-               (!filter.allowlist || filter.allowlist->contains(p.process));
-    };
-    const auto portsOf = [](const QList<ListeningPort>& ports) {
-        QSet<qint64> set;
-        for (const ListeningPort& p : ports)
-            set.insert(p.port);
-        return set;
-    };
-    const QSet<qint64> portsBefore = portsOf(before);
-    const QSet<qint64> portsNow = portsOf(now);
-    for (const ListeningPort& p : now) {
-        if (!portsBefore.contains(p.port) && shows(filterBefore, p))
-            changes.append({ServerEvent::Started, p});
-    }
-    for (const ListeningPort& p : before) {
-        if (!portsNow.contains(p.port) && shows(filterNow, p))
-            changes.append({ServerEvent::Stopped, p});
-    }
+    changes.reserve(found.started.size() + found.stopped.size());
+    for (const ListeningPort& p : found.started)
+        changes.append({ServerEvent::Started, p});
+    for (const ListeningPort& p : found.stopped)
+        changes.append({ServerEvent::Stopped, p});
     return changes;
 }

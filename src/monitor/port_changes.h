@@ -6,18 +6,21 @@
 #include <QSet>
 #include <QString>
 
-// What one scan is asked to list: the port range, the allowlist and the
-// discovery source.
+#include <optional>
+
+// What one scan is asked to list: the port range, the allowlist (none: every
+// process) and the discovery source.
 struct ScanFilter {
     qint64 minPort = 0;
     qint64 maxPort = 0;
-    QSet<QString> allowlist;
+    std::optional<QSet<QString>> allowlist;
     QString source;
 
     // Whether `port` is listed under this filter, given that the source
     // finds it.
     bool passes(const ListeningPort& port) const {
-        return port.port >= minPort && port.port <= maxPort && allowlist.contains(port.process);
+        return port.port >= minPort && port.port <= maxPort &&
+               (!allowlist || allowlist->contains(port.process));
     }
     friend bool operator==(const ScanFilter&, const ScanFilter&) = default;
 };

@@ -28,7 +28,7 @@ std::vector<std::string> describe(const QList<Notice>& notices) {
     return out;
 }
 
-const ScanFilter wide{3000, 9999, {"node", "ruby"}, "proc"};
+const ScanFilter wide{3000, 9999, QSet<QString>{"node", "ruby"}, "proc"};
 
 struct FilterEdit {
     const char* what;
@@ -50,63 +50,64 @@ TEST_P(FilterEditTest, OnlyServersThatReallyCameOrWentAreEvents) {
     EXPECT_EQ(changes.filterChanged, !(c.before == c.now));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FilterEditTest,
-                         ::testing::Values(FilterEdit{"unchanged filter",
-                                                      wide,
-                                                      {server(3000), server(4000)},
-                                                      wide,
-                                                      {server(4000), server(5000)},
-                                                      {5000},
-                                                      {3000}},
-                                           FilterEdit{"lower bound raised above a running server",
-                                                      wide,
-                                                      {server(3511)},
-                                                      {3600, 9999, {"node", "ruby"}, "proc"},
-                                                      {},
-                                                      {},
-                                                      {}},
-                                           FilterEdit{"range narrowed while another server stops",
-                                                      wide,
-                                                      {server(3511), server(8000)},
-                                                      {3600, 9999, {"node", "ruby"}, "proc"},
-                                                      {},
-                                                      {},
-                                                      {8000}},
-                                           FilterEdit{"range widened while another server starts",
-                                                      {3600, 9999, {"node"}, "proc"},
-                                                      {},
-                                                      {3000, 9999, {"node"}, "proc"},
-                                                      {server(3511), server(8000)},
-                                                      {8000},
-                                                      {}},
-                                           FilterEdit{"name removed from the allowlist",
-                                                      wide,
-                                                      {server(3000, "ruby"), server(4000)},
-                                                      {3000, 9999, {"node"}, "proc"},
-                                                      {server(4000)},
-                                                      {},
-                                                      {}},
-                                           FilterEdit{"name added back while the other stops",
-                                                      {3000, 9999, {"node"}, "proc"},
-                                                      {server(4000)},
-                                                      wide,
-                                                      {server(3000, "ruby")},
-                                                      {},
-                                                      {4000}},
-                                           FilterEdit{"source switched",
-                                                      wide,
-                                                      {server(3000)},
-                                                      {3000, 9999, {"node", "ruby"}, "lsof"},
-                                                      {server(4000)},
-                                                      {},
-                                                      {}}),
-                         [](const ::testing::TestParamInfo<FilterEdit>& info) {
-                             std::string name = info.param.what;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FilterEditTest,
+    ::testing::Values(FilterEdit{"unchanged filter",
+                                 wide,
+                                 {server(3000), server(4000)},
+                                 wide,
+                                 {server(4000), server(5000)},
+                                 {5000},
+                                 {3000}},
+                      FilterEdit{"lower bound raised above a running server",
+                                 wide,
+                                 {server(3511)},
+                                 {3600, 9999, QSet<QString>{"node", "ruby"}, "proc"},
+                                 {},
+                                 {},
+                                 {}},
+                      FilterEdit{"range narrowed while another server stops",
+                                 wide,
+                                 {server(3511), server(8000)},
+                                 {3600, 9999, QSet<QString>{"node", "ruby"}, "proc"},
+                                 {},
+                                 {},
+                                 {8000}},
+                      FilterEdit{"range widened while another server starts",
+                                 {3600, 9999, QSet<QString>{"node"}, "proc"},
+                                 {},
+                                 {3000, 9999, QSet<QString>{"node"}, "proc"},
+                                 {server(3511), server(8000)},
+                                 {8000},
+                                 {}},
+                      FilterEdit{"name removed from the allowlist",
+                                 wide,
+                                 {server(3000, "ruby"), server(4000)},
+                                 {3000, 9999, QSet<QString>{"node"}, "proc"},
+                                 {server(4000)},
+                                 {},
+                                 {}},
+                      FilterEdit{"name added back while the other stops",
+                                 {3000, 9999, QSet<QString>{"node"}, "proc"},
+                                 {server(4000)},
+                                 wide,
+                                 {server(3000, "ruby")},
+                                 {},
+                                 {4000}},
+                      FilterEdit{"source switched",
+                                 wide,
+                                 {server(3000)},
+                                 {3000, 9999, QSet<QString>{"node", "ruby"}, "lsof"},
+                                 {server(4000)},
+                                 {},
+                                 {}}),
+    [](const ::testing::TestParamInfo<FilterEdit>& info) {
+        std::string name = info.param.what;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
 
 QList<ListeningPort> burst(int count) {
     QList<ListeningPort> out;
