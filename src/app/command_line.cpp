@@ -11,7 +11,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -65,20 +64,6 @@ ParsedCommandLine usageError(const QString& text) {
     return {ParsedCommandLine::Outcome::Error, {}, text};
 }
 
-ServerFilter filterFor(const CommandLineRequest& request, const ScanSettings& settings) {
-    ServerFilter filter{settings.minPort, settings.maxPort, settings.allowlist, settings.lister};
-    if (request.all) {
-        filter.minPort = 1;
-        filter.maxPort = highestPort;
-        filter.allowlist.reset();
-    }
-    if (request.range) {
-        filter.minPort = request.range->first;
-        filter.maxPort = request.range->second;
-    }
-    return filter;
-}
-
 void printError(const QString& text) {
     std::fprintf(stderr, "harborwatch: %s\n", qPrintable(text));
 }
@@ -109,8 +94,7 @@ int terminalWidth() {
 
 // The servers the call shows, or none after saying why the scan failed.
 std::optional<QList<ListeningPort>> listedServers(const CommandLineRequest& request) {
-    const ScanSettings settings = readScanSettings(SettingsStore());
-    const Scan scan = ServerScanner().scan(filterFor(request, settings));
+    const Scan scan = ServerScanner().scan(filterFor(request, SettingsStore().values()));
     if (!scan.ok()) {
         printError(scan.error);
         return std::nullopt;
@@ -156,16 +140,17 @@ int runStop(const CommandLineRequest& request) {
     return exitOk;
 }
 
-// Scans every two seconds and prints the servers that started or stopped.
-// The settings are read again when their file changes.
+// Scans every two seconds and prints the servers that started or stopped,
+// following the settings file as the tray does.
 class ServerWatch {
 public:
-    explicit ServerWatch(CommandLineRequest request) : m_request(std::move(request)) {}
+    explicit ServerWatch(CommandLineRequest request) : m_request(std::move(request)) {
+        m_store.watch();
+    }
 
     // False when the output cannot be written any more.
     bool tick() {
-        reloadSettings();
-        const ServerFilter filter = filterFor(m_request, m_settings);
+        const ScanFilter filter = filterFor(m_request, m_store.values());
         const Scan scan = m_scanner.scan(filter);
         if (!scan.ok()) {
             // A failed scan says nothing about which servers run.
@@ -176,46 +161,29 @@ public:
         }
         m_error.clear();
 
-        QList<ServerChange> changes;
-        if (m_previous) {
-            changes = changesBetween(*m_previous, m_previousFilter, scan.ports, filter);
-        } else if (m_request.initial) {
-            for (const ListeningPort& server : scan.ports)
-                changes.append({ServerEvent::Started, server});
-        }
+        PortChanges changes;
+        if (m_previous)
+            changes = comparePorts(*m_previous, m_previousFilter, scan.ports, filter);
+        else if (m_request.initial)
+            changes.started = scan.ports;
         m_previous = scan.ports;
         m_previousFilter = filter;
 
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QByteArray lines;
-        for (const ServerChange& change : std::as_const(changes))
-            lines += watchLine(change.event, change.server, m_request.json, now);
+        for (const ListeningPort& server : std::as_const(changes.started))
+            lines += watchLine(ServerEvent::Started, server, m_request.json, now);
+        for (const ListeningPort& server : std::as_const(changes.stopped))
+            lines += watchLine(ServerEvent::Stopped, server, m_request.json, now);
         return lines.isEmpty() || printOut(lines);
     }
 
 private:
-    void reloadSettings() {
-        const QFileInfo file(SettingsStore::defaultFilePath());
-        const FileState state{file.exists(), file.lastModified(), file.size()};
-        if (m_settingsFile && *m_settingsFile == state)
-            return;
-        m_settingsFile = state;
-        m_settings = readScanSettings(SettingsStore(file.filePath()));
-    }
-
-    struct FileState {
-        bool exists = false;
-        QDateTime modified;
-        qint64 size = 0;
-        friend bool operator==(const FileState&, const FileState&) = default;
-    };
-
     CommandLineRequest m_request;
+    SettingsStore m_store;
     ServerScanner m_scanner;
-    std::optional<FileState> m_settingsFile;
-    ScanSettings m_settings;
     std::optional<QList<ListeningPort>> m_previous;
-    ServerFilter m_previousFilter;
+    ScanFilter m_previousFilter;
     QString m_error;
 };
 
@@ -244,6 +212,20 @@ int runWatch(const CommandLineRequest& request) {
 }
 
 } // namespace
+
+ScanFilter filterFor(const CommandLineRequest& request, const settings::Values& stored) {
+    ScanFilter filter{stored.minPort, stored.maxPort, stored.allowlist, stored.lister};
+    if (request.all) {
+        filter.minPort = 1;
+        filter.maxPort = highestPort;
+        filter.allowlist.reset();
+    }
+    if (request.range) {
+        filter.minPort = request.range->first;
+        filter.maxPort = request.range->second;
+    }
+    return filter;
+}
 
 QStringList commandLineArguments(int argc, char** argv) {
     QStringList arguments;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "monitor/port_changes.h"
+#include "platform/settings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -46,6 +49,10 @@ bool wantsCommandLine(int argc, char** argv);
 // Reads the arguments (after the program's name). Needs a QCoreApplication
 // for the help and version texts.
 ParsedCommandLine parseCommandLine(const QStringList& arguments);
+
+// What the call lists under the stored settings: their range and allowlist,
+// every process and every port with --all, the ports of --range.
+ScanFilter filterFor(const CommandLineRequest& request, const settings::Values& stored);
 
 // Creates a QCoreApplication, runs the call and returns its exit status.
 int runCommandLine(int argc, char** argv);

@@ -1,7 +1,5 @@
 #include "app/command_line_backend.h"
 
-#include "monitor/port_changes.h"
-#include "platform/settings_store.h"
 #include "scanner/lister.h"
 #include "scanner/lsof_source.h"
 #include "scanner/port_scanner.h"
@@ -83,20 +81,14 @@ std::optional<QDateTime> startedAt(quint64 startTime) {
 
 } // namespace
 
-ScanSettings readScanSettings(const SettingsStore& store) {
-    // The tray's rules: the settings table resolves every key.
-    const settings::Values stored = store.values();
-    return {stored.minPort, stored.maxPort, stored.allowlist, stored.lister};
-}
-
 ServerScanner::ServerScanner() = default;
 ServerScanner::~ServerScanner() = default;
 
-Scan ServerScanner::scan(const ServerFilter& filter) {
+Scan ServerScanner::scan(const ScanFilter& filter) {
     const ScanRequest request{filter.minPort, filter.maxPort,
                               filter.allowlist.value_or(QSet<QString>{})};
     ScanResult result;
-    if (sourceKindFromSetting(filter.lister) == SourceKind::Lsof) {
+    if (sourceKindFromSetting(filter.source) == SourceKind::Lsof) {
         if (!m_lsof)
             m_lsof = std::make_unique<LsofSource>();
         result = m_lsof->scanBlocking(request);
@@ -149,21 +141,4 @@ StopAttempt stopServer(const ListeningPort& listed, bool force) {
     if (errno == ESRCH)
         return {false, tr("it exited already")};
     return {false, QString::fromLocal8Bit(std::strerror(errno))};
-}
-
-QList<ServerChange> changesBetween(const QList<ListeningPort>& before,
-                                   const ServerFilter& filterBefore,
-                                   const QList<ListeningPort>& now, const ServerFilter& filterNow) {
-    const auto scanFilter = [](const ServerFilter& f) {
-        return ScanFilter{f.minPort, f.maxPort, f.allowlist, f.lister};
-    };
-    const PortChanges found =
-        comparePorts(before, scanFilter(filterBefore), now, scanFilter(filterNow));
-    QList<ServerChange> changes;
-    changes.reserve(found.started.size() + found.stopped.size());
-    for (const ListeningPort& p : found.started)
-        changes.append({ServerEvent::Started, p});
-    for (const ListeningPort& p : found.stopped)
-        changes.append({ServerEvent::Stopped, p});
-    return changes;
 }

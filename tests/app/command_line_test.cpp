@@ -170,60 +170,8 @@ TEST(CommandLineOutput, WatchLines) {
               "\"time\":\"2026-03-01T09:30:05Z\"}\n");
 }
 
-TEST(CommandLineWatch, FilterEditsAreNoEvents) {
-    const ListeningPort node{3000, 10, QStringLiteral("node")};
-    const ListeningPort python{8000, 20, QStringLiteral("python3")};
-    const ListeningPort ruby{4000, 30, QStringLiteral("ruby")};
-    const QSet<QString> names{QStringLiteral("node"), QStringLiteral("python3")};
-    const ServerFilter wide{3000, 9999, names, QStringLiteral("proc")};
-    const ServerFilter narrow{3000, 5000, names, QStringLiteral("proc")};
-    ServerFilter rubyToo = wide;
-    rubyToo.allowlist->insert(QStringLiteral("ruby"));
-    ServerFilter lsof = wide;
-    lsof.lister = QStringLiteral("lsof");
-    const ServerFilter any{1, 65535, std::nullopt, QStringLiteral("proc")};
-    using E = ServerEvent;
-    // Each list as the source gives it under its filter.
-    const struct {
-        const char* what;
-        QList<ListeningPort> before;
-        ServerFilter filterBefore;
-        QList<ListeningPort> now;
-        ServerFilter filterNow;
-        QList<ServerChange> changes;
-    } cases[] = {
-        {"nothing changed", {node, python}, wide, {node, python}, wide, {}},
-        {"one started, one stopped",
-         {node},
-         wide,
-         {python},
-         wide,
-         {{E::Started, python}, {E::Stopped, node}}},
-        {"range narrowed", {node, python}, wide, {node}, narrow, {}},
-        {"range widened", {node}, narrow, {node, python}, wide, {}},
-        {"name allowed", {node}, wide, {node, ruby}, rubyToo, {}},
-        {"range narrowed while another stops",
-         {node, python},
-         wide,
-         {},
-         narrow,
-         {{E::Stopped, node}}},
-        {"another process on the port",
-         {node},
-         wide,
-         {{3000, 11, QStringLiteral("python3")}},
-         wide,
-         {}},
-        {"source changed", {node}, wide, {python}, lsof, {}},
-        {"any name", {node}, any, {node, ruby}, any, {{E::Started, ruby}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(changesBetween(c.before, c.filterBefore, c.now, c.filterNow), c.changes);
-    }
-}
-
-// The command line reads the settings as the tray does, the source included.
+// The command line reads the settings as the tray does, the source included,
+// and --all and --range change what it lists for one call.
 TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("settings.json"));
@@ -231,6 +179,16 @@ TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(R"({"minPort": 0, "maxPort": 8000, "allowlist": ["node", 1], "lister": "lsof"})");
     file.close();
-    const ScanSettings read = readScanSettings(SettingsStore(path));
-    EXPECT_EQ(read, (ScanSettings{3000, 8000, settings::Values::defaultAllowlist(), "lsof"}));
+    const settings::Values stored = SettingsStore(path).values();
+    const QSet<QString> defaults = settings::Values::defaultAllowlist();
+    const auto request = [](const char* arguments) {
+        return parseCommandLine(split(arguments)).request;
+    };
+    EXPECT_EQ(filterFor(request("--list"), stored), (ScanFilter{3000, 8000, defaults, "lsof"}));
+    EXPECT_EQ(filterFor(request("--watch --range 80-90"), stored),
+              (ScanFilter{80, 90, defaults, "lsof"}));
+    EXPECT_EQ(filterFor(request("--list --all"), stored),
+              (ScanFilter{1, 65535, std::nullopt, "lsof"}));
+    EXPECT_EQ(filterFor(request("--stop 80 --all --range 80"), stored),
+              (ScanFilter{80, 80, std::nullopt, "lsof"}));
 }
