@@ -1,6 +1,7 @@
 // One scan of each socket source over the same process table: N sleeping
 // processes holding M open descriptors each (files, pipes and local sockets),
-// plus two servers on the allowlist. The counter "cpu_ms" is the CPU of the
+// plus S servers on the allowlist and O listeners in the range whose process is
+// not allowed. The counter "cpu_ms" is the CPU of the
 // whole scan per iteration, this program's threads and the lister's process
 // together; "wall_ms" is the time one scan takes; "servers" how many records
 // it found (the machine's own servers in the range count too).
@@ -8,6 +9,7 @@
 //   build/bench/bench/harborwatch_bench --benchmark_filter=Source
 #include "scanner/lsof_source.h"
 #include "scanner/proc_source.h"
+#include "scanner/server_details.h"
 
 #include <benchmark/benchmark.h>
 
@@ -75,19 +77,19 @@ constexpr qint64 maxPort = 9999;
 // The process table, kept while the benchmarks with the same size run.
 class ProcessTable {
 public:
-    ProcessTable(int processes, int descriptors)
-        : m_processes(processes), m_descriptors(descriptors) {
+    ProcessTable(int processes, int descriptors, int servers, int others)
+        : m_processes(processes), m_descriptors(descriptors), m_servers(servers), m_others(others) {
         int ready[2];
         if (pipe(ready) != 0)
             return;
-        for (int i = 0; i < processes + 2; ++i) {
+        for (int i = 0; i < processes + servers + others; ++i) {
             const pid_t pid = fork();
             if (pid == 0) {
                 close(ready[0]);
-                if (i == processes)
-                    serverChild("node", ready[1]);
-                if (i == processes + 1)
-                    serverChild("python3", ready[1]);
+                if (i >= processes + servers)
+                    serverChild("hw-other", ready[1]);
+                if (i >= processes)
+                    serverChild(i == processes + 1 ? "python3" : "node", ready[1]);
                 idleChild(i, descriptors, ready[1]);
             }
             if (pid > 0)
@@ -105,13 +107,16 @@ public:
         for (pid_t pid : m_children)
             waitpid(pid, nullptr, 0);
     }
-    bool fits(int processes, int descriptors) const {
-        return processes == m_processes && descriptors == m_descriptors;
+    bool fits(int processes, int descriptors, int servers, int others) const {
+        return processes == m_processes && descriptors == m_descriptors && servers == m_servers &&
+               others == m_others;
     }
 
 private:
     int m_processes;
     int m_descriptors;
+    int m_servers;
+    int m_others;
     std::vector<pid_t> m_children;
 };
 
@@ -140,9 +145,11 @@ double wallSeconds() {
 void useTable(const benchmark::State& state) {
     const int processes = static_cast<int>(state.range(0));
     const int descriptors = static_cast<int>(state.range(1));
-    if (!table() || !table()->fits(processes, descriptors)) {
+    const int servers = static_cast<int>(state.range(2));
+    const int others = static_cast<int>(state.range(3));
+    if (!table() || !table()->fits(processes, descriptors, servers, others)) {
         table().reset();
-        table() = std::make_unique<ProcessTable>(processes, descriptors);
+        table() = std::make_unique<ProcessTable>(processes, descriptors, servers, others);
     }
 }
 
@@ -155,6 +162,9 @@ template <typename Source> void scanSource(benchmark::State& state, bool fresh =
         minPort, maxPort, {QStringLiteral("node"), QStringLiteral("python3")}};
     const ScanRequest nothingAllowed{minPort, maxPort, {}};
     qsizetype found = 0;
+    qsizetype notAllowed = 0;
+    if (!fresh)
+        source->scanBlocking(request); // finds the other listeners' holders once
     const double cpuStart = cpuSeconds();
     const double wallStart = wallSeconds();
     for (auto _ : state) {
@@ -164,11 +174,13 @@ template <typename Source> void scanSource(benchmark::State& state, bool fresh =
         if (!result.ok())
             state.SkipWithError("the scan failed");
         found = fresh ? result.others.size() : result.ports.size();
+        notAllowed = result.others.size();
     }
     const double n = double(state.iterations());
     state.counters["cpu_ms"] = (cpuSeconds() - cpuStart) * 1000 / n;
     state.counters["wall_ms"] = (wallSeconds() - wallStart) * 1000 / n;
     state.counters["servers"] = double(found);
+    state.counters["others"] = double(notAllowed);
 }
 
 void BM_ProcSource(benchmark::State& state) {
@@ -183,11 +195,48 @@ void BM_ProcSourceOthersFirstSeen(benchmark::State& state) {
     scanSource<ProcSource>(state, true);
 }
 
-// Each size once for both sources, side by side.
-BENCHMARK(BM_ProcSource)->Args({500, 60})->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
-BENCHMARK(BM_LsofSource)->Args({500, 60})->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+// Reading the details of every listed server, as happens once for each
+// server when it first appears (not every cycle).
+void BM_ReadServerDetails(benchmark::State& state) {
+    useTable(state);
+    ProcSource source;
+    const ScanResult listed = source.scanBlocking(
+        {minPort, maxPort, {QStringLiteral("node"), QStringLiteral("python3")}});
+    if (listed.ports.size() < state.range(2))
+        state.SkipWithError("not every server was found");
+    const QString home = QStringLiteral("/nonexistent");
+    for (auto _ : state) {
+        for (const ListeningPort& port : listed.ports)
+            benchmark::DoNotOptimize(readServerDetails(port, QStringLiteral("/proc"), home));
+    }
+    state.counters["servers"] = double(listed.ports.size());
+}
+
+// Each size once for both sources, side by side; then 10 listed servers and 20
+// listeners that are not allowed (args: processes, descriptors, servers, others).
+BENCHMARK(BM_ProcSource)
+    ->Args({500, 60, 2, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
+BENCHMARK(BM_LsofSource)
+    ->Args({500, 60, 2, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(5);
+BENCHMARK(BM_ProcSource)
+    ->Args({500, 60, 10, 20})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
+BENCHMARK(BM_LsofSource)
+    ->Args({500, 60, 10, 20})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(5);
+BENCHMARK(BM_ReadServerDetails)->Args({500, 60, 10, 0})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ProcSourceOthersFirstSeen)
-    ->Args({500, 60})
+    ->Args({500, 60, 2, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2);

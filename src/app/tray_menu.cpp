@@ -8,10 +8,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QHash>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -29,13 +32,62 @@ QString TrayMenu::literalMenuText(QString text, LabelStyle style) {
     return text;
 }
 
+QString TrayMenu::elideMiddle(const QString& text, qsizetype width) {
+    if (text.size() <= width || width < 2)
+        return text;
+    const qsizetype tail = width / 2;
+    qsizetype head = width - 1 - tail;
+    // Never split a surrogate pair.
+    if (head > 0 && text.at(head - 1).isHighSurrogate())
+        --head;
+    qsizetype from = text.size() - tail;
+    if (text.at(from).isLowSurrogate())
+        ++from;
+    return text.left(head) + QChar(0x2026) + text.mid(from);
+}
+
+QString TrayMenu::uptimeText(qint64 seconds) {
+    if (seconds < 60)
+        return tr("up %1 s").arg(seconds);
+    if (seconds < 3600)
+        return tr("up %1 min").arg(seconds / 60);
+    if (seconds < 86400)
+        return tr("up %1 h").arg(seconds / 3600);
+    return tr("up %1 d").arg(seconds / 86400);
+}
+
+QStringList TrayMenu::detailLines(const ListeningPort& port, const ServerDetails& details) {
+    QStringList lines;
+    if (!details.project.isEmpty() && !details.folder.isEmpty())
+        lines << tr("%1 — %2").arg(displayName(details.project),
+                                   displayName(withHomeAsTilde(details.folder, QDir::homePath())));
+    if (!details.commandLine.isEmpty())
+        lines << elideMiddle(displayName(details.commandLine), 60);
+    QStringList facts{tr("PID %1").arg(port.pid)};
+    if (const auto seconds = secondsRunning(details.startTime))
+        facts << uptimeText(*seconds);
+    if (!details.address.isEmpty())
+        facts << details.address;
+    lines << facts.join(QStringLiteral(" · "));
+    return lines;
+}
+
 TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent) : QObject(parent), m_monitor(monitor) {
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
+    m_shownOthers = m_monitor.otherListeners();
     build(m_panel);
     build(m_own);
     connect(&m_monitor, &PortMonitor::portsChanged, this, &TrayMenu::showMonitorState);
     connect(&m_monitor, &PortMonitor::scanErrorChanged, this, &TrayMenu::showMonitorState);
+    connect(&m_monitor, &PortMonitor::otherListenersChanged, this, [this] {
+        if (m_monitor.otherListeners() == m_shownOthers)
+            return;
+        m_shownOthers = m_monitor.otherListeners();
+        updateOtherListeners(m_panel);
+        updateOtherListeners(m_own);
+    });
+    connect(&m_monitor, &PortMonitor::detailsChanged, this, &TrayMenu::showDetails);
     connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
             [this] { emit toolTipChanged(toolTip()); });
 }
@@ -60,6 +112,7 @@ void TrayMenu::build(View& view) {
     connect(view.quit, &QAction::triggered, this, &TrayMenu::quitRequested);
 
     updateServerItems(view);
+    updateOtherListeners(view);
     menu->installEventFilter(this);
 }
 
@@ -84,6 +137,7 @@ void TrayMenu::setLabelStyle(LabelStyle style) {
         dropRow(m_panel, row);
     m_panel.rows.clear();
     updateServerItems(m_panel);
+    updateOtherListeners(m_panel);
 }
 
 QString TrayMenu::toolTip() const {
@@ -91,6 +145,15 @@ QString TrayMenu::toolTip() const {
     QString tip = count == 0   ? tr("Harborwatch — no servers")
                   : count == 1 ? tr("Harborwatch — 1 server listening")
                                : tr("Harborwatch — %1 servers listening").arg(count);
+    for (const ListeningPort& port : m_shownPorts.first(std::min(count, maxServerRows))) {
+        const QString project = m_monitor.details(port.port).project;
+        const QString number = QString::number(port.port);
+        tip +=
+            QLatin1Char('\n') +
+            (project.isEmpty()
+                 ? tr("%1  %2").arg(number, displayName(port.process))
+                 : tr("%1  %2 — %3").arg(number, displayName(port.process), displayName(project)));
+    }
     if (!m_shownError.isEmpty())
         tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
     if (const QString& unsaved = m_monitor.settings().saveError(); !unsaved.isEmpty())
@@ -173,8 +236,8 @@ void TrayMenu::updateServerItems(View& view) {
             continue;
         }
         QAction* before =
-            next < view.rows.size() ? view.rows[next].menu->menuAction() : view.commandsSeparator;
-        rows.append({port, addServerMenu(view, port, before)});
+            next < view.rows.size() ? view.rows[next].menu->menuAction() : serversEnd(view);
+        rows.append(addServerRow(view, port, before));
     }
     while (next < view.rows.size())
         dropRow(view, view.rows[next++]);
@@ -186,14 +249,13 @@ void TrayMenu::updateServerItems(View& view) {
         menu->insertAction(before, line);
         view.lines.append(line);
     };
-    QAction* top =
-        view.rows.isEmpty() ? view.commandsSeparator : view.rows.first().menu->menuAction();
+    QAction* top = view.rows.isEmpty() ? serversEnd(view) : view.rows.first().menu->menuAction();
     if (!m_shownError.isEmpty())
         addLine(tr("Port scan failed: %1").arg(m_shownError), top);
     if (m_shownPorts.isEmpty())
         addLine(tr("No ports running"), top);
     if (m_shownPorts.size() > shown)
-        addLine(tr("and %1 more").arg(m_shownPorts.size() - shown), view.commandsSeparator);
+        addLine(tr("and %1 more").arg(m_shownPorts.size() - shown), serversEnd(view));
 }
 
 void TrayMenu::dropRow(View& view, const ServerRow& row) {
@@ -201,23 +263,150 @@ void TrayMenu::dropRow(View& view, const ServerRow& row) {
     row.menu->deleteLater(); // its menu action goes with it
 }
 
-QMenu* TrayMenu::addServerMenu(View& view, const ListeningPort& port, QAction* before) {
-    auto* submenu = new QMenu(submenuTitle(port, view.style), view.menu.get());
+QAction* TrayMenu::serversEnd(const View& view) {
+    return view.othersSeparator ? view.othersSeparator : view.commandsSeparator;
+}
+
+TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port, QAction* before) {
+    ServerRow row;
+    row.port = port;
+    row.menu = new QMenu(submenuTitle(port, view.style), view.menu.get());
+    QMenu* submenu = row.menu;
+    // The address and folder are looked up when chosen: they are the
+    // monitor's latest, which may have arrived after the submenu was built.
     const qint64 number = port.port;
-    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this, [this, number] {
-        const QString url = localServerUrl(number);
-        if (!openInBrowser(url))
-            emit browserFailed(url);
+    const auto url = [this, number] {
+        return serverUrl(number, m_monitor.details(number).address);
+    };
+    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this, [this, url] {
+        const QString address = url();
+        if (!openInBrowser(address))
+            emit browserFailed(address);
     });
-    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this, [this, number] {
-        const QString url = localServerUrl(number);
-        copyToClipboard(url, this, [this, url] { emit copyFailed(url); });
+    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this, [this, url] {
+        const QString address = url();
+        copyToClipboard(address, this, [this, address] { emit copyFailed(address); });
+    });
+    row.openFolder = submenu->addAction(tr("Open Folder"));
+    connect(row.openFolder, &QAction::triggered, this, [this, number] {
+        const QString folder = m_monitor.details(number).folder;
+        if (!folder.isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     });
     submenu->addSeparator();
     connect(submenu->addAction(tr("Stop Server")), &QAction::triggered, this,
             [this, port] { m_monitor.stopProcess(port); });
 
+    row.shownDetails = m_monitor.details(number);
+    fillDetailLines(view, row);
+    // The uptime is told as of the moment the submenu opens.
+    connect(submenu, &QMenu::aboutToShow, this, [this, &view, submenu] {
+        for (ServerRow& shown : view.rows) {
+            if (shown.menu == submenu)
+                fillDetailLines(view, shown);
+        }
+    });
+
     submenu->installEventFilter(this);
     view.menu->insertMenu(before, submenu);
-    return submenu;
+    return row;
+}
+
+// Replaces the inert lines at the top of the row's submenu. Lines whose text
+// did not change keep their item, so an open submenu does not flicker.
+void TrayMenu::fillDetailLines(const View& view, ServerRow& row) {
+    QStringList texts;
+    for (const QString& line : detailLines(row.port, row.shownDetails))
+        texts << literalMenuText(line, view.style);
+    QStringList current;
+    for (QAction* item : std::as_const(row.detailItems)) {
+        if (!item->isSeparator())
+            current << item->text();
+    }
+    if (current.size() == texts.size() && !texts.isEmpty()) {
+        qsizetype i = 0;
+        for (QAction* item : std::as_const(row.detailItems)) {
+            if (item->isSeparator())
+                continue;
+            if (item->text() != texts[i])
+                item->setText(texts[i]);
+            ++i;
+        }
+    } else {
+        for (QAction* item : std::as_const(row.detailItems)) {
+            row.menu->removeAction(item);
+            item->deleteLater();
+        }
+        row.detailItems.clear();
+        QAction* first = row.menu->actions().value(0);
+        for (const QString& text : std::as_const(texts)) {
+            auto* line = new QAction(text, row.menu);
+            line->setEnabled(false);
+            row.menu->insertAction(first, line);
+            row.detailItems.append(line);
+        }
+        row.detailItems.append(row.menu->insertSeparator(first));
+    }
+    row.openFolder->setEnabled(!row.shownDetails.folder.isEmpty());
+}
+
+void TrayMenu::showDetails() {
+    bool projectChanged = false;
+    for (View* view : {&m_panel, &m_own}) {
+        for (ServerRow& row : view->rows) {
+            ServerDetails details = m_monitor.details(row.port.port);
+            if (details == row.shownDetails)
+                continue;
+            projectChanged = projectChanged || details.project != row.shownDetails.project;
+            row.shownDetails = std::move(details);
+            fillDetailLines(*view, row);
+        }
+    }
+    if (projectChanged)
+        emit toolTipChanged(toolTip());
+}
+
+// "Other Listeners" is made anew whenever its list changes, which is rare.
+void TrayMenu::updateOtherListeners(View& view) {
+    if (view.othersMenu) {
+        view.menu->removeAction(view.othersSeparator);
+        view.menu->removeAction(view.othersMenu->menuAction());
+        view.othersSeparator->deleteLater();
+        view.othersMenu->deleteLater();
+        view.othersMenu = nullptr;
+        view.othersSeparator = nullptr;
+    }
+    if (m_shownOthers.isEmpty())
+        return;
+    view.othersSeparator = view.menu->insertSeparator(view.commandsSeparator);
+    view.othersMenu = new QMenu(tr("Other Listeners"), view.menu.get());
+    for (const ListeningPort& other :
+         m_shownOthers.first(std::min(m_shownOthers.size(), maxServerRows))) {
+        const QString name = other.process;
+        if (name.isEmpty()) {
+            // The holder could not be seen (another user's process): nothing to show.
+            QAction* line = view.othersMenu->addAction(
+                tr("%1 - unknown process").arg(QString::number(other.port)));
+            line->setEnabled(false);
+            continue;
+        }
+        auto* listener = new QMenu(submenuTitle(other, view.style), view.othersMenu);
+        QAction* show =
+            listener->addAction(tr("Show %1").arg(literalMenuText(displayName(name), view.style)));
+        connect(show, &QAction::triggered, this, [this, name] {
+            // As an edit in the Processes tab: the list, then the file, then a look.
+            m_monitor.insertAllowed(name);
+            m_monitor.saveAllowlist();
+            m_monitor.scan();
+        });
+        listener->installEventFilter(this);
+        view.othersMenu->addMenu(listener);
+    }
+    if (m_shownOthers.size() > maxServerRows) {
+        QAction* more =
+            view.othersMenu->addAction(tr("and %1 more").arg(m_shownOthers.size() - maxServerRows));
+        more->setEnabled(false);
+    }
+    view.othersMenu->installEventFilter(this);
+    view.menu->insertMenu(view.commandsSeparator, view.othersMenu);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scanner/listening_port.h"
+#include "scanner/server_details.h"
 
 #include <QList>
 #include <QObject>
@@ -16,7 +17,10 @@ class SettingsWindow;
 
 // The tray icon's menu, built from the monitor: an optional failure line, one
 // submenu per listening server (at most maxServerRows, then an inert line "and
-// N more"; or "No ports running"), then "Refresh", "Settings..." and "Quit".
+// N more"; or "No ports running"), "Other Listeners" when the range holds
+// listeners that are not allowed, then "Refresh", "Settings..." and "Quit". A
+// server's submenu starts with inert lines telling its project, command line,
+// pid, uptime and address, as far as they are known, then its actions.
 // The monitor publishes every two seconds; the menu is rebuilt only when what
 // it shows changes, because some tray hosts flicker or close an open menu on
 // every layout update. Submenus of servers that stay listed are kept as they
@@ -38,8 +42,9 @@ public:
 
     QMenu* menu() const { return m_panel.menu.get(); }
     QMenu* popupMenu() const { return m_own.menu.get(); }
-    // "Harborwatch — 2 servers listening", with a scan failure and a failed
-    // save of the settings on lines of their own.
+    // "Harborwatch — 2 servers listening", then one line per server
+    // ("3000  node — shop"), then a scan failure and a failed save of the
+    // settings on lines of their own.
     QString toolTip() const;
 
     // The menu's first appearance (the tray icon showing it): starts the
@@ -66,6 +71,15 @@ public:
     // `text` escaped so that a menu drawn in `style` shows it exactly.
     static QString literalMenuText(QString text, LabelStyle style);
 
+    // `text` cut in the middle to `width` characters, "…" marking the cut.
+    static QString elideMiddle(const QString& text, qsizetype width);
+    // "up 45 s", "up 12 min", "up 2 h", "up 3 d": whole units, rounded down.
+    static QString uptimeText(qint64 seconds);
+    // The inert lines that open a server's submenu (project and folder,
+    // command line, pid, uptime and address), on one line each but not escaped
+    // for the menu; lines without data are left out.
+    static QStringList detailLines(const ListeningPort& port, const ServerDetails& details);
+
 signals:
     void quitRequested();
     // "Open in Browser" found no browser to hand the address to.
@@ -83,6 +97,9 @@ private:
     struct ServerRow {
         ListeningPort port;
         QMenu* menu = nullptr;
+        QList<QAction*> detailItems; // the inert lines and the separator below them
+        ServerDetails shownDetails;
+        QAction* openFolder = nullptr;
     };
     // One of the two menus and what it shows.
     struct View {
@@ -95,13 +112,21 @@ private:
         // The inert lines (failure, "No ports running", "and N more").
         QList<QPointer<QAction>> lines;
         QList<ServerRow> rows;
+        // "Other Listeners" and the separator above it; null when there are none.
+        QMenu* othersMenu = nullptr;
+        QAction* othersSeparator = nullptr;
     };
 
     void build(View& view);
     void showMonitorState();
     void updateServerItems(View& view);
     void dropRow(View& view, const ServerRow& row);
-    QMenu* addServerMenu(View& view, const ListeningPort& port, QAction* before);
+    ServerRow addServerRow(View& view, const ListeningPort& port, QAction* before);
+    void fillDetailLines(const View& view, ServerRow& row);
+    void showDetails();
+    void updateOtherListeners(View& view);
+    // The first item below the servers.
+    static QAction* serversEnd(const View& view);
 
     PortMonitor& m_monitor;
     View m_panel;
@@ -109,6 +134,7 @@ private:
     std::unique_ptr<SettingsWindow> m_settings;
     // What the menus show now.
     QList<ListeningPort> m_shownPorts;
+    QList<ListeningPort> m_shownOthers;
     QString m_shownError;
     bool m_started = false;
 };

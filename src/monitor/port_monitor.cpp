@@ -1,14 +1,19 @@
 #include "monitor/port_monitor.h"
 
 #include "monitor/change_policy.h"
+#include "monitor/details_reader.h"
 #include "platform/settings_store.h"
 
+#include <QDir>
 #include <QJsonArray>
 
 PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
                          QObject* parent)
     : QObject(parent), m_scanner(std::move(scanner)), m_store(store), m_notify(std::move(notify)),
       m_allowlist(PortScanner::defaultAllowlist()) {
+    setDetailsSource([home = QDir::homePath()](const ListeningPort& port) {
+        return readServerDetails(port, QStringLiteral("/proc"), home);
+    });
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
     connect(&m_store, &SettingsStore::changed, this, &PortMonitor::followSetting);
@@ -21,6 +26,65 @@ PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& st
 // callback can never reach a half-destroyed monitor.
 PortMonitor::~PortMonitor() {
     m_scanner.reset();
+    m_detailsReader.reset();
+}
+
+void PortMonitor::setDetailsSource(ReadDetails read) {
+    m_detailsReader.reset(); // a batch still being read is dropped
+    m_processDetails.clear();
+    if (read)
+        m_detailsReader = std::make_unique<DetailsReader>(std::move(read));
+    readMissingDetails();
+}
+
+ServerDetails PortMonitor::details(qint64 port) const {
+    return m_details.value(port);
+}
+
+// Each listed process is read once; a record whose pid or start time changes
+// is another process and is read anew.
+void PortMonitor::readMissingDetails() {
+    if (!m_detailsReader || m_detailsReader->isReading())
+        return;
+    QList<ListeningPort> missing;
+    QSet<ProcessKey> asked;
+    for (const ListeningPort& port : std::as_const(m_ports)) {
+        const ProcessKey key = keyOf(port);
+        if (!m_processDetails.contains(key) && !asked.contains(key)) {
+            asked.insert(key);
+            missing.append(port);
+        }
+    }
+    if (missing.isEmpty())
+        return;
+    m_detailsReader->read(std::move(missing), [this](DetailsReader::Batch batch) {
+        QSet<ProcessKey> listed;
+        for (const ListeningPort& port : std::as_const(m_ports))
+            listed.insert(keyOf(port));
+        for (auto& [port, details] : batch) {
+            if (listed.contains(keyOf(port)))
+                m_processDetails.insert(keyOf(port), std::move(details));
+        }
+        if (updateDetails())
+            emit detailsChanged();
+        readMissingDetails(); // what was listed while this batch was read
+    });
+}
+
+bool PortMonitor::updateDetails() {
+    QHash<qint64, ServerDetails> details;
+    details.reserve(m_ports.size());
+    for (const ListeningPort& port : std::as_const(m_ports)) {
+        ServerDetails d = m_processDetails.value(keyOf(port));
+        d.address = port.address;
+        if (port.startTime != 0)
+            d.startTime = port.startTime;
+        details.insert(port.port, std::move(d));
+    }
+    if (details == m_details)
+        return false;
+    m_details = std::move(details);
+    return true;
 }
 
 void PortMonitor::setAllowlist(QSet<QString> names) {
@@ -129,10 +193,21 @@ void PortMonitor::finishScan(ScanResult result) {
         m_scanError.clear();
         m_ports = std::move(result.ports);
         m_otherListeners = std::move(result.others);
+        // Details of processes no longer listed are forgotten.
+        QSet<ProcessKey> listed;
+        for (const ListeningPort& p : std::as_const(m_ports))
+            listed.insert(keyOf(p));
+        m_processDetails.removeIf([&](auto entry) { return !listed.contains(entry.key()); });
+        // The details follow the new list before anyone hears of it, so a
+        // port taken over by another process never shows the old one's.
+        const bool detailsDiffer = updateDetails();
         if (hadError)
             emit scanErrorChanged();
         emit portsChanged();
         emit otherListenersChanged();
+        if (detailsDiffer)
+            emit detailsChanged();
+        readMissingDetails();
     }
 
     if (m_followUpScan) {

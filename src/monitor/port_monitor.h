@@ -4,7 +4,9 @@
 #include "platform/settings.h"
 #include "scanner/listening_port.h"
 #include "scanner/port_scanner.h"
+#include "scanner/server_details.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -15,10 +17,12 @@
 #include <memory>
 #include <optional>
 
+class DetailsReader;
 class SettingsStore;
 
 // The program's one model object. It polls the scanner every two seconds,
-// publishes the filtered list of listening servers, posts a desktop
+// publishes the filtered list of listening servers with their details and the
+// listeners in the range that are not allowed, posts a desktop
 // notification when a server starts or stops, stops a server on request, and
 // keeps the allowlist in the settings store. The settings key "lister" chooses
 // the scanner's source ("proc", the default, or "lsof"), also while it runs.
@@ -34,6 +38,7 @@ class PortMonitor : public QObject {
     Q_OBJECT
 public:
     using Notify = std::function<void(const QString& title, const QString& body)>;
+    using ReadDetails = std::function<ServerDetails(const ListeningPort&)>;
 
     static constexpr qint64 defaultMinPort = settings::defaultMinPort;
     static constexpr qint64 defaultMaxPort = settings::defaultMaxPort;
@@ -58,6 +63,15 @@ public:
     // Why the latest completed scan failed, in plain words; empty after a
     // successful scan.
     const QString& scanError() const { return m_scanError; }
+
+    // The details of the server listed on `port`: its address and start time
+    // at once, the rest once read (off the interface thread, once per
+    // process). Fields that are not known are empty. detailsChanged() tells
+    // when what this returns for a listed port has changed.
+    ServerDetails details(qint64 port) const;
+    // How details are read; the default reads /proc. An empty function reads
+    // none. Takes effect for processes listed after the call.
+    void setDetailsSource(ReadDetails read);
 
     // Plain: assignment has no side effect until the next scan.
     qint64 minPort() const { return m_minPort; }
@@ -88,6 +102,7 @@ signals:
     // A completed scan found servers that started or stopped; sent after
     // their notifications and before the list is published.
     void changesFound(const PortChanges& changes);
+    void detailsChanged();
 
 private:
     void loadAllowlist();
@@ -96,6 +111,13 @@ private:
     void followSetting(const QString& key);
     ScanFilter filter() const;
     void finishScan(ScanResult result);
+    void readMissingDetails();
+    // Builds the details by port from the list and the cache; true when they changed.
+    bool updateDetails();
+
+    // One process as the details cache knows it: pid and start time.
+    using ProcessKey = std::pair<qint64, quint64>;
+    static ProcessKey keyOf(const ListeningPort& port) { return {port.pid, port.startTime}; }
 
     std::unique_ptr<PortScanner> m_scanner;
     SettingsStore& m_store;
@@ -103,6 +125,9 @@ private:
 
     QList<ListeningPort> m_ports;
     QList<ListeningPort> m_otherListeners;
+    std::unique_ptr<DetailsReader> m_detailsReader;
+    QHash<ProcessKey, ServerDetails> m_processDetails; // of listed processes only
+    QHash<qint64, ServerDetails> m_details;            // by port
     QSet<QString> m_allowlist;
     QString m_scanError;
     // The filter of the scan running now, and of the list published; none

@@ -14,10 +14,6 @@ namespace {
 constexpr std::chrono::milliseconds refusalWindow{1500};
 } // namespace
 
-QString localServerUrl(qint64 port) {
-    return QStringLiteral("http://localhost:") + QString::number(port);
-}
-
 bool openInBrowser(const QString& url) {
     const QUrl parsed(url, QUrl::StrictMode);
     if (!parsed.isValid())

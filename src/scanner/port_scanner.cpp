@@ -190,9 +190,12 @@ QList<ListeningPort> PortScanner::parse(QStringView text) {
             continue;
         seen.insert(*port);
         QStringView host = address.first(colon);
-        if (host.startsWith(u'[') && host.endsWith(u']'))
+        if (host.size() >= 2 && host.front() == u'[' && host.back() == u']')
             host = host.sliced(1, host.size() - 2);
-        result.append({*port, *pid, pieces[0].toString(), 0, host.toString()});
+        QString hostText = host.toString();
+        if (hostText == QStringLiteral("*"))
+            hostText = pieces[4] == u"IPv6" ? QStringLiteral("::") : QStringLiteral("0.0.0.0");
+        result.append({*port, *pid, pieces[0].toString(), 0, std::move(hostText)});
     }
 
     std::stable_sort(

@@ -60,7 +60,8 @@ public:
     static const QSet<QString>& defaultAllowlist();
 
     // The lister's listing as records: one per port (the first line for a port
-    // wins), ascending by port. Lines that cannot be read are left out.
+    // wins), ascending by port, with the listening address ("*" for any address
+    // becomes "0.0.0.0" or "::"). Lines that cannot be read are left out.
     static QList<ListeningPort> parse(QStringView text);
 
     // Keeps the records with minPort <= port <= maxPort whose process is on the

@@ -42,7 +42,12 @@ QStringList describe(const QMenu* menu) {
 }
 
 const QStringList commands{"---", "Refresh", "Settings...", "---", "Quit"};
-const QString serverItems = QStringLiteral("Open in Browser | Copy URL | --- | Stop Server");
+// A server's submenu when nothing but the pid is known of its process.
+QString serverItems(qint64 pid) {
+    return QStringLiteral("(disabled) PID %1 | --- | Open in Browser | Copy URL | (disabled) Open "
+                          "Folder | --- | Stop Server")
+        .arg(pid);
+}
 
 QAction* find(const QMenu* menu, const QString& text) {
     for (QAction* action : menu->actions()) {
@@ -63,7 +68,7 @@ public slots:
     void open(const QUrl& url) { opened.append(url); }
 };
 
-class TrayMenuTest : public ::testing::Test {
+class TrayMenuTestBase : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
@@ -87,6 +92,15 @@ protected:
     TrayMenu tray{monitor};
 };
 
+// Records of made-up pids: no details are read for them.
+class TrayMenuTest : public TrayMenuTestBase {
+protected:
+    void SetUp() override {
+        TrayMenuTestBase::SetUp();
+        monitor.setDetailsSource({});
+    }
+};
+
 TEST_F(TrayMenuTest, EmptyListShowsTheInertLineThenTheCommands) {
     const QStringList expected = QStringList{"(disabled) No ports running"} + commands;
     EXPECT_EQ(items(), expected);
@@ -97,20 +111,20 @@ TEST_F(TrayMenuTest, EmptyListShowsTheInertLineThenTheCommands) {
 
 TEST_F(TrayMenuTest, RecordsBecomeSubmenusInTheMonitorsOrder) {
     publish({{3000, 11, "node"}});
-    EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems} + commands);
-    for (const QAction* action : submenu(0)->actions()) {
-        EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+    EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems(11)} + commands);
+    for (const QAction* action : submenu(0)->actions())
         EXPECT_TRUE(action->shortcut().isEmpty()) << action->text().toStdString();
-    }
-    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 1 server listening"));
+    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 1 server listening\n3000  node"));
 
     // The menu follows the list as published, not an order of its own.
     publish({{8080, 30, "python3"}, {3000, 11, "node"}, {5173, 20, "vite"}});
-    EXPECT_EQ(items(),
-              QStringList({"8080 - python3 > " + serverItems, "3000 - node > " + serverItems,
-                           "5173 - vite > " + serverItems}) +
-                  commands);
-    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 3 servers listening"));
+    EXPECT_EQ(items(), QStringList({"8080 - python3 > " + serverItems(30),
+                                    "3000 - node > " + serverItems(11),
+                                    "5173 - vite > " + serverItems(20)}) +
+                           commands);
+    EXPECT_EQ(
+        tray.toolTip(),
+        QStringLiteral("Harborwatch — 3 servers listening\n8080  python3\n3000  node\n5173  vite"));
 
     // The last record gone: the inert line is back.
     publish({});
@@ -225,18 +239,19 @@ TEST_F(TrayMenuTest, FailureLineStandsAboveTheListUntilAScanSucceeds) {
                            commands);
 
     publish({{3000, 11, "node"}});
-    EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems} + commands);
+    EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems(11)} + commands);
 
     // A failure keeps the servers last seen, below the line.
     fail(ListerError::TimedOut);
     const QString line = "Port scan failed: " + describeListerError(ListerError::TimedOut);
     EXPECT_EQ(items(),
-              QStringList({"(disabled) " + line, "3000 - node > " + serverItems}) + commands);
-    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 1 server listening\n") + line);
+              QStringList({"(disabled) " + line, "3000 - node > " + serverItems(11)}) + commands);
+    EXPECT_EQ(tray.toolTip(),
+              QStringLiteral("Harborwatch — 1 server listening\n3000  node\n") + line);
 
     publish({{3000, 11, "node"}});
-    EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems} + commands);
-    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 1 server listening"));
+    EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems(11)} + commands);
+    EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 1 server listening\n3000  node"));
 }
 
 TEST_F(TrayMenuTest, SameListPublishedAgainKeepsEveryItem) {
@@ -262,7 +277,7 @@ TEST_F(TrayMenuTest, SameListPublishedAgainKeepsEveryItem) {
     const QList<QAction*> afterPid = tray.menu()->actions();
     publish({{3000, 12, "deno"}, {8080, 30, "python3"}});
     EXPECT_NE(tray.menu()->actions().first(), afterPid.first());
-    EXPECT_EQ(items().first(), "3000 - deno > " + serverItems);
+    EXPECT_EQ(items().first(), "3000 - deno > " + serverItems(12));
     // The commands are never rebuilt.
     EXPECT_EQ(find(tray.menu(), "Quit"), tray.quitAction());
 }
@@ -277,7 +292,7 @@ TEST_F(TrayMenuTest, OtherServersComingAndGoingKeepASubmenu) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(submenu(1), node.data());
     EXPECT_EQ(items(),
-              QStringList({"2000 - ruby > " + serverItems, "3000 - node > " + serverItems}) +
+              QStringList({"2000 - ruby > " + serverItems(5), "3000 - node > " + serverItems(11)}) +
                   commands);
 
     fail(ListerError::TimedOut); // the failure line goes above, the list stays
@@ -431,6 +446,140 @@ TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
     const QString title = QStringLiteral("%1 - node").arg(server.port());
     EXPECT_TRUE(QTest::qWaitFor([&] { return find(tray.menu(), title) != nullptr; }, 20'000))
         << describe(tray.menu()).join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(TrayMenuText, UptimeElisionAndLines) {
+    const struct {
+        qint64 seconds;
+        const char* text;
+    } uptimes[] = {{0, "up 0 s"},    {59, "up 59 s"},    {60, "up 1 min"},  {3599, "up 59 min"},
+                   {3600, "up 1 h"}, {86399, "up 23 h"}, {86400, "up 1 d"}, {400000, "up 4 d"}};
+    for (const auto& c : uptimes)
+        EXPECT_EQ(TrayMenu::uptimeText(c.seconds), QLatin1String(c.text));
+
+    const QString long70 = QString(35, u'a') + QString(35, u'b');
+    const QString elided = TrayMenu::elideMiddle(long70, 60);
+    EXPECT_EQ(elided.size(), 60);
+    EXPECT_EQ(elided, QString(29, u'a') + QChar(0x2026) + QString(30, u'b'));
+    EXPECT_EQ(TrayMenu::elideMiddle(QString(60, u'x'), 60), QString(60, u'x'));
+
+    const ServerDetails full{
+        QDir::homePath() + "/src/shop", "shop", {"node", "x"}, "node x\nserver", 0, "::1"};
+    EXPECT_EQ(TrayMenu::detailLines({3000, 42, "node"}, full),
+              QStringList({"shop — ~/src/shop", "node x\\x0aserver", "PID 42 · ::1"}));
+    EXPECT_EQ(TrayMenu::detailLines({3000, 42, "node"}, {}), QStringList{"PID 42"});
+}
+
+// Details come from the monitor's source; the menu shows them as they arrive.
+TEST_F(TrayMenuTestBase, DetailsOpenTheSubmenuAndTheUrlFollowsTheAddress) {
+    const QString folder = dir.filePath(QStringLiteral("shop"));
+    monitor.setDetailsSource([folder](const ListeningPort&) {
+        return ServerDetails{folder, "shop", {"/usr/bin/node", "dev"}, "node dev", 0, {}};
+    });
+    QSignalSpy toolTips(&tray, &TrayMenu::toolTipChanged);
+    publish({{8080, 4242, "node", 0, "192.168.1.20"}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !monitor.details(8080).project.isEmpty(); }, 5000));
+    EXPECT_EQ(items().first(),
+              "8080 - node > (disabled) shop — " + folder +
+                  " | (disabled) node dev | (disabled) PID 4242 · 192.168.1.20 | --- | Open in "
+                  "Browser | Copy URL | Open Folder | --- | Stop Server");
+    EXPECT_EQ(toolTips.last().first().toString(),
+              "Harborwatch — 1 server listening\n8080  node — shop");
+
+    find(submenu(0), "Copy URL")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("http://192.168.1.20:8080"));
+    BrowserStandIn files;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &files, "open");
+    find(submenu(0), "Open Folder")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(files.opened, QList<QUrl>{QUrl::fromLocalFile(folder)});
+}
+
+// The real thing: lsof finds test listeners, /proc tells their details.
+class LiveTrayMenuTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        monitor.setMinPort(range.first);
+        monitor.setMaxPort(range.second);
+    }
+    // Scans until `done` holds, as the timer would.
+    bool scanUntil(const std::function<bool()>& done) {
+        return QTest::qWaitFor(
+            [&] {
+                if (done())
+                    return true;
+                monitor.scan();
+                QTest::qWait(100);
+                return done();
+            },
+            15000);
+    }
+    QAction* titled(const QMenu* menu, const QString& title) const { return find(menu, title); }
+
+    const std::pair<qint64, qint64> range{20000, 29999};
+    QTemporaryDir dir;
+    SettingsStore store{dir.filePath(QStringLiteral("settings.json"))};
+    PortMonitor monitor{std::make_unique<PortScanner>(), store,
+                        [](const QString&, const QString&) {}};
+    TrayMenu tray{monitor};
+};
+
+TEST_F(LiveTrayMenuTest, SubmenuNamesTheListenersProjectAndCommandLine) {
+    const QString folder = dir.filePath(QStringLiteral("shop/server"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile marker(dir.filePath(QStringLiteral("shop/package.json")));
+    ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+    monitor.setAllowlist({QStringLiteral("hw-shop")});
+    ListenerProcess server(QStringLiteral("hw-shop"), QStringLiteral("20000-29999"), {}, {}, folder,
+                           {QStringLiteral("--port"), QStringLiteral("auto")});
+    ASSERT_TRUE(server.isListening());
+    const QString title = QStringLiteral("%1 - hw-shop").arg(server.port());
+
+    QMenu* submenu = nullptr;
+    ASSERT_TRUE(scanUntil([&] {
+        QAction* row = titled(tray.menu(), title);
+        submenu = row ? row->menu() : nullptr;
+        return submenu && submenu->actions().size() > 8; // all three lines are in
+    }));
+    const QList<QAction*> lines = submenu->actions();
+    EXPECT_FALSE(lines[0]->isEnabled());
+    EXPECT_EQ(lines[0]->text(),
+              "shop — " + withHomeAsTilde(QDir(folder).canonicalPath(), QDir::homePath()));
+    EXPECT_EQ(lines[1]->text(), QStringLiteral("hw-listener hw-shop 20000-29999 --port auto"));
+    EXPECT_TRUE(lines[2]->text().startsWith(QStringLiteral("PID %1 · up ").arg(server.pid())))
+        << lines[2]->text().toStdString();
+    EXPECT_TRUE(lines[2]->text().endsWith(QStringLiteral(" · 127.0.0.1")));
+    EXPECT_TRUE(lines[3]->isSeparator());
+}
+
+TEST_F(LiveTrayMenuTest, ListenerNotAllowedIsOfferedUnderOtherListeners) {
+    monitor.setAllowlist({QStringLiteral("node")});
+    ListenerProcess hidden(QStringLiteral("hw-hidden"), QStringLiteral("20000-29999"));
+    ASSERT_TRUE(hidden.isListening());
+    const QString title = QStringLiteral("%1 - hw-hidden").arg(hidden.port());
+
+    QMenu* others = nullptr;
+    ASSERT_TRUE(scanUntil([&] {
+        QAction* item = titled(tray.menu(), QStringLiteral("Other Listeners"));
+        others = item ? item->menu() : nullptr;
+        return others && titled(others, title);
+    }));
+    EXPECT_EQ(titled(tray.menu(), title), nullptr);
+    QMenu* entry = titled(others, title)->menu();
+    ASSERT_EQ(entry->actions().size(), 1);
+    EXPECT_EQ(entry->actions().first()->text(), QStringLiteral("Show hw-hidden"));
+
+    entry->actions().first()->trigger();
+    EXPECT_TRUE(monitor.allowlist().contains(QStringLiteral("hw-hidden")));
+    ASSERT_TRUE(scanUntil([&] { return titled(tray.menu(), title) != nullptr; }));
+    QAction* stillOther = titled(tray.menu(), QStringLiteral("Other Listeners"));
+    EXPECT_TRUE(!stillOther || !titled(stillOther->menu(), title));
+    // Saved as the Processes tab saves an edit.
+    SettingsStore reread(dir.filePath(QStringLiteral("settings.json")));
+    const auto saved = reread.array(QStringLiteral("allowlist"));
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_TRUE(saved->contains(QStringLiteral("hw-hidden")));
 }
 
 #include "tray_menu_test.moc"

@@ -13,6 +13,7 @@ need), 1 otherwise.
 import argparse
 import glob
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -24,16 +25,37 @@ import e2e_session  # noqa: E402  (imported before dbus: the namespace comes fir
 from e2e_session import Failure, Skip, check, check_equal, wait_until  # noqa: E402
 
 RANGE = "3000-9999"
-SUBMENU = ["Open in Browser", "Copy URL", "---", "Stop Server"]
+SUBMENU = ["Open in Browser", "Copy URL", "Open Folder", "---", "Stop Server"]
 COMMANDS = ["---", "Refresh", "Settings...", "---", "Quit"]
 EMPTY_MENU = ["(disabled) No ports running"] + COMMANDS
 POLL_PERIOD = 2.0  # the program rescans this often
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 
 
-def menu_with(*records):
-    """The menu expected for (port, process) records, in port order."""
-    return [(f"{port} - {name}", SUBMENU) for port, name in sorted(records)] + COMMANDS
+def menu_with(*records, others=()):
+    """The menu expected for (port, process) records, in port order, and the
+    (port, process) listeners that are not allowed, with the servers' inert
+    detail lines left out (see actions)."""
+    servers = [(f"{port} - {name}", SUBMENU) for port, name in sorted(records)]
+    hidden = [(f"{port} - {name}", [f"Show {name}"]) for port, name in sorted(others)]
+    return servers + (["---", ("Other Listeners", hidden)] if hidden else []) + COMMANDS
+
+
+def actions(menu):
+    """The rendered menu without the inert lines (and the separator below them)
+    that open each server's submenu: what it offers to do."""
+    out = []
+    for entry in menu:
+        if isinstance(entry, tuple) and entry[0] != "Other Listeners":
+            title, items = entry
+            i = 0
+            while i < len(items) and isinstance(items[i], str) and items[i].startswith("(disabled) "):
+                i += 1
+            if i and i < len(items) and items[i] == "---":
+                i += 1
+            entry = (title, items[i:])
+        out.append(entry)
+    return out
 
 
 def started(notes):
@@ -73,17 +95,28 @@ def icon_installed():
 def scenario_menu_and_notifications(s):
     """Two allowed listeners in range are listed and notified; a name that is
     not allowed and an allowed one outside the range are not."""
-    _, node = s.start_listener("node", RANGE)
+    shop = os.path.join(s.home, "src", "shop")
+    os.makedirs(os.path.join(shop, "web"))
+    open(os.path.join(shop, "package.json"), "w").close()
+    node_proc, node = s.start_listener("node", RANGE, extra=["--port", "auto"], cwd=os.path.join(shop, "web"))
     _, python = s.start_listener("python3", RANGE)
-    s.start_listener("hw-unlisted", RANGE)
+    _, unlisted = s.start_listener("hw-unlisted", RANGE)
     s.start_listener("node", "10000-20000")
     program = s.start_program()
     menu = s.tray_menu(program)
 
     expected_started = sorted([f"node on port {node}", f"python3 on port {python}"])
     s.wait_for_notifications(lambda notes: len(started(notes)) >= 2, 10, "two \"Port Started\" notifications")
-    expected_menu = menu_with((node, "node"), (python, "python3"))
-    menu.wait_for(lambda m: m == expected_menu, 5, "the two servers in the menu")
+    expected_menu = menu_with((node, "node"), (python, "python3"), others=[(unlisted, "hw-unlisted")])
+    menu.wait_for(lambda m: actions(m) == expected_menu, 5, "the two servers in the menu")
+
+    # The node server's submenu tells which project it is and how it runs.
+    details = dict(e for e in menu.render() if isinstance(e, tuple))[f"{node} - node"][:4]
+    check_equal(details[:2], ["(disabled) shop — ~/src/shop/web", f"(disabled) hw-listener node {RANGE} --port auto"],
+                "the project and command line lines")
+    pid_line = rf"\(disabled\) PID {node_proc.pid} · up \d+ (s|min) · 127\.0\.0\.1"
+    check(re.fullmatch(pid_line, details[2]), f"pid line {details[2]!r} does not match {pid_line!r}")
+    check_equal(details[3], "---", "the separator below the inert lines")
 
     # One more polling period: nothing else may be announced or listed.
     s.hold_still(POLL_PERIOD + 0.5)
@@ -93,7 +126,7 @@ def scenario_menu_and_notifications(s):
     check_equal(len(notes), 2, "number of notifications")
     check_notification_fields(notes)
     check(all(n["pid"] == program.pid for n in notes), "notifications came from another process")
-    check_equal(menu.render(), expected_menu, "menu")
+    check_equal(actions(menu.render()), expected_menu, "menu")
 
     layout = menu.layout()
     shortcuts = {label: layout.find(label).shortcut for label in ("Refresh", "Settings...", "Quit")}
@@ -109,7 +142,7 @@ def scenario_copy_url(s):
     program = s.start_program()
     menu = s.tray_menu(program)
     title = f"{port} - node"
-    menu.wait_for(lambda m: m == menu_with((port, "node")), 10, "the server in the menu")
+    menu.wait_for(lambda m: actions(m) == menu_with((port, "node")), 10, "the server in the menu")
     url = f"http://localhost:{port}"
 
     menu.click(title, "Copy URL")
@@ -148,7 +181,7 @@ def scenario_gnome_wayland_copy_url(s):
 
     native = s.start_program("harborwatch-native-wayland", {"QT_QPA_PLATFORM": "wayland"})
     menu = s.tray_menu(native)
-    menu.wait_for(lambda m: m == menu_with((port, "node")), 10, "the server in the menu")
+    menu.wait_for(lambda m: actions(m) == menu_with((port, "node")), 10, "the server in the menu")
     menu.click(title, "Copy URL")
     notes = s.wait_for_notifications(lambda n: any(x["summary"] == "URL Not Copied" for x in n), 10,
                                      "the \"URL Not Copied\" notification")
@@ -160,7 +193,7 @@ def scenario_gnome_wayland_copy_url(s):
 
     program = s.start_program()
     menu = s.tray_menu(program)
-    menu.wait_for(lambda m: m == menu_with((port, "node")), 10, "the server in the menu")
+    menu.wait_for(lambda m: actions(m) == menu_with((port, "node")), 10, "the server in the menu")
     clicked = menu.click(title, "Copy URL")
     wait_until(lambda: s.wayland_clipboard() == url, 5,
                f"wl-paste to read {url!r} (it reads {s.wayland_clipboard()!r})", pump=s.pump, interval=0.1)
@@ -187,7 +220,7 @@ def scenario_stop_server(s):
     _, python = s.start_listener("python3", RANGE)
     program = s.start_program()
     menu = s.tray_menu(program)
-    menu.wait_for(lambda m: m == menu_with((node, "node"), (python, "python3")), 10, "both servers in the menu")
+    menu.wait_for(lambda m: actions(m) == menu_with((node, "node"), (python, "python3")), 10, "both servers in the menu")
 
     clicked = menu.click(f"{node} - node", "Stop Server")
     # hw-listener exits 0 on SIGTERM only (a SIGKILL shows as -9).
@@ -196,7 +229,7 @@ def scenario_stop_server(s):
     notes = s.wait_for_notifications(lambda n: stopped(n), 2 - (time.monotonic() - clicked),
                                      "the \"Port Stopped\" notification")
     check_equal(stopped(notes), [f"Port {node} is no longer listening"], "\"Port Stopped\" bodies")
-    menu.wait_for(lambda m: m == menu_with((python, "python3")), max(0.1, 2 - (time.monotonic() - clicked)),
+    menu.wait_for(lambda m: actions(m) == menu_with((python, "python3")), max(0.1, 2 - (time.monotonic() - clicked)),
                   "the stopped server's submenu to go")
     elapsed = time.monotonic() - clicked
     print(f"stop server: listener gone, notified and menu updated {elapsed:.2f} s after the click")
@@ -215,12 +248,12 @@ def scenario_live_updates(s):
     begun = time.monotonic()
     s.wait_for_notifications(lambda n: started(n) == [f"node on port {node}"], 3,
                              "\"Port Started\" for the new server")
-    menu.wait_for(lambda m: m == menu_with((node, "node")), max(0.1, 3 - (time.monotonic() - begun)),
+    menu.wait_for(lambda m: actions(m) == menu_with((node, "node")), max(0.1, 3 - (time.monotonic() - begun)),
                   "the new server in the menu")
     print(f"live update: new server listed and notified {time.monotonic() - begun:.2f} s after it listened")
 
     python_proc, python = s.start_listener("python3", RANGE)
-    menu.wait_for(lambda m: m == menu_with((node, "node"), (python, "python3")), 3, "the second server in the menu")
+    menu.wait_for(lambda m: actions(m) == menu_with((node, "node"), (python, "python3")), 3, "the second server in the menu")
 
     for proc in (node_proc, python_proc):
         check_equal(s.stop(proc), 0, "exit status of a listener")
@@ -241,10 +274,10 @@ def scenario_literal_names(s):
     names = ["tom&jerry&co", "cpu%1%s", "my_app", "redis-server"]
     s.write_settings({"allowlist": names})
     records = [(s.start_listener(name, RANGE)[1], name) for name in names]
-    s.start_listener("node", RANGE)  # not in this allowlist
+    _, node = s.start_listener("node", RANGE)  # not in this allowlist
     program = s.start_program()
     menu = s.tray_menu(program)
-    menu.wait_for(lambda m: m == menu_with(*records), 10, "the four servers under their exact names")
+    menu.wait_for(lambda m: actions(m) == menu_with(*records, others=[(node, "node")]), 10, "the four servers under their exact names")
     # Four servers at once are one summary, by port.
     notes = s.wait_for_notifications(lambda n: any(x["summary"] == "Ports Started" for x in n), 5,
                                      "a \"Ports Started\" notification")
@@ -333,9 +366,9 @@ def scenario_port_range(s):
     program = s.start_program()
     menu = s.tray_menu(program)
     s.wait_for_notifications(lambda n: started(n), 10, "a \"Port Started\" notification")
-    menu.wait_for(lambda m: m == menu_with((inside, "node")), 5, "only the server inside 8000-9000")
+    menu.wait_for(lambda m: actions(m) == menu_with((inside, "node")), 5, "only the server inside 8000-9000")
     s.hold_still(POLL_PERIOD + 0.5)
-    check_equal(menu.render(), menu_with((inside, "node")), "menu")
+    check_equal(actions(menu.render()), menu_with((inside, "node")), "menu")
     check_equal(started(s.notifications()), [f"node on port {inside}"], "\"Port Started\" bodies")
     s.stop_program(program)
 

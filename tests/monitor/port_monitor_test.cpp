@@ -9,9 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -580,3 +582,45 @@ TEST_F(PortMonitorTest, DestroyingTheMonitorDuringARunDropsTheResult) {
 }
 
 } // namespace
+
+// --- details and other listeners --------------------------------------------
+
+TEST_F(PortMonitorTest, DetailsAreReadOffTheInterfaceThreadOncePerListedProcess) {
+    PortMonitor& m = makeMonitor();
+    struct Reads {
+        QMutex mutex;
+        QList<qint64> pids;
+        bool onInterfaceThread = false;
+    };
+    auto reads = std::make_shared<Reads>();
+    QThread* interfaceThread = QThread::currentThread();
+    m.setDetailsSource([reads, interfaceThread](const ListeningPort& port) {
+        QMutexLocker lock(&reads->mutex);
+        reads->pids.append(port.pid);
+        reads->onInterfaceThread |= QThread::currentThread() == interfaceThread;
+        return ServerDetails{"/src/p" + QString::number(port.pid), "p", {}, {}, 0, {}};
+    });
+    const auto readPids = [reads] {
+        QMutexLocker lock(&reads->mutex);
+        return reads->pids;
+    };
+
+    const ListeningPort other{6000, 200, QStringLiteral("sshd")};
+    m.setAllowlist({QStringLiteral("node")});
+    scanner->servers = {node3000, vite5173, other};
+    m.scan();
+    ASSERT_TRUE(scanner->complete({{node3000, vite5173}, ListerError::None, {other}}));
+    EXPECT_EQ(m.otherListeners(), QList<ListeningPort>{other});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m.details(5173).project == "p"; }, 5000));
+    EXPECT_EQ(m.details(3000).folder, "/src/p101");
+
+    // Unchanged records are not read again; a new process on a port is.
+    scanWith({node3000, vite5173});
+    scanWith({node3000, {5173, 150, QStringLiteral("node")}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m.details(5173).folder == "/src/p150"; }, 5000));
+    QList<qint64> pids = readPids();
+    std::sort(pids.begin(), pids.end());
+    EXPECT_EQ(pids, (QList<qint64>{101, 102, 150}));
+    EXPECT_FALSE(reads->onInterfaceThread);
+    EXPECT_TRUE(m.otherListeners().isEmpty());
+}

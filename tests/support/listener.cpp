@@ -8,6 +8,8 @@
 //   --fork CHILDNAME  once listening, fork a child named CHILDNAME that holds
 //                     the same socket; it goes when the parent goes
 //
+// Arguments after PORT are ignored; they only show on its command line.
+//
 // Prints the port it listens on (and with --fork the child's pid after a
 // space), then a newline, once it is listening.
 #include <arpa/inet.h>
@@ -41,8 +43,9 @@ int main(int argc, char** argv) {
         else
             break;
     }
-    if (argc - arg != 2) {
-        std::fprintf(stderr, "usage: %s [--ipv6] [--fork CHILDNAME] NAME PORT\n", argv[0]);
+    if (argc - arg < 2) {
+        std::fprintf(stderr, "usage: %s [--ipv6] [--fork CHILDNAME] NAME PORT [ARGUMENT...]\n",
+                     argv[0]);
         return 2;
     }
     argv += arg - 1;

@@ -8,11 +8,14 @@
 #include <sys/wait.h>
 
 ListenerProcess::ListenerProcess(const QString& name, const QString& ports,
-                                 const QStringList& options, const QString& program)
+                                 const QStringList& options, const QString& program,
+                                 const QString& folder, const QStringList& extra)
     : m_process(std::make_unique<QProcess>()) {
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!folder.isEmpty())
+        m_process->setWorkingDirectory(folder);
     m_process->start(program.isEmpty() ? programPath() : program,
-                     options + QStringList{name, ports});
+                     options + QStringList{name, ports} + extra);
     if (!m_process->waitForStarted(5000))
         return;
     if (!m_process->waitForReadyRead(5000))

@@ -12,9 +12,11 @@ class ListenerProcess {
 public:
     // `ports` is "0", "PORT" or "LOW-HIGH"; `options` are the listener's
     // ("--ipv6", "--fork CHILDNAME"); `program` runs instead of hw-listener (a
-    // copy of it under another file name). Waits until it listens.
+    // copy of it under another file name). It runs in `folder` when given;
+    // `extra` arguments only show on its command line. Waits until it listens.
     ListenerProcess(const QString& name, const QString& ports = QStringLiteral("0"),
-                    const QStringList& options = {}, const QString& program = {});
+                    const QStringList& options = {}, const QString& program = {},
+                    const QString& folder = {}, const QStringList& extra = {});
     ~ListenerProcess();
     ListenerProcess(const ListenerProcess&) = delete;
     ListenerProcess& operator=(const ListenerProcess&) = delete;
