@@ -145,6 +145,7 @@ QString TrayMenu::toolTip() const {
     QString tip = count == 0   ? tr("Harborwatch — no servers")
                   : count == 1 ? tr("Harborwatch — 1 server listening")
                                : tr("Harborwatch — %1 servers listening").arg(count);
+    // One line per server, as many as the menu lists.
     for (const ListeningPort& port : m_shownPorts.first(std::min(count, maxServerRows))) {
         const QString project = m_monitor.details(port.port).project;
         const QString number = QString::number(port.port);
@@ -154,6 +155,8 @@ QString TrayMenu::toolTip() const {
                  ? tr("%1  %2").arg(number, displayName(port.process))
                  : tr("%1  %2 — %3").arg(number, displayName(port.process), displayName(project)));
     }
+    if (count > maxServerRows)
+        tip += QLatin1Char('\n') + tr("and %1 more").arg(count - maxServerRows);
     if (!m_shownError.isEmpty())
         tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
     if (const QString& unsaved = m_monitor.settings().saveError(); !unsaved.isEmpty())

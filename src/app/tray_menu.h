@@ -42,9 +42,9 @@ public:
 
     QMenu* menu() const { return m_panel.menu.get(); }
     QMenu* popupMenu() const { return m_own.menu.get(); }
-    // "Harborwatch — 2 servers listening", then one line per server
-    // ("3000  node — shop"), then a scan failure and a failed save of the
-    // settings on lines of their own.
+    // "Harborwatch — 2 servers listening", then one line per listed server
+    // ("3000  node — shop", "and N more" past the menu's rows), then a scan failure and a failed
+    // save of the settings on lines of their own.
     QString toolTip() const;
 
     // The menu's first appearance (the tray icon showing it): starts the
