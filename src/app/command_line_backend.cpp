@@ -5,11 +5,12 @@
 #include "scanner/port_scanner.h"
 #include "scanner/proc_source.h"
 #include "scanner/process_identity.h"
+#include "scanner/server_details.h"
 #include "scanner/socket_table.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,35 +26,6 @@ const QString procRoot = QStringLiteral("/proc");
 
 QString tr(const char* text) {
     return QCoreApplication::translate("CommandLine", text);
-}
-
-bool isLoopbackOrAny(const QString& address) {
-    static const QStringList any = {QString(), QStringLiteral("*"), QStringLiteral("0.0.0.0"),
-                                    QStringLiteral("::"), QStringLiteral("::1")};
-    return any.contains(address) || address.startsWith(QLatin1String("127.")) ||
-           address.startsWith(QLatin1String("::ffff:127."));
-}
-
-QString urlOf(qint64 port, const QString& address) {
-    if (isLoopbackOrAny(address))
-        return QStringLiteral("http://localhost:%1").arg(port);
-    const QString host = address.contains(QLatin1Char(':')) ? '[' + address + ']' : address;
-    return QStringLiteral("http://%1:%2").arg(host).arg(port);
-}
-
-std::optional<QStringList> commandOf(qint64 pid) {
-    QFile file(QStringLiteral("%1/%2/cmdline").arg(procRoot).arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (bytes.isEmpty())
-        return std::nullopt;
-    if (bytes.endsWith('\0'))
-        bytes.chop(1);
-    QStringList arguments;
-    for (const QByteArray& argument : bytes.split('\0'))
-        arguments.append(QString::fromUtf8(argument));
-    return arguments;
 }
 
 // The boot time, in seconds since the epoch, from the "btime" line of /proc/stat.
@@ -112,15 +84,16 @@ Scan ServerScanner::scan(const ScanFilter& filter) {
 }
 
 ServerRow serverRowOf(const ListeningPort& port) {
-    ServerRow row{port.port, port.pid, port.process, urlOf(port.port, port.address), port.address};
-    const QString folder =
-        QFileInfo(QStringLiteral("%1/%2/cwd").arg(procRoot).arg(port.pid)).symLinkTarget();
-    if (!folder.isEmpty()) {
-        row.folder = folder;
-        row.project = QFileInfo(folder).fileName();
-    }
-    row.command = commandOf(port.pid);
-    row.started = startedAt(port.startTime);
+    const ServerDetails details = readServerDetails(port, procRoot, QDir::homePath());
+    ServerRow row{port.port, port.pid, port.process, serverUrl(port.port, port.address),
+                  port.address};
+    if (!details.folder.isEmpty())
+        row.folder = details.folder;
+    if (!details.project.isEmpty())
+        row.project = details.project;
+    if (!details.arguments.isEmpty())
+        row.command = details.arguments;
+    row.started = startedAt(details.startTime);
     return row;
 }
 
