@@ -26,7 +26,6 @@ public:
         return true;
     }
     bool isScanning() const override { return false; }
-    bool stopProcess(qint64) override { return true; }
 
 private:
     QList<QList<ListeningPort>> m_results;

@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -104,6 +105,10 @@ int main(int argc, char** argv) {
     PortMonitor monitor(
         std::make_unique<PortScanner>(), store,
         [&notifier](const QString& title, const QString& body) { notifier.notify(title, body); });
+    monitor.setNotifyWithAction([&notifier](const QString& title, const QString& body,
+                                            const QString& action, std::function<void()> onAction) {
+        notifier.notify(title, body, action, std::move(onAction));
+    });
 
     TrayMenu menu(monitor);
     QObject::connect(&instance, &SingleInstance::showSettingsRequested, &menu,

@@ -88,6 +88,7 @@ TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent) : QObject(parent), m_m
         updateOtherListeners(m_own);
     });
     connect(&m_monitor, &PortMonitor::detailsChanged, this, &TrayMenu::showDetails);
+    connect(&m_monitor, &PortMonitor::forceStopOffered, this, &TrayMenu::offerForceStop);
     connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
             [this] { emit toolTipChanged(toolTip()); });
 }
@@ -241,6 +242,8 @@ void TrayMenu::updateServerItems(View& view) {
         QAction* before =
             next < view.rows.size() ? view.rows[next].menu->menuAction() : serversEnd(view);
         rows.append(addServerRow(view, port, before));
+        if (m_monitor.offersForceStop(port))
+            addForceStop(rows.last());
     }
     while (next < view.rows.size())
         dropRow(view, view.rows[next++]);
@@ -297,8 +300,9 @@ TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port
             QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     });
     submenu->addSeparator();
-    connect(submenu->addAction(tr("Stop Server")), &QAction::triggered, this,
-            [this, port] { m_monitor.stopProcess(port); });
+    QAction* stop = submenu->addAction(tr("Stop Server"));
+    stop->setObjectName(QStringLiteral("stopServer"));
+    connect(stop, &QAction::triggered, this, [this, port] { m_monitor.stopProcess(port); });
 
     row.shownDetails = m_monitor.details(number);
     fillDetailLines(view, row);
@@ -412,4 +416,26 @@ void TrayMenu::updateOtherListeners(View& view) {
     }
     view.othersMenu->installEventFilter(this);
     view.menu->insertMenu(view.commandsSeparator, view.othersMenu);
+}
+
+void TrayMenu::offerForceStop(const ListeningPort& port) {
+    for (View* view : {&m_panel, &m_own}) {
+        for (ServerRow& row : view->rows) {
+            if (row.port == port && !row.forceStop)
+                addForceStop(row);
+        }
+    }
+}
+
+// Right below "Stop Server".
+void TrayMenu::addForceStop(ServerRow& row) {
+    const QList<QAction*> items = row.menu->actions();
+    qsizetype below = 0;
+    while (below < items.size() && items[below]->objectName() != QLatin1String("stopServer"))
+        ++below;
+    auto* force = new QAction(tr("Force Stop"), row.menu);
+    connect(force, &QAction::triggered, this,
+            [this, port = row.port] { m_monitor.forceStop(port); });
+    row.menu->insertAction(items.value(below + 1), force);
+    row.forceStop = true;
 }

@@ -100,6 +100,7 @@ private:
         QList<QAction*> detailItems; // the inert lines and the separator below them
         ServerDetails shownDetails;
         QAction* openFolder = nullptr;
+        bool forceStop = false; // "Force Stop" is shown
     };
     // One of the two menus and what it shows.
     struct View {
@@ -127,6 +128,8 @@ private:
     void updateOtherListeners(View& view);
     // The first item below the servers.
     static QAction* serversEnd(const View& view);
+    void offerForceStop(const ListeningPort& port);
+    void addForceStop(ServerRow& row);
 
     PortMonitor& m_monitor;
     View m_panel;

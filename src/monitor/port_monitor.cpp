@@ -6,6 +6,18 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QPointer>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+// The same listed process: equal records with the same start time.
+bool sameProcess(const ListeningPort& a, const ListeningPort& b) {
+    return a == b && a.startTime == b.startTime;
+}
+} // namespace
 
 PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
                          QObject* parent)
@@ -201,6 +213,10 @@ void PortMonitor::finishScan(ScanResult result) {
         // The details follow the new list before anyone hears of it, so a
         // port taken over by another process never shows the old one's.
         const bool detailsDiffer = updateDetails();
+        m_forceStopOffered.removeIf([this](const ListeningPort& p) {
+            return std::none_of(m_ports.cbegin(), m_ports.cend(),
+                                [&p](const ListeningPort& q) { return sameProcess(p, q); });
+        });
         if (hadError)
             emit scanErrorChanged();
         emit portsChanged();
@@ -216,7 +232,63 @@ void PortMonitor::finishScan(ScanResult result) {
     }
 }
 
-void PortMonitor::stopProcess(const ListeningPort& port) {
-    m_scanner->stopProcess(port.pid);
+bool PortMonitor::stopProcess(const ListeningPort& port) {
+    return signalServer(port, SIGTERM);
+}
+
+bool PortMonitor::forceStop(const ListeningPort& port) {
+    return signalServer(port, SIGKILL);
+}
+
+bool PortMonitor::offersForceStop(const ListeningPort& port) const {
+    return std::any_of(m_forceStopOffered.cbegin(), m_forceStopOffered.cend(),
+                       [&port](const ListeningPort& p) { return sameProcess(p, port); });
+}
+
+bool PortMonitor::signalServer(const ListeningPort& port, int signal) {
+    // A record the menu showed before the list changed may name a process
+    // that is gone; only what is listed now is acted on.
+    const auto listed =
+        std::find_if(m_ports.cbegin(), m_ports.cend(),
+                     [&port](const ListeningPort& p) { return sameProcess(p, port); });
+    const StopResult result =
+        listed == m_ports.cend()
+            ? StopResult{StopOutcome::NotListed,
+                         describeStopOutcome(StopOutcome::NotListed, port.port)}
+            : m_scanner->signalServer(*listed, signal);
     QTimer::singleShot(rescanAfterStopMs, this, &PortMonitor::scan);
+
+    if (!result.delivered()) {
+        const QString title = tr("Server Not Stopped");
+        const QString body =
+            tr("%1 on port %2: %3").arg(port.process, QString::number(port.port), result.reason);
+        std::fprintf(stderr, "harborwatch: %s: %s\n", qPrintable(title), qPrintable(body));
+        m_notify(title, body);
+        return false;
+    }
+    if (signal == SIGTERM) {
+        QTimer::singleShot(stillRunningCheckMs, this,
+                           [this, record = *listed] { checkStillRunning(record); });
+    }
+    return true;
+}
+
+void PortMonitor::checkStillRunning(const ListeningPort& listed) {
+    if (!m_scanner->stillRuns(listed))
+        return;
+    if (!offersForceStop(listed))
+        m_forceStopOffered.append(listed);
+    emit forceStopOffered(listed);
+
+    const QString title = tr("Server Still Running");
+    const QString body =
+        tr("%1 on port %2 did not stop").arg(listed.process, QString::number(listed.port));
+    if (!m_notifyWithAction) {
+        m_notify(title, body);
+        return;
+    }
+    m_notifyWithAction(title, body, tr("Force Stop"), [self = QPointer(this), listed] {
+        if (self)
+            self->forceStop(listed);
+    });
 }

@@ -39,11 +39,17 @@ class PortMonitor : public QObject {
 public:
     using Notify = std::function<void(const QString& title, const QString& body)>;
     using ReadDetails = std::function<ServerDetails(const ListeningPort&)>;
+    // Posts a notification offering one action; `onAction` runs if the user
+    // picks it. Desktops that show no actions post it plain.
+    using NotifyWithAction =
+        std::function<void(const QString& title, const QString& body, const QString& action,
+                           std::function<void()> onAction)>;
 
     static constexpr qint64 defaultMinPort = settings::defaultMinPort;
     static constexpr qint64 defaultMaxPort = settings::defaultMaxPort;
     static constexpr int pollIntervalMs = 2000;
     static constexpr int rescanAfterStopMs = 500;
+    static constexpr int stillRunningCheckMs = 5000;
 
     // The monitor keeps `scanner`; `store` and its settings must outlive it.
     PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
@@ -89,8 +95,21 @@ public:
     void start();
     // Starts a scan, or, while one is running, makes exactly one more follow it.
     void scan();
-    // Asks the server's process to terminate and rescans half a second later.
-    void stopProcess(const ListeningPort& port);
+    // Asks the server's process to terminate (SIGTERM) and rescans half a
+    // second later; the list itself is left as it is. Only a record of the
+    // published list is acted on, and only while its process is the one that
+    // was listed. A refusal or failure is posted as "Server Not Stopped" and
+    // written to stderr. If the same process still listens five seconds later,
+    // "Server Still Running" is posted and Force Stop is offered for it.
+    // True when the signal was delivered.
+    bool stopProcess(const ListeningPort& port);
+    // The same with SIGKILL, and no later check.
+    bool forceStop(const ListeningPort& port);
+    // Whether the server outlived a stop request, so Force Stop is offered.
+    bool offersForceStop(const ListeningPort& port) const;
+    // Where the "Server Still Running" notification goes with its "Force Stop"
+    // action; unset, it is posted plain.
+    void setNotifyWithAction(NotifyWithAction notify) { m_notifyWithAction = std::move(notify); }
     // Writes the allowlist to the settings store.
     void saveAllowlist();
 
@@ -103,6 +122,8 @@ signals:
     // their notifications and before the list is published.
     void changesFound(const PortChanges& changes);
     void detailsChanged();
+    // The server outlived a stop request: Force Stop is offered for it from now on.
+    void forceStopOffered(const ListeningPort& port);
 
 private:
     void loadAllowlist();
@@ -118,10 +139,13 @@ private:
     // One process as the details cache knows it: pid and start time.
     using ProcessKey = std::pair<qint64, quint64>;
     static ProcessKey keyOf(const ListeningPort& port) { return {port.pid, port.startTime}; }
+    bool signalServer(const ListeningPort& port, int signal);
+    void checkStillRunning(const ListeningPort& listed);
 
     std::unique_ptr<PortScanner> m_scanner;
     SettingsStore& m_store;
     Notify m_notify;
+    NotifyWithAction m_notifyWithAction;
 
     QList<ListeningPort> m_ports;
     QList<ListeningPort> m_otherListeners;
@@ -134,6 +158,8 @@ private:
     // before the first scan completes.
     ScanFilter m_scanFilter;
     std::optional<ScanFilter> m_listFilter;
+    // Listed servers that outlived a stop request, until they leave the list.
+    QList<ListeningPort> m_forceStopOffered;
     QTimer m_timer;
     qint64 m_minPort = defaultMinPort;
     qint64 m_maxPort = defaultMaxPort;

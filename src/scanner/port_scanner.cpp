@@ -3,12 +3,11 @@
 #include "scanner/lsof_source.h"
 #include "scanner/proc_source.h"
 
-#include <QProcess>
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <csignal>
 #include <limits>
-#include <sys/types.h>
 
 std::optional<qint64> parseInteger(QStringView text) {
     qsizetype i = 0;
@@ -98,28 +97,16 @@ ScanResult PortScanner::scanBlocking(qint64 minPort, qint64 maxPort,
     return m_source->scanBlocking({minPort, maxPort, allowlist});
 }
 
-bool PortScanner::stopProcess(qint64 pid) {
-    return sendTerminate(pid);
+StopResult PortScanner::signalServer(const ListeningPort& listed, int signal) {
+    return stopListedServer(listed, signal, socketCheck());
 }
 
-bool PortScanner::sendTerminate(qint64 pid, const QString& killProgram) {
-    // 0 and negative pids address process groups. /bin/kill cuts its argument
-    // to a 32-bit pid_t, so a larger value would turn into one of those (2^32
-    // becomes 0, 2^32 - 1 becomes -1) or into some other process.
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
-        return false;
-    QProcess kill;
-    kill.setProcessChannelMode(QProcess::ForwardedChannels);
-    kill.setStandardInputFile(QProcess::nullDevice());
-    kill.start(killProgram, {QStringLiteral("-TERM"), QString::number(pid)});
-    if (!kill.waitForStarted())
-        return false;
-    if (!kill.waitForFinished(5000)) {
-        kill.kill();
-        kill.waitForFinished(1000);
-        return false;
-    }
-    return kill.exitStatus() == QProcess::NormalExit && kill.exitCode() == 0;
+bool PortScanner::stillRuns(const ListeningPort& listed) const {
+    return listedServerStillRuns(listed, socketCheck());
+}
+
+bool PortScanner::stopProcess(const ListeningPort& listed) {
+    return signalServer(listed, SIGTERM).delivered();
 }
 
 const QSet<QString>& PortScanner::defaultAllowlist() {

@@ -2,6 +2,7 @@
 
 #include "scanner/listening_port.h"
 #include "scanner/lister.h"
+#include "scanner/process_control.h"
 #include "scanner/socket_source.h"
 
 #include <QList>
@@ -49,11 +50,21 @@ public:
     // The same scan, waited for on the calling thread. For tests and tools.
     ScanResult scanBlocking(qint64 minPort, qint64 maxPort, const QSet<QString>& allowlist) const;
 
-    // Sends SIGTERM through /bin/kill; true exactly when kill exited with 0.
-    // A pid of 0 or less would address a process group and is refused, as is
-    // one too large for pid_t, which kill would cut down to another pid.
-    virtual bool stopProcess(qint64 pid);
-    static bool sendTerminate(qint64 pid, const QString& killProgram = QStringLiteral("/bin/kill"));
+    // Sends `signal` to a listed server's process once it is confirmed to be
+    // the process that was listed (signalListedProcess), with the socket check
+    // when socketCheck() is on.
+    virtual StopResult signalServer(const ListeningPort& listed, int signal);
+    // Whether the listed server's process still runs (and, with the socket
+    // check, still listens on its port).
+    virtual bool stillRuns(const ListeningPort& listed) const;
+    // Asks the listed server to terminate (SIGTERM); true exactly when the
+    // signal was delivered.
+    bool stopProcess(const ListeningPort& listed);
+
+    // Whether a stop also confirms that the process still holds a listening
+    // socket on the record's port: with the /proc source, whose records come
+    // from those sockets. Records from lsof are checked by pid and start time.
+    bool socketCheck() const { return m_kind == SourceKind::Proc; }
 
     // The process names that count as development servers until the user edits
     // the list.

@@ -13,6 +13,7 @@
 struct ScannerScript {
     int scansStarted = 0;
     QList<qint64> stoppedPids;
+    QList<qint64> stillRunning; // pids that ignore a stop request
     PortScanner::Done pending;
 
     bool finish(ScanResult result) {
@@ -37,9 +38,12 @@ public:
         return true;
     }
     bool isScanning() const override { return static_cast<bool>(m_script->pending); }
-    bool stopProcess(qint64 pid) override {
-        m_script->stoppedPids.append(pid);
-        return true;
+    StopResult signalServer(const ListeningPort& listed, int) override {
+        m_script->stoppedPids.append(listed.pid);
+        return {StopOutcome::Delivered};
+    }
+    bool stillRuns(const ListeningPort& listed) const override {
+        return m_script->stillRunning.contains(listed.pid);
     }
 
 private:

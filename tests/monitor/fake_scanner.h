@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -24,6 +25,8 @@ struct FakeScannerState {
     QList<Request> requests;
     QList<qint64> stoppedPids;
     QList<SourceKind> selectedSources;
+    QList<int> sentSignals;                        // one per stoppedPids entry
+    StopResult stopResult{StopOutcome::Delivered}; // what every signal request answers
     PortScanner::Done pending;
     int overlappingRequests = 0; // scan() called while a run was pending
     bool destroyed = false;
@@ -81,9 +84,18 @@ public:
 
     void selectSource(SourceKind kind) override { m_state->selectedSources.append(kind); }
 
-    bool stopProcess(qint64 pid) override {
-        m_state->stoppedPids.append(pid);
-        return true;
+    StopResult signalServer(const ListeningPort& listed, int signal) override {
+        m_state->stoppedPids.append(listed.pid);
+        m_state->sentSignals.append(signal);
+        return m_state->stopResult;
+    }
+
+    // Running means among `servers`, start time included.
+    bool stillRuns(const ListeningPort& listed) const override {
+        return std::any_of(m_state->servers.cbegin(), m_state->servers.cend(),
+                           [&listed](const ListeningPort& p) {
+                               return p == listed && p.startTime == listed.startTime;
+                           });
     }
 
 private:

@@ -1,4 +1,5 @@
 #include "scanner/port_scanner.h"
+#include "scanner/process_identity.h"
 
 #include "support/test_support.h"
 
@@ -441,6 +442,10 @@ TEST(RealLister, FindsTheListeningChildByPortPidAndFullName) {
     const ScanResult blocking = scanner.scanBlocking(20'000, 29'999, {name});
     ASSERT_TRUE(blocking.ok()) << describeListerError(blocking.error).toStdString();
     EXPECT_EQ(blocking.ports, expected);
+    // The start time that a stop checks the process against.
+    ASSERT_EQ(blocking.ports.size(), 1);
+    EXPECT_EQ(blocking.ports.first().startTime, processStartTime(listener.pid()).value_or(0));
+    EXPECT_NE(blocking.ports.first().startTime, 0u);
 
     std::optional<ScanResult> async;
     ASSERT_TRUE(scanner.scan(1, 65535, {name}, [&](ScanResult r) { async = std::move(r); }));
@@ -452,67 +457,4 @@ TEST(RealLister, FindsTheListeningChildByPortPidAndFullName) {
     // Outside the range it is not reported.
     const qint64 port = listener.port();
     EXPECT_TRUE(scanner.scanBlocking(port + 1, 65535, {name}).ports.isEmpty());
-}
-
-TEST(RealKill, TerminatesARunningChild) {
-    PortScanner scanner;
-    for (int viaStatic = 0; viaStatic < 2; ++viaStatic) {
-        SCOPED_TRACE(viaStatic ? "sendTerminate" : "stopProcess");
-        ListenerProcess listener(QStringLiteral("hw-stop-me"));
-        ASSERT_TRUE(listener.isListening());
-        EXPECT_TRUE(viaStatic ? PortScanner::sendTerminate(listener.pid())
-                              : scanner.stopProcess(listener.pid()));
-        ASSERT_TRUE(listener.waitForExit(waitMs));
-        // Its SIGTERM handler makes it exit 0; any other signal would not.
-        EXPECT_EQ(listener.exitCode(), 0);
-    }
-}
-
-TEST(RealKill, PidThatDoesNotExist) {
-    // A child that has exited and been reaped leaves a pid that nothing owns.
-    QProcess done;
-    done.start(QStringLiteral("/bin/true"));
-    ASSERT_TRUE(done.waitForStarted(waitMs));
-    const qint64 pid = done.processId();
-    ASSERT_TRUE(done.waitForFinished(waitMs));
-    ASSERT_TRUE(gone(pid));
-    PortScanner scanner;
-    EXPECT_FALSE(scanner.stopProcess(pid));
-    EXPECT_FALSE(PortScanner::sendTerminate(pid));
-}
-
-// Pids that would address a process group or every process (kill(2) with 0 or
-// a negative pid, or a value that /bin/kill truncates to one) never reach the
-// kill program. A stand-in kill records each run, so a fault here signals
-// nothing.
-TEST(RealKill, GroupAddressingPidsAreRefusedWithoutRunningKill) {
-    StandIns standIns;
-    const QString kill = standIns.script("kill", "printf '%s\\n' \"$@\" >> \"$DIR/ran\"\nexit 0\n");
-
-    EXPECT_TRUE(PortScanner::sendTerminate(12345, kill));
-    EXPECT_EQ(standIns.read("ran"), QByteArray("-TERM\n12345\n"));
-    QFile::remove(standIns.path("ran"));
-
-    const qint64 refused[] = {
-        0,
-        -1,
-        -12345,
-        std::numeric_limits<qint64>::min(),
-        std::numeric_limits<qint64>::max(),
-        qint64(1) << 31,       // beyond pid_t
-        (qint64(1) << 32) - 1, // 32 bits: -1
-        qint64(1) << 32,       // 32 bits: 0
-        (qint64(1) << 32) + 5, // 32 bits: 5, somebody else's process
-    };
-    for (qint64 pid : refused) {
-        SCOPED_TRACE(pid);
-        EXPECT_FALSE(PortScanner::sendTerminate(pid, kill));
-    }
-    EXPECT_FALSE(standIns.exists("ran")) << standIns.read("ran").toStdString();
-}
-
-TEST(RealKill, KillThatFailsOrIsMissingReturnsFalse) {
-    StandIns standIns;
-    EXPECT_FALSE(PortScanner::sendTerminate(12345, standIns.script("fail", "exit 1\n")));
-    EXPECT_FALSE(PortScanner::sendTerminate(12345, standIns.path("missing")));
 }

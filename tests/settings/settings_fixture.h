@@ -45,7 +45,6 @@ public:
         return true;
     }
     bool isScanning() const override { return false; }
-    bool stopProcess(qint64) override { return true; }
 
 private:
     ScanRecord& m_record;

@@ -5,6 +5,7 @@
 //   hw-listener [OPTIONS] NAME LOW-HIGH  a free port between LOW and HIGH, inclusive
 //
 //   --ipv6            listen on ::1 instead
+//   --ignore-term     ignore SIGTERM, as a server that will not stop
 //   --fork CHILDNAME  once listening, fork a child named CHILDNAME that holds
 //                     the same socket; it goes when the parent goes
 //
@@ -33,30 +34,38 @@ void onTerm(int) {
 
 int main(int argc, char** argv) {
     bool ipv6 = false;
+    bool ignoreTerm = false;
     const char* childName = nullptr;
     int arg = 1;
     for (; arg < argc && std::strncmp(argv[arg], "--", 2) == 0; ++arg) {
         if (std::strcmp(argv[arg], "--ipv6") == 0)
             ipv6 = true;
+        else if (std::strcmp(argv[arg], "--ignore-term") == 0)
+            ignoreTerm = true;
         else if (std::strcmp(argv[arg], "--fork") == 0 && arg + 1 < argc)
             childName = argv[++arg];
         else
             break;
     }
     if (argc - arg < 2) {
-        std::fprintf(stderr, "usage: %s [--ipv6] [--fork CHILDNAME] NAME PORT [ARGUMENT...]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s [--ipv6] [--ignore-term] [--fork CHILDNAME] NAME PORT [ARGUMENT...]\n",
+            argv[0]);
         return 2;
     }
     argv += arg - 1;
     // The kernel keeps at most 15 bytes of the name; longer names are cut.
     prctl(PR_SET_NAME, argv[1], 0, 0, 0);
     // Die with the test that started us, so a crashed test leaves nothing behind.
-    prctl(PR_SET_PDEATHSIG, SIGTERM, 0, 0, 0);
+    prctl(PR_SET_PDEATHSIG, ignoreTerm ? SIGKILL : SIGTERM, 0, 0, 0);
 
     struct sigaction sa {};
     sa.sa_handler = onTerm;
-    sigaction(SIGTERM, &sa, nullptr);
+    if (ignoreTerm)
+        signal(SIGTERM, SIG_IGN);
+    else
+        sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
     int low = std::atoi(argv[2]);
