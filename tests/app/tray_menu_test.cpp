@@ -332,6 +332,30 @@ TEST_F(TrayMenuTest, ServerItemsReachBrowserClipboardAndMonitor) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return script->scansStarted == scansBefore + 1; }, 5000));
 }
 
+// A server still running five seconds after Stop Server gets "Force Stop"
+// right below it, in its submenu only, also when the submenu is made anew.
+TEST_F(TrayMenuTest, ServerThatOutlivesStopGetsForceStop) {
+    publish({{3000, 11, "node"}, {8080, 4242, "python3"}});
+    script->stillRunning = {4242};
+    find(submenu(1), "Stop Server")->trigger();
+    EXPECT_EQ(script->stoppedPids, QList<qint64>{4242});
+
+    const QString escalated =
+        QStringLiteral("Open in Browser | Copy URL | --- | Stop Server | Force Stop");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return find(submenu(1), "Force Stop"); }, 20'000));
+    script->finish({{{3000, 11, "node"}, {8080, 4242, "python3"}}, ListerError::None});
+    EXPECT_EQ(items(),
+              QStringList({"3000 - node > " + serverItems, "8080 - python3 > " + escalated}) +
+                  commands);
+    find(submenu(1), "Force Stop")->trigger();
+    EXPECT_EQ(script->stoppedPids, (QList<qint64>{4242, 4242}));
+
+    tray.setLabelStyle(TrayMenu::LabelStyle::DBusMenu); // every submenu is rebuilt
+    EXPECT_EQ(items(),
+              QStringList({"3000 - node > " + serverItems, "8080 - python3 > " + escalated}) +
+                  commands);
+}
+
 TEST_F(TrayMenuTest, CommandsReachMonitorWindowAndApplication) {
     tray.refreshAction()->trigger();
     EXPECT_EQ(script->scansStarted, 1);

@@ -201,6 +201,48 @@ TEST_F(DesktopNotifierTest, BodyIsEscapedOnlyForAServerThatReadsMarkup) {
     }
 }
 
+// "Force Stop" on a "Server Still Running" notification: offered only where
+// the server shows actions, and picking it runs the callback once.
+TEST_F(DesktopNotifierTest, ActionIsOfferedWhereShownAndRunsItsCallback) {
+    NotificationServer& server = startServer();
+    for (const bool shown : {false, true}) {
+        SCOPED_TRACE(shown ? "actions" : "no actions");
+        if (shown)
+            server.capabilities.append(QStringLiteral("actions"));
+        server.calls.clear();
+        DesktopNotifier notifier(*m_client);
+        int picked = 0;
+        notifier.notify(QStringLiteral("Server Still Running"),
+                        QStringLiteral("node on port 3000 did not stop"),
+                        QStringLiteral("Force Stop"), [&picked] { ++picked; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 1; }, 5000));
+        EXPECT_EQ(server.calls[0].body, QStringLiteral("node on port 3000 did not stop"));
+        if (!shown) {
+            EXPECT_TRUE(server.calls[0].actions.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(server.calls[0].actions.size(), 2);
+        EXPECT_EQ(server.calls[0].actions[1], QStringLiteral("Force Stop"));
+        roundTrip(); // the notification's id has come back
+
+        const auto emitSignal = [&](const QString& name, const QVariantList& arguments) {
+            QDBusMessage message =
+                QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                           QStringLiteral("org.freedesktop.Notifications"), name);
+            message.setArguments(arguments);
+            EXPECT_TRUE(m_serverBus->send(message));
+        };
+        const uint id = 1; // the server numbers its notifications from 1
+        emitSignal(QStringLiteral("ActionInvoked"),
+                   {id + 1, server.calls[0].actions[0]}); // another notification
+        emitSignal(QStringLiteral("ActionInvoked"), {id, server.calls[0].actions[0]});
+        emitSignal(QStringLiteral("ActionInvoked"), {id, server.calls[0].actions[0]});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return picked > 0; }, 5000));
+        QTest::qWait(200);
+        EXPECT_EQ(picked, 1);
+    }
+}
+
 TEST_F(DesktopNotifierTest, NoServerIsNotAnErrorAndWarnsOnce) {
     StderrCapture captured;
     {
