@@ -267,7 +267,8 @@ bool PortMonitor::signalServer(const ListeningPort& port, int signal) {
         return false;
     }
     if (signal == SIGTERM) {
-        QTimer::singleShot(stillRunningCheckMs, this,
+        // Precise: a coarse timer may fire up to 5 % early.
+        QTimer::singleShot(stillRunningCheckMs, Qt::PreciseTimer, this,
                            [this, record = *listed] { checkStillRunning(record); });
     }
     return true;
