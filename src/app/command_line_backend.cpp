@@ -4,6 +4,7 @@
 #include "scanner/lsof_source.h"
 #include "scanner/port_scanner.h"
 #include "scanner/proc_source.h"
+#include "scanner/process_control.h"
 #include "scanner/process_identity.h"
 #include "scanner/server_details.h"
 #include "scanner/socket_table.h"
@@ -23,10 +24,6 @@
 namespace {
 
 const QString procRoot = QStringLiteral("/proc");
-
-QString tr(const char* text) {
-    return QCoreApplication::translate("CommandLine", text);
-}
 
 // The boot time, in seconds since the epoch, from the "btime" line of /proc/stat.
 std::optional<qint64> bootTime() {
@@ -98,20 +95,6 @@ ServerRow serverRowOf(const ListeningPort& port) {
 }
 
 StopAttempt stopServer(const ListeningPort& listed, bool force) {
-    if (listed.pid <= 0 || listed.pid > std::numeric_limits<pid_t>::max())
-        return {false, tr("it has no valid process id")};
-    const auto startTime = processStartTime(listed.pid, procRoot);
-    if (!startTime)
-        return {false, tr("it exited already")};
-    if (*startTime != listed.startTime)
-        return {false, tr("another process has its pid now")};
-    if (!holdsListeningSocket(listed.pid, listed.port, procRoot))
-        return {false, tr("it no longer listens on port %1").arg(listed.port)};
-    if (::kill(pid_t(listed.pid), force ? SIGKILL : SIGTERM) == 0)
-        return {true, {}};
-    if (errno == EPERM)
-        return {false, tr("permission denied, it belongs to another user")};
-    if (errno == ESRCH)
-        return {false, tr("it exited already")};
-    return {false, QString::fromLocal8Bit(std::strerror(errno))};
+    const StopResult result = stopListedServer(listed, force ? SIGKILL : SIGTERM);
+    return {result.delivered(), result.reason};
 }
