@@ -14,6 +14,7 @@
 // Prints the port it listens on (and with --fork the child's pid after a
 // space), then a newline, once it is listening.
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +109,13 @@ int main(int argc, char** argv) {
 
     pid_t child = 0;
     if (childName) {
+        // The child says when it carries its name, so that the line below
+        // never names a child that a scan would still see under the old one.
+        int named[2];
+        if (pipe(named) != 0) {
+            std::perror("pipe");
+            return 1;
+        }
         child = fork();
         if (child < 0) {
             std::perror("fork");
@@ -117,12 +125,19 @@ int main(int argc, char** argv) {
             close(STDOUT_FILENO); // the test reads the parent's line to its end
             prctl(PR_SET_NAME, childName, 0, 0, 0);
             prctl(PR_SET_PDEATHSIG, SIGTERM, 0, 0, 0);
+            close(named[0]);
+            close(named[1]);
             if (getppid() == 1)
                 return 0;
             while (!stopRequested)
                 pause();
             return 0;
         }
+        close(named[1]);
+        char end;
+        while (read(named[0], &end, 1) < 0 && errno == EINTR) {
+        }
+        close(named[0]);
         std::printf("%u %d\n", ntohs(portField), static_cast<int>(child));
     } else {
         std::printf("%u\n", ntohs(portField));
