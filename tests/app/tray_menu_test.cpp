@@ -340,19 +340,18 @@ TEST_F(TrayMenuTest, ServerThatOutlivesStopGetsForceStop) {
     find(submenu(1), "Stop Server")->trigger();
     EXPECT_EQ(script->stoppedPids, QList<qint64>{4242});
 
-    const QString escalated =
-        QStringLiteral("Open in Browser | Copy URL | --- | Stop Server | Force Stop");
+    const QString escalated = serverItems(4242) + QStringLiteral(" | Force Stop");
     ASSERT_TRUE(QTest::qWaitFor([&] { return find(submenu(1), "Force Stop"); }, 20'000));
     script->finish({{{3000, 11, "node"}, {8080, 4242, "python3"}}, ListerError::None});
     EXPECT_EQ(items(),
-              QStringList({"3000 - node > " + serverItems, "8080 - python3 > " + escalated}) +
+              QStringList({"3000 - node > " + serverItems(11), "8080 - python3 > " + escalated}) +
                   commands);
     find(submenu(1), "Force Stop")->trigger();
     EXPECT_EQ(script->stoppedPids, (QList<qint64>{4242, 4242}));
 
     tray.setLabelStyle(TrayMenu::LabelStyle::DBusMenu); // every submenu is rebuilt
     EXPECT_EQ(items(),
-              QStringList({"3000 - node > " + serverItems, "8080 - python3 > " + escalated}) +
+              QStringList({"3000 - node > " + serverItems(11), "8080 - python3 > " + escalated}) +
                   commands);
 }
 
