@@ -7,12 +7,14 @@
 #include "platform/termination_signals.h"
 #include "scanner/display_text.h"
 #include "scanner/port_scanner.h"
+#include "scanner/process_control.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -125,11 +127,11 @@ int runStop(const CommandLineRequest& request) {
         printError(tr("no listed server has port %1").arg(request.stopPort));
         return exitFailed;
     }
-    const StopAttempt attempt = stopServer(*server, request.force);
+    const StopResult result = stopListedServer(*server, request.force ? SIGKILL : SIGTERM);
     const QString name = displayName(server->process);
-    if (!attempt.delivered) {
+    if (!result.delivered()) {
         printError(tr("%1 on port %2 was not stopped: %3")
-                       .arg(name, QString::number(server->port), attempt.reason));
+                       .arg(name, QString::number(server->port), result.reason));
         return exitFailed;
     }
     const QString line =

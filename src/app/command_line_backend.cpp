@@ -4,21 +4,11 @@
 #include "scanner/lsof_source.h"
 #include "scanner/port_scanner.h"
 #include "scanner/proc_source.h"
-#include "scanner/process_control.h"
-#include "scanner/process_identity.h"
 #include "scanner/server_details.h"
-#include "scanner/socket_table.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
-#include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <limits>
-#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -92,9 +82,4 @@ ServerRow serverRowOf(const ListeningPort& port) {
         row.command = details.arguments;
     row.started = startedAt(details.startTime);
     return row;
-}
-
-StopAttempt stopServer(const ListeningPort& listed, bool force) {
-    const StopResult result = stopListedServer(listed, force ? SIGKILL : SIGTERM);
-    return {result.delivered(), result.reason};
 }

@@ -16,7 +16,8 @@ class LsofSource;
 class ProcScan;
 
 // What the command line takes from the rest of the program, each in one
-// place: the discovery of listening servers, a server's details and the stop.
+// place: the discovery of listening servers and a server's details. A stop
+// goes through stopListedServer (scanner/process_control.h), as the tray's.
 
 // The servers of one scan, or why it failed.
 struct Scan {
@@ -47,13 +48,3 @@ private:
 
 // The record with what can be read about its process.
 ServerRow serverRowOf(const ListeningPort& port);
-
-// How a stop ended: delivered, or the reason in plain words.
-struct StopAttempt {
-    bool delivered = false;
-    QString reason;
-};
-
-// SIGTERM (SIGKILL with `force`) to the listed server's process, only while
-// it is still the process that was listed.
-StopAttempt stopServer(const ListeningPort& listed, bool force);
