@@ -27,6 +27,8 @@ QString describeListerError(ListerError error) {
     case ListerError::ProcUnreadable:
         return QCoreApplication::translate("Lister",
                                            "/proc/net/tcp cannot be read; is /proc mounted?");
+    case ListerError::ErrorStatus:
+        return QCoreApplication::translate("Lister", "lsof exited with an error");
     }
     return {};
 }
@@ -90,30 +92,42 @@ QString programToRun(const ListerCommand& command) {
 }
 
 void configure(QProcess& process, const QString& program, const ListerCommand& command) {
-    // Its own process group, so that a hung lister can be killed together with
-    // any helper it forked.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    // Its own process group, so that the lister can be killed together with
+    // any helper it forked. Without a group of its own it is not run: its
+    // helpers could not be reached.
+    process.setChildProcessModifier([] {
+        if (::setpgid(0, 0) != 0)
+            ::_exit(127);
+    });
     process.setProgram(program);
     process.setArguments(command.arguments);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
 }
 
-ListerResult resultOf(const QByteArray& output, QProcess::ExitStatus status, bool timedOut) {
+ListerResult resultOf(const QByteArray& output, const QProcess& process, bool timedOut) {
     if (timedOut)
         return {{}, ListerError::TimedOut};
-    if (status == QProcess::CrashExit)
+    if (process.exitStatus() == QProcess::CrashExit)
         return {{}, ListerError::Crashed};
-    // The exit code is not examined: lsof exits 1 when nothing listens.
+    // lsof exits 1 when nothing listens (and on some warnings), with its
+    // listing whole. Any other status means it broke off, or was killed below
+    // a wrapper, and what it printed may be a part of the listing.
+    if (process.exitCode() != 0 && process.exitCode() != 1)
+        return {{}, ListerError::ErrorStatus};
     auto text = decodeUtf8Strict(output);
     if (!text)
         return {{}, ListerError::InvalidOutput};
     return {*text, ListerError::None};
 }
 
+void killGroup(qint64 group) {
+    if (group > 0)
+        ::kill(static_cast<pid_t>(-group), SIGKILL);
+}
+
 void killGroup(QProcess& process) {
-    if (const qint64 pid = process.processId(); pid > 0)
-        ::kill(static_cast<pid_t>(-pid), SIGKILL);
+    killGroup(process.processId());
     process.kill();
 }
 
@@ -165,10 +179,10 @@ bool Lister::start(Done done) {
     });
     QObject::connect(
         process, &QProcess::finished, process,
-        [this, process](int, QProcess::ExitStatus status) {
+        [this, process] {
             m_output += process->readAllStandardOutput();
             if (m_process == process)
-                finish(process, resultOf(m_output, status, m_timedOut));
+                finish(process, resultOf(m_output, *process, m_timedOut));
         },
         Qt::QueuedConnection);
     QObject::connect(
@@ -179,6 +193,12 @@ bool Lister::start(Done done) {
         },
         Qt::QueuedConnection);
     process->start(QIODevice::ReadOnly);
+    // Once the lister is gone, whatever it left running in its group goes too
+    // (a helper that still holds the output pipe, for one), right when the
+    // lister is reaped: its group id cannot be taken by another process while
+    // one of those helpers lives.
+    QObject::connect(process, &QProcess::finished, process,
+                     [group = process->processId()] { killGroup(group); });
     timeout->start(m_command.timeoutMs);
     return true;
 }
@@ -209,11 +229,13 @@ ListerResult Lister::runBlocking() const {
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted())
         return {{}, ListerError::FailedToStart};
+    const qint64 group = process.processId();
     bool timedOut = false;
     if (!process.waitForFinished(m_command.timeoutMs)) {
         timedOut = true;
         killGroup(process);
         process.waitForFinished(2000);
     }
-    return resultOf(process.readAllStandardOutput(), process.exitStatus(), timedOut);
+    killGroup(group);
+    return resultOf(process.readAllStandardOutput(), process, timedOut);
 }

@@ -12,12 +12,13 @@
 
 // How one run of the open-files lister ended, beyond "it printed its listing".
 enum class ListerError {
-    None,           // the listing is in `text` (whatever the lister's exit status)
+    None,           // the listing is in `text` (the lister exited with status 0 or 1)
     NotFound,       // no lister at the configured path
     FailedToStart,  // the file is there but could not be run
     TimedOut,       // it did not finish in time; it was killed and reaped
     Crashed,        // it was killed by a signal
     InvalidOutput,  // its output is not valid UTF-8
+    ErrorStatus,    // it exited with a status other than 0 or 1: its listing may be cut short
     ProcUnreadable, // the /proc source: the kernel's socket table cannot be read
 };
 
@@ -54,7 +55,9 @@ std::optional<QString> decodeUtf8Strict(const QByteArray& bytes);
 // Runs the lister without blocking the calling thread: the result arrives
 // through the callback, from the event loop of the thread that started it. At
 // most one lister process runs at a time; destroying the object kills and reaps
-// a run that is still going, without calling its callback.
+// a run that is still going, without calling its callback. Each run has its own
+// process group, which is killed whenever the run ends, so that nothing the
+// lister started outlives it.
 class Lister {
 public:
     using Done = std::function<void(ListerResult)>;

@@ -500,7 +500,8 @@ TEST_F(PortMonitorTest, FailedScanKeepsTheListPostsNothingAndPublishesWhy) {
     QStringList reasons;
     for (ListerError error :
          {ListerError::NotFound, ListerError::FailedToStart, ListerError::TimedOut,
-          ListerError::Crashed, ListerError::InvalidOutput, ListerError::ProcUnreadable}) {
+          ListerError::Crashed, ListerError::InvalidOutput, ListerError::ErrorStatus,
+          ListerError::ProcUnreadable}) {
         const int before = errorChanged.count();
         m.scan();
         ASSERT_TRUE(scanner->fail(error));

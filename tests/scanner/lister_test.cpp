@@ -147,7 +147,7 @@ TEST_P(ListerRun, CannotStart) {
     EXPECT_EQ(run(QDir::tempPath()).error, ListerError::FailedToStart);
 }
 
-TEST_P(ListerRun, TextIsUsedWhateverTheExitStatus) {
+TEST_P(ListerRun, TextIsUsedAfterStatusZeroOrOne) {
     standIns.file("listing", smallListing);
     const QString exit1 =
         standIns.script("exit1", "cat \"$DIR/listing\"\necho 'lsof: WARNING: noise' >&2\nexit 1\n");
@@ -159,6 +159,37 @@ TEST_P(ListerRun, TextIsUsedWhateverTheExitStatus) {
     const ListerResult empty = run(standIns.script("empty", "exit 1\n"));
     EXPECT_TRUE(empty.ok());
     EXPECT_EQ(empty.text, QString());
+}
+
+// A status other than 0 or 1 (a wrapper whose lsof was killed reports 137)
+// means the listing may be cut short, whatever was printed.
+TEST_P(ListerRun, OtherExitStatusFailsTheRun) {
+    standIns.file("listing", smallListing);
+    for (const int status : {2, 137, 255}) {
+        SCOPED_TRACE(status);
+        const ListerResult result = run(standIns.script(
+            "partial", QStringLiteral("head -c 100 \"$DIR/listing\"\nexit %1\n").arg(status)));
+        EXPECT_EQ(result.error, ListerError::ErrorStatus);
+        EXPECT_TRUE(result.text.isEmpty());
+    }
+}
+
+// A helper that the lister left running, holding its output open, goes with
+// the run.
+TEST_P(ListerRun, NothingTheListerStartedOutlivesTheRun) {
+    standIns.file("listing", smallListing);
+    const QString wrapper = standIns.script(
+        "wrapper", "sleep 30 &\necho $! > \"$DIR/pid.tmp\"\nmv \"$DIR/pid.tmp\" \"$DIR/pid\"\n"
+                   "cat \"$DIR/listing\"\n");
+    const ListerResult result = run(wrapper);
+    EXPECT_EQ(result.error, ListerError::None);
+    EXPECT_EQ(result.text, QString::fromUtf8(smallListing));
+
+    ASSERT_TRUE(standIns.exists("pid"));
+    const qint64 pid = standIns.read("pid").trimmed().toLongLong();
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(QTest::qWaitFor([pid] { return !processExists(pid); }, waitMs))
+        << "process " << pid << " outlived the run";
 }
 
 TEST_P(ListerRun, ArgumentsPassedAndStandardInputClosed) {
@@ -409,6 +440,7 @@ TEST(Scanner, FailureIsPassedUpNotAnEmptyList) {
         {standIns.script("plain", "true\n", false), ListerError::FailedToStart},
         {standIns.script("bad", "printf 'COMMAND\\n\\377\\n'\n"), ListerError::InvalidOutput},
         {standIns.script("crash", "kill -9 $$\n"), ListerError::Crashed},
+        {standIns.script("status", "exit 137\n"), ListerError::ErrorStatus},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.program.toStdString());
