@@ -39,6 +39,73 @@ std::optional<qint64> parseInteger(QStringView text) {
 
 namespace {
 
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+// The byte that a backslash followed by `c` stands for; none for others.
+std::optional<char> backslashEscape(QChar c) {
+    switch (c.unicode()) {
+    case u'\\':
+        return '\\';
+    case u't':
+        return '\t';
+    case u'n':
+        return '\n';
+    case u'r':
+        return '\r';
+    case u'b':
+        return '\b';
+    case u'f':
+        return '\f';
+    default:
+        return std::nullopt;
+    }
+}
+
+// lsof prints the bytes of a command name that are not printable ASCII as
+// escapes: "\x20" for a space (so that a name stays one column), "\\" for a
+// backslash, "\t", "\n", "\r", "\b", "\f", "^A" to "^_" for the other control
+// characters and "\xNN" for the rest. The decoded bytes are read as UTF-8.
+// Text that is not one of these escapes is kept as it is.
+QString decodeCommandName(QStringView name) {
+    if (!name.contains(u'\\') && !name.contains(u'^'))
+        return name.toString();
+    QByteArray bytes;
+    bytes.reserve(name.size());
+    qsizetype plainFrom = 0; // start of the text since the last escape
+    const auto escape = [&](qsizetype at, qsizetype length, char byte) {
+        bytes += name.sliced(plainFrom, at - plainFrom).toUtf8();
+        bytes += byte;
+        plainFrom = at + length;
+    };
+    for (qsizetype i = 0; i + 1 < name.size(); ++i) {
+        const QChar next = name[i + 1];
+        if (name[i] == u'^' && next >= u'A' && next <= u'_') {
+            escape(i, 2, static_cast<char>(next.unicode() - u'@'));
+            ++i;
+        } else if (name[i] != u'\\') {
+            continue;
+        } else if (const auto byte = backslashEscape(next)) {
+            escape(i, 2, *byte);
+            ++i;
+        } else if (next == u'x' && i + 3 < name.size() && hexDigit(name[i + 2]) >= 0 &&
+                   hexDigit(name[i + 3]) >= 0) {
+            escape(i, 4, static_cast<char>(hexDigit(name[i + 2]) * 16 + hexDigit(name[i + 3])));
+            i += 3;
+        }
+    }
+    bytes += name.sliced(plainFrom).toUtf8();
+    return QString::fromUtf8(bytes);
+}
+
 std::unique_ptr<SocketSource> makeSource(SourceKind kind, const ListerCommand& command) {
     if (kind == SourceKind::Lsof)
         return std::make_unique<LsofSource>(command);
@@ -171,7 +238,7 @@ QList<ListeningPort> PortScanner::parse(QStringView text) {
         if (colon < 0)
             continue;
         const auto port = parseInteger(address.sliced(colon + 1));
-        if (!port)
+        if (!port || *port < 1 || *port > 65535)
             continue;
         if (seen.contains(*port))
             continue;
@@ -182,7 +249,7 @@ QList<ListeningPort> PortScanner::parse(QStringView text) {
         QString hostText = host.toString();
         if (hostText == QStringLiteral("*"))
             hostText = pieces[4] == u"IPv6" ? QStringLiteral("::") : QStringLiteral("0.0.0.0");
-        result.append({*port, *pid, pieces[0].toString(), 0, std::move(hostText)});
+        result.append({*port, *pid, decodeCommandName(pieces[0]), 0, std::move(hostText)});
     }
 
     std::stable_sort(

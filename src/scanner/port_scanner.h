@@ -72,7 +72,9 @@ public:
 
     // The lister's listing as records: one per port (the first line for a port
     // wins), ascending by port, with the listening address ("*" for any address
-    // becomes "0.0.0.0" or "::"). Lines that cannot be read are left out.
+    // becomes "0.0.0.0" or "::") and the escapes that lsof writes in command
+    // names decoded. Lines that cannot be read, and ports outside 1 to 65535,
+    // are left out.
     static QList<ListeningPort> parse(QStringView text);
 
     // Keeps the records with minPort <= port <= maxPort whose process is on the

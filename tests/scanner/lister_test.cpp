@@ -490,3 +490,14 @@ TEST(RealLister, FindsTheListeningChildByPortPidAndFullName) {
     const qint64 port = listener.port();
     EXPECT_TRUE(scanner.scanBlocking(port + 1, 65535, {name}).ports.isEmpty());
 }
+
+// lsof prints this name as "my\x20app"; the record has the name itself.
+TEST(RealLister, EscapedNameIsDecoded) {
+    const QString name = QStringLiteral("my app");
+    ListenerProcess listener(name, QStringLiteral("20000-29999"));
+    ASSERT_TRUE(listener.isListening());
+    const ScanResult result =
+        PortScanner(defaultListerCommand()).scanBlocking(listener.port(), listener.port(), {name});
+    ASSERT_TRUE(result.ok()) << describeListerError(result.error).toStdString();
+    EXPECT_EQ(result.ports, (QList<ListeningPort>{{listener.port(), listener.pid(), name}}));
+}

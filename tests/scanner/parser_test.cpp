@@ -96,7 +96,7 @@ TEST(Parser, IntegerRule) {
 TEST(Parser, IntegerRuleAppliesToPidAndPort) {
     const QString text =
         header + line(QStringLiteral("a"), QStringLiteral("+42"), QStringLiteral("*:+3000")) +
-        line(QStringLiteral("b"), QStringLiteral("-7"), QStringLiteral("*:-5")) +
+        line(QStringLiteral("b"), QStringLiteral("-7"), QStringLiteral("*:5")) +
         line(QStringLiteral("c"), QStringLiteral("9223372036854775808"), QStringLiteral("*:4000")) +
         line(QStringLiteral("d"), QStringLiteral("1"), QStringLiteral("*:9223372036854775808")) +
         line(QStringLiteral("e"), QStringLiteral("12a"), QStringLiteral("*:4001")) +
@@ -104,14 +104,64 @@ TEST(Parser, IntegerRuleAppliesToPidAndPort) {
         line(QStringLiteral("g"), QStringLiteral("-"), QStringLiteral("*:4003")) +
         line(QStringLiteral("h"), QStringLiteral("3"), QStringLiteral("*:40o4")) +
         line(QStringLiteral("i"), QStringLiteral("9223372036854775807"),
-             QStringLiteral("*:-9223372036854775808"));
+             QStringLiteral("*:0065535"));
     const QList<ListeningPort> expected = {
-        {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(),
-         QStringLiteral("i")},
-        {-5, -7, QStringLiteral("b")},
+        {5, -7, QStringLiteral("b")},
         {3000, 42, QStringLiteral("a")},
+        {65535, std::numeric_limits<qint64>::max(), QStringLiteral("i")},
     };
     EXPECT_EQ(parse(text), expected);
+}
+
+TEST(Parser, PortsOutsideOneTo65535AreNotRecords) {
+    const struct {
+        const char* port;
+        bool kept;
+    } cases[] = {
+        {"1", true},      {"65535", true},    {"+65535", true},
+        {"0", false},     {"-0", false},      {"-1", false},
+        {"65536", false}, {"1000000", false}, {"-9223372036854775808", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        const QString text = header + line(QStringLiteral("node"), QStringLiteral("10"),
+                                           QStringLiteral("*:") + QString::fromUtf8(c.port));
+        EXPECT_EQ(parse(text).size(), c.kept ? 1 : 0);
+    }
+}
+
+// lsof 4.95 writes a command name's bytes other than printable ASCII as escapes
+// (a name is one column, so a space is "\x20"); "^" followed by anything but
+// A to _ and a backslash before anything else are not escapes.
+TEST(Parser, LsofEscapesInTheCommandAreDecoded) {
+    const struct {
+        QString printed;
+        QString name;
+    } cases[] = {
+        {QStringLiteral("my\\x20app"), QStringLiteral("my app")},
+        {QStringLiteral("caf\\xc3\\xa9"), QStringLiteral("caf\u00e9")},
+        {QStringLiteral("caf\\xC3\\xA9"), QStringLiteral("caf\u00e9")},
+        {QStringLiteral("N\u00f8de\\x20\U0001F600"), QStringLiteral("N\u00f8de \U0001F600")},
+        {QStringLiteral("ta\\tb\\nc\\rd\\be\\ff"), QStringLiteral("ta\tb\nc\rd\be\ff")},
+        {QStringLiteral("back\\\\sl"), QStringLiteral("back\\sl")},
+        {QStringLiteral("x\\\\x20y"), QStringLiteral("x\\x20y")},
+        {QStringLiteral("^Actl^[x^_"), QStringLiteral("\x01"
+                                                      "ctl\x1b"
+                                                      "x\x1f")},
+        {QStringLiteral("\\x7fdel"), QStringLiteral("\x7f"
+                                                    "del")},
+        {QStringLiteral("car^et^@^"), QStringLiteral("car^et^@^")},
+        {QStringLiteral("a\\q\\x2\\xzz\\X41\\"), QStringLiteral("a\\q\\x2\\xzz\\X41\\")},
+        // lsof may cut a name inside a character; the rest is kept.
+        {QStringLiteral("caf\\xc3"), QStringLiteral("caf\ufffd")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.printed.toStdString());
+        const QList<ListeningPort> result =
+            parse(header + line(c.printed, QStringLiteral("10"), QStringLiteral("*:3000")));
+        ASSERT_EQ(result.size(), 1);
+        EXPECT_EQ(result[0].process, c.name);
+    }
 }
 
 TEST(Parser, AddressForms) {
@@ -176,9 +226,9 @@ TEST(Parser, PiecesAreCutAtSpacesOnly) {
         {"more pieces: address is still second-to-last",
          header + QStringLiteral("node 10 dev 23u IPv4 0xa1 0t0 TCP x y *:3000 (LISTEN)\n"),
          {node3000}},
-        {"process name kept verbatim",
+        {"process name decoded after the line is cut",
          header + QStringLiteral("N\u00f8de\\x20x 10 dev 23u IPv4 0xa1 0t0 TCP *:3000 (LISTEN)\n"),
-         {{3000, 10, QStringLiteral("N\u00f8de\\x20x")}}},
+         {{3000, 10, QStringLiteral("N\u00f8de x")}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -241,7 +291,7 @@ TEST(Parser, DroppedLineClaimsNoPort) {
 }
 
 TEST(Parser, ResultIsSortedByPortWhateverTheLineOrder) {
-    const qint64 ports[] = {9999, 22, 65535, 3000, -1, 8080, 1, 4567, 3001, 0};
+    const qint64 ports[] = {9999, 22, 65535, 3000, 2, 8080, 1, 4567, 3001, 65534};
     QString text = header;
     for (qint64 port : ports)
         text += line(QStringLiteral("p%1").arg(port), QString::number(port + 100000),
