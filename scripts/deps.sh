@@ -15,10 +15,20 @@ HARBORWATCH_PACKAGES=(
     mutter xwayland qt6-wayland wl-clipboard  # the GNOME Wayland end-to-end scenario
 )
 
+# clang with its libFuzzer runtime, for scripts/fuzz only.
+HARBORWATCH_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+# Installs the packages named as arguments (all of HARBORWATCH_PACKAGES when
+# none are named) that are not installed yet; returns non-zero when apt-get
+# cannot install them.
 install_missing_packages() {
+    local wanted=("$@")
+    if [ ${#wanted[@]} -eq 0 ]; then
+        wanted=("${HARBORWATCH_PACKAGES[@]}")
+    fi
     local missing=()
     local pkg
-    for pkg in "${HARBORWATCH_PACKAGES[@]}"; do
+    for pkg in "${wanted[@]}"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
             missing+=("$pkg")
         fi
@@ -31,6 +41,6 @@ install_missing_packages() {
     if [ "$(id -u)" -ne 0 ]; then
         sudo=(sudo)
     fi
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }

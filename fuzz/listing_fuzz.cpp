@@ -1,0 +1,28 @@
+// The lister's output as a scan takes it: decoded, parsed into records and
+// filtered. Checks what the parser promises: ports 1 to 65535, one record per
+// port, ascending.
+#include "scanner/port_scanner.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const auto strict = decodeUtf8Strict(bytes);
+    // A scan refuses text that is not UTF-8; the parser still gets any text
+    // here, so that the search does not stop at the decoder.
+    const QString text = strict ? *strict : QString::fromUtf8(bytes);
+    const QList<ListeningPort> ports = PortScanner::parse(text);
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        if (ports[i].port < 1 || ports[i].port > 65535)
+            std::abort();
+        if (i > 0 && ports[i - 1].port >= ports[i].port)
+            std::abort();
+    }
+    const QList<ListeningPort> kept =
+        PortScanner::filter(ports, 3000, 9999, PortScanner::defaultAllowlist());
+    if (kept.size() > ports.size())
+        std::abort();
+    return 0;
+}
