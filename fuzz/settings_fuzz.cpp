@@ -1,6 +1,7 @@
-// The settings file: any bytes in it are read by the settings store and the
-// stored values asked for as the program asks for them. Reading never changes
-// the file.
+// The settings file: any bytes in it are read by the settings store and what
+// they mean is resolved as the program resolves it. Every value in force is
+// usable, and reading never writes: the file stays as it was, with no copy
+// beside it.
 #include "platform/settings_store.h"
 
 #include <QFile>
@@ -21,15 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     {
         const SettingsStore store(path);
-        store.integer(QStringLiteral("minPort"));
-        store.integer(QStringLiteral("maxPort"));
-        if (const auto names = store.array(QStringLiteral("allowlist"))) {
-            for (const QJsonValue& name : *names)
-                (void)name.toString();
+        const settings::Values values = store.values();
+        if (values.minPort < 1 || values.maxPort < 1 ||
+            (values.lister != settings::procLister && values.lister != settings::lsofLister))
+            std::abort();
+        for (const QString& key : settings::keys()) {
+            (void)store.integer(key);
+            (void)store.string(key);
+            (void)store.array(key);
         }
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.readAll() != bytes)
+    if (!file.open(QIODevice::ReadOnly) || file.readAll() != bytes ||
+        QFile::exists(path + QStringLiteral(".bad")))
         std::abort();
     return 0;
 }
