@@ -338,13 +338,25 @@ void ProcSource::work() {
         }
         if (m_cancel)
             return;
+        // The result is handed over under the lock; the queued call carries
+        // nothing but the source, so no data is shared through Qt's event.
+        {
+            const std::lock_guard lock(m_lock);
+            m_result = std::move(result);
+        }
         QMetaObject::invokeMethod(
-            &m_receiver,
-            [this, result = std::move(result)]() mutable {
-                // Detached first, so that `done` may start the next scan.
-                Done done = std::exchange(m_done, nullptr);
-                done(std::move(result));
-            },
-            Qt::QueuedConnection);
+            &m_receiver, [this] { deliver(); }, Qt::QueuedConnection);
     }
+}
+
+void ProcSource::deliver() {
+    ScanResult result;
+    {
+        const std::lock_guard lock(m_lock);
+        result = std::move(*m_result);
+        m_result.reset();
+    }
+    // Detached first, so that `done` may start the next scan.
+    Done done = std::exchange(m_done, nullptr);
+    done(std::move(result));
 }

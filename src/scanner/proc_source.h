@@ -82,6 +82,7 @@ public:
 
 private:
     void work();
+    void deliver();
 
     QObject m_receiver; // on the creating thread; results are queued to it
     Done m_done;        // set while a scan runs; creating thread only
@@ -89,9 +90,10 @@ private:
     std::mutex m_scanLock; // one ProcScan::run at a time (worker or blocking)
     ProcScan m_scan;
 
-    std::mutex m_lock; // guards m_request and m_quit
+    std::mutex m_lock; // guards m_request, m_result and m_quit
     std::condition_variable m_wake;
     std::optional<ScanRequest> m_request;
+    std::optional<ScanResult> m_result; // from the worker, not delivered yet
     bool m_quit = false;
     std::atomic<bool> m_cancel{false};
     std::thread m_worker;
