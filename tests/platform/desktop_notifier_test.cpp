@@ -112,7 +112,7 @@ protected:
 };
 
 // Where the icon theme has no "harborwatch" icon, the image travels with the
-// notification, as the specification's (iiibiiay) structure.
+// notification as the desktop notification protocol's (iiibiiay) image.
 TEST_F(DesktopNotifierTest, AnImageGoesAlongAsImageData) {
     NotificationServer& server = startServer();
     DesktopNotifier notifier(*m_client);
