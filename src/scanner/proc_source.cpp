@@ -104,33 +104,7 @@ QByteArray exeNameOf(int procFd, qint64 pid) {
 // it returns false. False when the folder cannot be read.
 template <typename Found> bool forEachSocket(int procFd, qint64 pid, Found found) {
     const int fd = ::openat(procFd, PidPath(pid, "fd").text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return false;
-    }
-    constexpr QByteArrayView prefix("socket:[");
-    char target[64];
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const ssize_t n = ::readlinkat(fd, entry->d_name, target, sizeof target);
-        if (n <= prefix.size() + 1 || n == ssize_t(sizeof target) || target[n - 1] != ']' ||
-            !QByteArrayView(target, n).startsWith(prefix))
-            continue;
-        quint64 inode = 0;
-        bool digits = true;
-        for (ssize_t i = prefix.size(); i < n - 1 && digits; ++i) {
-            digits = target[i] >= '0' && target[i] <= '9';
-            inode = inode * 10 + quint64(target[i] - '0');
-        }
-        if (digits && !found(inode))
-            break;
-    }
-    ::closedir(dir);
-    return true;
+    return fd >= 0 && forEachSocketInode(fd, found);
 }
 
 bool cancelled(const std::atomic<bool>* cancel) {

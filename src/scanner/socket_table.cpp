@@ -207,35 +207,43 @@ std::optional<QList<ListeningSocket>> queryListeningSockets() {
     return sockets;
 }
 
-QSet<quint64> socketInodesOf(qint64 pid, const QString& procRoot) {
-    QSet<quint64> inodes;
-    if (pid <= 0)
-        return inodes;
-    const QByteArray path =
-        (procRoot + u'/' + QString::number(pid) + QStringLiteral("/fd")).toLocal8Bit();
-    const int dirFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return inodes;
-    DIR* dir = ::fdopendir(dirFd);
+bool forEachSocketInode(int fdFolder, const std::function<bool(quint64)>& found) {
+    DIR* dir = ::fdopendir(fdFolder);
     if (!dir) {
-        ::close(dirFd);
-        return inodes;
+        ::close(fdFolder);
+        return false;
     }
     constexpr QByteArrayView prefix("socket:[");
     char target[64];
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.')
             continue;
-        const ssize_t n = ::readlinkat(dirFd, entry->d_name, target, sizeof target);
+        const ssize_t n = ::readlinkat(fdFolder, entry->d_name, target, sizeof target);
         if (n <= qsizetype(prefix.size()) + 1 || n == ssize_t(sizeof target))
             continue;
         const QByteArrayView link(target, n);
         if (!link.startsWith(prefix) || !link.endsWith(']'))
             continue;
-        if (const auto inode = decimalNumber(link.sliced(prefix.size(), n - prefix.size() - 1)))
-            inodes.insert(*inode);
+        const auto inode = decimalNumber(link.sliced(prefix.size(), n - prefix.size() - 1));
+        if (inode && !found(*inode))
+            break;
     }
     ::closedir(dir);
+    return true;
+}
+
+QSet<quint64> socketInodesOf(qint64 pid, const QString& procRoot) {
+    QSet<quint64> inodes;
+    if (pid <= 0)
+        return inodes;
+    const QByteArray path =
+        (procRoot + u'/' + QString::number(pid) + QStringLiteral("/fd")).toLocal8Bit();
+    const int fdFolder = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdFolder >= 0)
+        forEachSocketInode(fdFolder, [&](quint64 inode) {
+            inodes.insert(inode);
+            return true;
+        });
     return inodes;
 }
 

@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // One TCP socket in the listening state, as the kernel's socket table lists it.
@@ -12,7 +13,7 @@ struct ListeningSocket {
     quint64 inode = 0;
     qint64 port = 0;
     QString address = {}; // "127.0.0.1", "::1", "0.0.0.0", "::", "::ffff:10.0.0.2", ...
-    qint64 uid = -1; // owner of the socket
+    qint64 uid = -1;      // owner of the socket
 
     friend bool operator==(const ListeningSocket&, const ListeningSocket&) = default;
 };
@@ -35,6 +36,11 @@ std::optional<QList<ListeningSocket>> readListeningSockets(const QString& procRo
 // /proc/net/tcp{,6} walks the whole table of established ones, which is large
 // on any machine with some memory. None when the kernel does not answer.
 std::optional<QList<ListeningSocket>> queryListeningSockets();
+
+// Calls `found(inode)` for every socket among the descriptors of an open
+// <pid>/fd folder until it returns false; closes the folder. False when it
+// cannot be read.
+bool forEachSocketInode(int fdFolder, const std::function<bool(quint64)>& found);
 
 // The inodes of the sockets among a process's open descriptors
 // (<procRoot>/<pid>/fd/* linking to "socket:[N]"). Empty when the folder cannot
