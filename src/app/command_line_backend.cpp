@@ -31,7 +31,8 @@ std::optional<qint64> bootTime() {
 
 std::optional<QDateTime> startedAt(quint64 startTime) {
     const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    const auto boot = bootTime();
+    // The boot time never changes while the program runs: read it once.
+    static const std::optional<qint64> boot = bootTime();
     if (startTime == 0 || ticksPerSecond <= 0 || !boot)
         return std::nullopt;
     const qint64 ms = *boot * 1000 + qint64(startTime) * 1000 / ticksPerSecond;
