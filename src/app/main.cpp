@@ -1,18 +1,21 @@
 // harborwatch: the tray program. One instance per session; its tray icon's
 // menu lists the local development servers that the monitor finds. With
-// options it is the command line instead (app/command_line.h).
-#include "app/app_icon.h"
-#include "app/command_line.h"
+// options it is the command line instead (cli/command_line.h).
 #include "app/tray_menu.h"
+#include "cli/command_line.h"
+#include "config/settings_store.h"
+#include "core/termination_signals.h"
+#include "monitor/change_notices.h"
 #include "monitor/port_monitor.h"
+#include "monitor/stop_controller.h"
+#include "platform/app_icon.h"
 #include "platform/desktop_notifier.h"
 #include "platform/display_choice.h"
-#include "platform/settings_store.h"
 #include "platform/single_instance.h"
-#include "platform/termination_signals.h"
 #include "platform/tray_host_wait.h"
 #include "platform/xembed_tray.h"
-#include "scanner/port_scanner.h"
+
+#include "harborwatch_version.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -68,7 +71,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("harborwatch"));
     QApplication::setApplicationDisplayName(QStringLiteral("Harborwatch"));
     QApplication::setDesktopFileName(QStringLiteral("harborwatch"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QStringLiteral(HARBORWATCH_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(harborwatchIcon());
 
@@ -100,17 +103,20 @@ int main(int argc, char** argv) {
     // Run from the build folder the icon theme knows no "harborwatch" icon.
     if (!QIcon::hasThemeIcon(QStringLiteral("harborwatch")))
         notifier.setImage(harborwatchIcon().pixmap(64).toImage());
+    const auto notify = [&notifier](const QString& title, const QString& body) {
+        notifier.notify(title, body);
+    };
     // The program's one monitor. Declared after what it uses and before what
     // uses it, so it is destroyed (killing a running lister) before them.
-    PortMonitor monitor(
-        std::make_unique<PortScanner>(), store,
-        [&notifier](const QString& title, const QString& body) { notifier.notify(title, body); });
-    monitor.setNotifyWithAction([&notifier](const QString& title, const QString& body,
-                                            const QString& action, std::function<void()> onAction) {
+    PortMonitor monitor(store);
+    ChangeNotices notices(monitor, notify);
+    StopController stops(monitor, notify);
+    stops.setNotifyWithAction([&notifier](const QString& title, const QString& body,
+                                          const QString& action, std::function<void()> onAction) {
         notifier.notify(title, body, action, std::move(onAction));
     });
 
-    TrayMenu menu(monitor);
+    TrayMenu menu(monitor, stops);
     QObject::connect(&instance, &SingleInstance::showSettingsRequested, &menu,
                      &TrayMenu::openSettings);
     QObject::connect(&menu, &TrayMenu::quitRequested, &app, &QApplication::quit,

@@ -1,9 +1,11 @@
 #include "app/tray_menu.h"
 
+#include "config/settings_store.h"
+#include "core/display_text.h"
+#include "core/procfs.h"
 #include "monitor/port_monitor.h"
+#include "monitor/stop_controller.h"
 #include "platform/desktop_links.h"
-#include "platform/settings_store.h"
-#include "scanner/display_text.h"
 #include "settings/settings_window.h"
 
 #include <QAction>
@@ -32,20 +34,6 @@ QString TrayMenu::literalMenuText(QString text, LabelStyle style) {
     return text;
 }
 
-QString TrayMenu::elideMiddle(const QString& text, qsizetype width) {
-    if (text.size() <= width || width < 2)
-        return text;
-    const qsizetype tail = width / 2;
-    qsizetype head = width - 1 - tail;
-    // Never split a surrogate pair.
-    if (head > 0 && text.at(head - 1).isHighSurrogate())
-        --head;
-    qsizetype from = text.size() - tail;
-    if (text.at(from).isLowSurrogate())
-        ++from;
-    return text.left(head) + QChar(0x2026) + text.mid(from);
-}
-
 QString TrayMenu::uptimeText(qint64 seconds) {
     if (seconds < 60)
         return tr("up %1 s").arg(seconds);
@@ -72,7 +60,8 @@ QStringList TrayMenu::detailLines(const ListeningPort& port, const ServerDetails
     return lines;
 }
 
-TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent) : QObject(parent), m_monitor(monitor) {
+TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
+    : QObject(parent), m_monitor(monitor), m_stops(stops) {
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
     m_shownOthers = m_monitor.otherListeners();
@@ -88,7 +77,7 @@ TrayMenu::TrayMenu(PortMonitor& monitor, QObject* parent) : QObject(parent), m_m
         updateOtherListeners(m_own);
     });
     connect(&m_monitor, &PortMonitor::detailsChanged, this, &TrayMenu::showDetails);
-    connect(&m_monitor, &PortMonitor::forceStopOffered, this, &TrayMenu::offerForceStop);
+    connect(&m_stops, &StopController::forceStopOffered, this, &TrayMenu::offerForceStop);
     connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
             [this] { emit toolTipChanged(toolTip()); });
 }
@@ -174,7 +163,7 @@ void TrayMenu::appear() {
 
 void TrayMenu::openSettings() {
     if (!m_settings)
-        m_settings = std::make_unique<SettingsWindow>(m_monitor);
+        m_settings = std::make_unique<SettingsWindow>(m_monitor.settings());
     m_settings->open();
 }
 
@@ -242,7 +231,7 @@ void TrayMenu::updateServerItems(View& view) {
         QAction* before =
             next < view.rows.size() ? view.rows[next].menu->menuAction() : serversEnd(view);
         rows.append(addServerRow(view, port, before));
-        if (m_monitor.offersForceStop(port))
+        if (m_stops.offersForceStop(port))
             addForceStop(rows.last());
     }
     while (next < view.rows.size())
@@ -302,7 +291,7 @@ TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port
     submenu->addSeparator();
     QAction* stop = submenu->addAction(tr("Stop Server"));
     stop->setObjectName(QStringLiteral("stopServer"));
-    connect(stop, &QAction::triggered, this, [this, port] { m_monitor.stopProcess(port); });
+    connect(stop, &QAction::triggered, this, [this, port] { m_stops.stop(port); });
 
     row.shownDetails = m_monitor.details(number);
     fillDetailLines(view, row);
@@ -401,10 +390,8 @@ void TrayMenu::updateOtherListeners(View& view) {
         QAction* show =
             listener->addAction(tr("Show %1").arg(literalMenuText(displayName(name), view.style)));
         connect(show, &QAction::triggered, this, [this, name] {
-            // As an edit in the Processes tab: the list, then the file, then a look.
-            m_monitor.insertAllowed(name);
-            m_monitor.saveAllowlist();
-            m_monitor.scan();
+            // As an edit in the Processes tab; the monitor follows and looks again.
+            addAllowed(m_monitor.settings(), name);
         });
         listener->installEventFilter(this);
         view.othersMenu->addMenu(listener);
@@ -435,7 +422,7 @@ void TrayMenu::addForceStop(ServerRow& row) {
         ++below;
     auto* force = new QAction(tr("Force Stop"), row.menu);
     connect(force, &QAction::triggered, this,
-            [this, port = row.port] { m_monitor.forceStop(port); });
+            [this, port = row.port] { m_stops.forceStop(port); });
     row.menu->insertAction(items.value(below + 1), force);
     row.forceStop = true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "scanner/listening_port.h"
-#include "scanner/server_details.h"
+#include "core/listening_port.h"
+#include "core/server_details.h"
 
 #include <QList>
 #include <QObject>
@@ -14,6 +14,7 @@ class PortMonitor;
 class QAction;
 class QMenu;
 class SettingsWindow;
+class StopController;
 
 // The tray icon's menu, built from the monitor: an optional failure line, one
 // submenu per listening server (at most maxServerRows, then an inert line "and
@@ -37,7 +38,7 @@ class TrayMenu : public QObject {
 public:
     static constexpr qsizetype maxServerRows = 50;
 
-    explicit TrayMenu(PortMonitor& monitor, QObject* parent = nullptr);
+    TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent = nullptr);
     ~TrayMenu() override;
 
     QMenu* menu() const { return m_panel.menu.get(); }
@@ -71,8 +72,6 @@ public:
     // `text` escaped so that a menu drawn in `style` shows it exactly.
     static QString literalMenuText(QString text, LabelStyle style);
 
-    // `text` cut in the middle to `width` characters, "…" marking the cut.
-    static QString elideMiddle(const QString& text, qsizetype width);
     // "up 45 s", "up 12 min", "up 2 h", "up 3 d": whole units, rounded down.
     static QString uptimeText(qint64 seconds);
     // The inert lines that open a server's submenu (project and folder,
@@ -132,6 +131,7 @@ private:
     void addForceStop(ServerRow& row);
 
     PortMonitor& m_monitor;
+    StopController& m_stops;
     View m_panel;
     View m_own;
     std::unique_ptr<SettingsWindow> m_settings;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "scanner/listening_port.h"
-#include "scanner/server_details.h"
+#include "core/listening_port.h"
+#include "core/server_details.h"
 
 #include <QList>
 #include <QObject>

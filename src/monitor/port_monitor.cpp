@@ -1,56 +1,65 @@
 #include "monitor/port_monitor.h"
 
-#include "monitor/change_policy.h"
+#include "config/settings_store.h"
 #include "monitor/details_reader.h"
-#include "platform/settings_store.h"
-
-#include <QDir>
-#include <QJsonArray>
-#include <QPointer>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdio>
 
 namespace {
-// The same listed process: equal records with the same start time.
-bool sameProcess(const ListeningPort& a, const ListeningPort& b) {
-    return a == b && a.startTime == b.startTime;
+
+ScanFilter storedFilter(const settings::Values& values) {
+    return {values.minPort, values.maxPort, values.allowlist};
 }
+
 } // namespace
 
-PortMonitor::PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
-                         QObject* parent)
-    : QObject(parent), m_scanner(std::move(scanner)), m_store(store), m_notify(std::move(notify)),
-      m_allowlist(PortScanner::defaultAllowlist()) {
-    setDetailsSource([home = QDir::homePath()](const ListeningPort& port) {
-        return readServerDetails(port, QStringLiteral("/proc"), home);
-    });
+PortMonitor::PortMonitor(SettingsStore& store, Registry registry, QObject* parent)
+    : QObject(parent), m_store(store), m_sources(std::move(registry)),
+      m_filterOf(storedFilter) {
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
     connect(&m_store, &SettingsStore::changed, this, &PortMonitor::followSetting);
-    loadAllowlist();
-    m_lister = m_store.values().lister;
-    selectSource();
+    m_sources.update(m_store.values());
+    setReadsDetails(true);
 }
 
-// Destroying the scanner first kills a lister that is still running, so its
-// callback can never reach a half-destroyed monitor.
+// The details reader goes first: it reads through the sources. Destroying the
+// sources then drops a scan still running, so its callback can never reach a
+// half-destroyed monitor.
 PortMonitor::~PortMonitor() {
-    m_scanner.reset();
     m_detailsReader.reset();
 }
 
-void PortMonitor::setDetailsSource(ReadDetails read) {
+void PortMonitor::setReadsDetails(bool reads) {
+    m_readsDetails = reads;
     m_detailsReader.reset(); // a batch still being read is dropped
     m_processDetails.clear();
-    if (read)
-        m_detailsReader = std::make_unique<DetailsReader>(std::move(read));
+    if (reads)
+        startDetailsReader();
+}
+
+void PortMonitor::startDetailsReader() {
+    m_detailsReader = std::make_unique<DetailsReader>([this](const ListeningPort& port) {
+        // Runs on the reader's thread; the sources change only while no
+        // reader exists (see updateSources()).
+        const ServerSource* source = m_sources.sourceOf(port);
+        return source ? source->details(port) : ServerDetails{};
+    });
     readMissingDetails();
 }
 
 ServerDetails PortMonitor::details(qint64 port) const {
     return m_details.value(port);
+}
+
+ScanFilter PortMonitor::filter() const {
+    ScanFilter filter = m_filterOf(m_store.values());
+    filter.source = m_sources.identity();
+    return filter;
+}
+
+void PortMonitor::setFilterOf(FilterOf filterOf) {
+    m_filterOf = std::move(filterOf);
 }
 
 // Each listed process is read once; a record whose pid or start time changes
@@ -99,65 +108,27 @@ bool PortMonitor::updateDetails() {
     return true;
 }
 
-void PortMonitor::setAllowlist(QSet<QString> names) {
-    m_allowlist = std::move(names);
-    emit allowlistChanged();
-}
-
-void PortMonitor::insertAllowed(const QString& name) {
-    m_allowlist.insert(name);
-    emit allowlistChanged();
-}
-
-void PortMonitor::removeAllowed(const QString& name) {
-    m_allowlist.remove(name);
-    emit allowlistChanged();
-}
-
-void PortMonitor::loadAllowlist() {
-    // The store drops a broken list; a missing one leaves the defaults.
-    if (m_store.contains(settings::allowlistKey))
-        setAllowlist(m_store.values().allowlist);
-}
-
 void PortMonitor::followSetting(const QString& key) {
-    const settings::Values stored = m_store.values();
-    bool changed = false;
-    if (key == settings::minPortKey && stored.minPort != m_minPort) {
-        m_minPort = stored.minPort;
-        changed = true;
-    } else if (key == settings::maxPortKey && stored.maxPort != m_maxPort) {
-        m_maxPort = stored.maxPort;
-        changed = true;
-    } else if (key == settings::allowlistKey && stored.allowlist != m_allowlist) {
-        setAllowlist(stored.allowlist);
-        changed = true;
-    } else if (key == settings::listerKey && stored.lister != m_lister) {
-        m_lister = stored.lister;
-        selectSource();
-        // A running scan starts again on the new source and reports from it.
-        m_scanFilter.source = m_lister;
-        changed = true;
-    }
-    if (changed)
-        scan();
+    const settings::KeyBase* entry = settings::find(key);
+    if (!entry || !entry->relists)
+        return;
+    updateSources();
+    scan();
 }
 
-void PortMonitor::selectSource() {
-    m_scanner->selectSource(sourceKindFromSetting(m_lister));
-}
-
-void PortMonitor::saveAllowlist() {
-    QJsonArray names;
-    for (const QString& name : std::as_const(m_allowlist))
-        names.append(name);
-    m_store.setArray(settings::allowlistKey, names);
+void PortMonitor::updateSources() {
+    const settings::Values values = m_store.values();
+    if (!m_sources.changesWith(values))
+        return;
+    // The details reader reads through the sources on its own thread: it is
+    // stopped while they change. Details of processes still listed stay.
+    m_detailsReader.reset();
+    m_sources.update(values);
+    if (m_readsDetails)
+        startDetailsReader();
 }
 
 void PortMonitor::start() {
-    const settings::Values stored = m_store.values();
-    m_minPort = stored.minPort;
-    m_maxPort = stored.maxPort;
     // Desktop notifications need no permission on Linux.
     scan();
     m_timer.start();
@@ -166,29 +137,26 @@ void PortMonitor::start() {
 // A slow source is not run back to back: the tick that comes while it scans
 // is dropped, not queued.
 void PortMonitor::tick() {
-    if (!m_scanner->isScanning())
+    if (!m_sources.isScanning())
         scan();
 }
 
 void PortMonitor::scan() {
-    if (m_scanner->isScanning()) {
+    if (m_sources.isScanning()) {
         m_followUpScan = true;
         return;
     }
     m_scanFilter = filter();
-    m_scanner->scan(m_minPort, m_maxPort, m_allowlist,
-                    [this](ScanResult result) { finishScan(std::move(result)); });
-}
-
-ScanFilter PortMonitor::filter() const {
-    return {m_minPort, m_maxPort, m_allowlist, m_lister};
+    m_sources.scan(m_scanFilter, [this](ScanResult result) { finishScan(std::move(result)); });
 }
 
 void PortMonitor::finishScan(ScanResult result) {
+    // A scan that started again on sources changed meanwhile reports from them.
+    m_scanFilter.source = m_sources.identity();
     if (!result.ok()) {
-        // Keep what was last seen: a lister that failed says nothing about
+        // Keep what was last seen: a source that failed says nothing about
         // which servers run.
-        m_scanError = describeListerError(result.error);
+        m_scanError = result.error;
         emit scanErrorChanged();
     } else {
         // The first list is compared under its own filter: every server on
@@ -196,8 +164,6 @@ void PortMonitor::finishScan(ScanResult result) {
         const PortChanges changes =
             comparePorts(m_ports, m_listFilter.value_or(m_scanFilter), result.ports, m_scanFilter);
         m_listFilter = m_scanFilter;
-        for (const Notice& notice : noticesFor(changes))
-            m_notify(notice.title, notice.body);
         if (!changes.isEmpty())
             emit changesFound(changes);
 
@@ -213,10 +179,6 @@ void PortMonitor::finishScan(ScanResult result) {
         // The details follow the new list before anyone hears of it, so a
         // port taken over by another process never shows the old one's.
         const bool detailsDiffer = updateDetails();
-        m_forceStopOffered.removeIf([this](const ListeningPort& p) {
-            return std::none_of(m_ports.cbegin(), m_ports.cend(),
-                                [&p](const ListeningPort& q) { return sameProcess(p, q); });
-        });
         if (hadError)
             emit scanErrorChanged();
         emit portsChanged();
@@ -232,64 +194,14 @@ void PortMonitor::finishScan(ScanResult result) {
     }
 }
 
-bool PortMonitor::stopProcess(const ListeningPort& port) {
-    return signalServer(port, SIGTERM);
+std::optional<ListeningPort> PortMonitor::listed(const ListeningPort& port) const {
+    const auto found = std::find_if(m_ports.cbegin(), m_ports.cend(),
+                                    [&port](const ListeningPort& p) { return sameProcess(p, port); });
+    if (found == m_ports.cend())
+        return std::nullopt;
+    return *found;
 }
 
-bool PortMonitor::forceStop(const ListeningPort& port) {
-    return signalServer(port, SIGKILL);
-}
-
-bool PortMonitor::offersForceStop(const ListeningPort& port) const {
-    return std::any_of(m_forceStopOffered.cbegin(), m_forceStopOffered.cend(),
-                       [&port](const ListeningPort& p) { return sameProcess(p, port); });
-}
-
-bool PortMonitor::signalServer(const ListeningPort& port, int signal) {
-    // A record the menu showed before the list changed may name a process
-    // that is gone; only what is listed now is acted on.
-    const auto listed =
-        std::find_if(m_ports.cbegin(), m_ports.cend(),
-                     [&port](const ListeningPort& p) { return sameProcess(p, port); });
-    const StopResult result =
-        listed == m_ports.cend()
-            ? StopResult{StopOutcome::NotListed,
-                         describeStopOutcome(StopOutcome::NotListed, port.port)}
-            : m_scanner->signalServer(*listed, signal);
-    QTimer::singleShot(rescanAfterStopMs, this, &PortMonitor::scan);
-
-    if (!result.delivered()) {
-        const QString title = tr("Server Not Stopped");
-        const QString body =
-            tr("%1 on port %2: %3").arg(port.process, QString::number(port.port), result.reason);
-        std::fprintf(stderr, "harborwatch: %s: %s\n", qPrintable(title), qPrintable(body));
-        m_notify(title, body);
-        return false;
-    }
-    if (signal == SIGTERM) {
-        // Precise: a coarse timer may fire up to 5 % early.
-        QTimer::singleShot(stillRunningCheckMs, Qt::PreciseTimer, this,
-                           [this, record = *listed] { checkStillRunning(record); });
-    }
-    return true;
-}
-
-void PortMonitor::checkStillRunning(const ListeningPort& listed) {
-    if (!m_scanner->stillRuns(listed))
-        return;
-    if (!offersForceStop(listed))
-        m_forceStopOffered.append(listed);
-    emit forceStopOffered(listed);
-
-    const QString title = tr("Server Still Running");
-    const QString body =
-        tr("%1 on port %2 did not stop").arg(listed.process, QString::number(listed.port));
-    if (!m_notifyWithAction) {
-        m_notify(title, body);
-        return;
-    }
-    m_notifyWithAction(title, body, tr("Force Stop"), [self = QPointer(this), listed] {
-        if (self)
-            self->forceStop(listed);
-    });
+ServerSource* PortMonitor::sourceOf(const ListeningPort& port) const {
+    return m_sources.sourceOf(port);
 }

@@ -1,10 +1,13 @@
 #pragma once
 
-#include "monitor/port_changes.h"
-#include "platform/settings.h"
-#include "scanner/listening_port.h"
-#include "scanner/port_scanner.h"
-#include "scanner/server_details.h"
+#include "config/settings.h"
+#include "core/changes.h"
+#include "core/filter.h"
+#include "core/listening_port.h"
+#include "core/server_details.h"
+#include "core/server_source.h"
+#include "sources/registry.h"
+#include "sources/source_set.h"
 
 #include <QHash>
 #include <QList>
@@ -20,40 +23,33 @@
 class DetailsReader;
 class SettingsStore;
 
-// The program's one model object. It polls the scanner every two seconds,
-// publishes the filtered list of listening servers with their details and the
-// listeners in the range that are not allowed, posts a desktop
-// notification when a server starts or stops, stops a server on request, and
-// keeps the allowlist in the settings store. The settings key "lister" chooses
-// the scanner's source ("proc", the default, or "lsof"), also while it runs.
+// The program's one model object. It polls the sources in force every two
+// seconds and publishes the servers they list with their details, the
+// listeners in the range that are not allowed, and why the latest scan
+// failed. It tells what started and stopped between two scans, as data
+// (changesFound()); what the user is told of it is the notifier's business.
 //
-// It follows the settings store: a changed range, allowlist or source is
-// applied and followed by a scan. Ports that enter or leave the list because
-// of such a change are not announced (see comparePorts()); bursts are
-// summarised (see noticesFor()).
+// It reads the settings from the store whenever it scans, and follows the
+// store: a new value of a key that shapes the list (the range, the allowlist,
+// the sources) brings the sources in line and is followed by a scan, also when
+// the value is the one before. Ports that enter or leave the list because of
+// such an edit are not announced as starts or stops (see comparePorts()).
 //
 // "Published" properties announce every assignment through their signal, also
 // when the new value equals the old one; views rely on that to re-evaluate.
 class PortMonitor : public QObject {
     Q_OBJECT
 public:
-    using Notify = std::function<void(const QString& title, const QString& body)>;
-    using ReadDetails = std::function<ServerDetails(const ListeningPort&)>;
-    // Posts a notification offering one action; `onAction` runs if the user
-    // picks it. Desktops that show no actions post it plain.
-    using NotifyWithAction =
-        std::function<void(const QString& title, const QString& body, const QString& action,
-                           std::function<void()> onAction)>;
+    // What a scan lists, given the settings: by default their range and
+    // allowlist. The command line lists other ports or every process.
+    using FilterOf = std::function<ScanFilter(const settings::Values&)>;
 
-    static constexpr qint64 defaultMinPort = settings::defaultMinPort;
-    static constexpr qint64 defaultMaxPort = settings::defaultMaxPort;
     static constexpr int pollIntervalMs = 2000;
-    static constexpr int rescanAfterStopMs = 500;
-    static constexpr int stillRunningCheckMs = 5000;
 
-    // The monitor keeps `scanner`; `store` and its settings must outlive it.
-    PortMonitor(std::unique_ptr<PortScanner> scanner, SettingsStore& store, Notify notify,
-                QObject* parent = nullptr);
+    // `store` must outlive the monitor. The registry chooses the sources from
+    // the settings (sourcesFor() unless a test gives its own).
+    explicit PortMonitor(SettingsStore& store, Registry registry = sourcesFor,
+                         QObject* parent = nullptr);
     ~PortMonitor() override;
 
     // Published.
@@ -62,76 +58,55 @@ public:
     // name when the process cannot be seen), ascending by port; published with
     // every successful scan.
     const QList<ListeningPort>& otherListeners() const { return m_otherListeners; }
-    const QSet<QString>& allowlist() const { return m_allowlist; }
-    void setAllowlist(QSet<QString> names);
-    void insertAllowed(const QString& name);
-    void removeAllowed(const QString& name);
     // Why the latest completed scan failed, in plain words; empty after a
     // successful scan.
     const QString& scanError() const { return m_scanError; }
 
     // The details of the server listed on `port`: its address and start time
-    // at once, the rest once read (off the interface thread, once per
-    // process). Fields that are not known are empty. detailsChanged() tells
-    // when what this returns for a listed port has changed.
+    // at once, the rest once its source has told them (off the interface
+    // thread, once per process). Fields that are not known are empty.
+    // detailsChanged() tells when what this returns for a listed port has
+    // changed.
     ServerDetails details(qint64 port) const;
-    // How details are read; the default reads /proc. An empty function reads
-    // none. Takes effect for processes listed after the call.
-    void setDetailsSource(ReadDetails read);
+    // Whether details are read at all (they are unless turned off, as the
+    // command line's watch does).
+    void setReadsDetails(bool reads);
 
-    // Plain: assignment has no side effect until the next scan.
-    qint64 minPort() const { return m_minPort; }
-    qint64 maxPort() const { return m_maxPort; }
-    void setMinPort(qint64 port) { m_minPort = port; }
-    void setMaxPort(qint64 port) { m_maxPort = port; }
-    // The discovery source the settings name ("proc" or "lsof").
-    const QString& lister() const { return m_lister; }
+    // What the next scan lists.
+    ScanFilter filter() const;
+    void setFilterOf(FilterOf filterOf);
 
     SettingsStore& settings() const { return m_store; }
     bool isStarted() const { return m_timer.isActive(); }
 
-    // Takes the stored range, scans once and starts the two-second timer. A
-    // tick that finds a scan still running is skipped.
+    // Scans once and starts the two-second timer. A tick that finds a scan
+    // still running is skipped.
     void start();
     // Starts a scan, or, while one is running, makes exactly one more follow it.
     void scan();
-    // Asks the server's process to terminate (SIGTERM) and rescans half a
-    // second later; the list itself is left as it is. Only a record of the
-    // published list is acted on, and only while its process is the one that
-    // was listed. A refusal or failure is posted as "Server Not Stopped" and
-    // written to stderr. If the same process still listens five seconds later,
-    // "Server Still Running" is posted and Force Stop is offered for it.
-    // True when the signal was delivered.
-    bool stopProcess(const ListeningPort& port);
-    // The same with SIGKILL, and no later check.
-    bool forceStop(const ListeningPort& port);
-    // Whether the server outlived a stop request, so Force Stop is offered.
-    bool offersForceStop(const ListeningPort& port) const;
-    // Where the "Server Still Running" notification goes with its "Force Stop"
-    // action; unset, it is posted plain.
-    void setNotifyWithAction(NotifyWithAction notify) { m_notifyWithAction = std::move(notify); }
-    // Writes the allowlist to the settings store.
-    void saveAllowlist();
+
+    // The record of the published list that is the same process as `port`
+    // (see sameProcess()); none when it is no longer listed.
+    std::optional<ListeningPort> listed(const ListeningPort& port) const;
+    // The source that answers for a listed record; null when it is no longer
+    // in force.
+    ServerSource* sourceOf(const ListeningPort& port) const;
 
 signals:
     void portsChanged();
     void otherListenersChanged();
-    void allowlistChanged();
     void scanErrorChanged();
-    // A completed scan found servers that started or stopped; sent after
-    // their notifications and before the list is published.
+    // A completed scan found servers that started or stopped; sent before the
+    // list is published.
     void changesFound(const PortChanges& changes);
     void detailsChanged();
-    // The server outlived a stop request: Force Stop is offered for it from now on.
-    void forceStopOffered(const ListeningPort& port);
 
 private:
-    void loadAllowlist();
-    void selectSource();
     void tick();
     void followSetting(const QString& key);
-    ScanFilter filter() const;
+    void updateSources();
     void finishScan(ScanResult result);
+    void startDetailsReader();
     void readMissingDetails();
     // Builds the details by port from the list and the cache; true when they changed.
     bool updateDetails();
@@ -139,30 +114,22 @@ private:
     // One process as the details cache knows it: pid and start time.
     using ProcessKey = std::pair<qint64, quint64>;
     static ProcessKey keyOf(const ListeningPort& port) { return {port.pid, port.startTime}; }
-    bool signalServer(const ListeningPort& port, int signal);
-    void checkStillRunning(const ListeningPort& listed);
 
-    std::unique_ptr<PortScanner> m_scanner;
     SettingsStore& m_store;
-    Notify m_notify;
-    NotifyWithAction m_notifyWithAction;
+    SourceSet m_sources;
+    FilterOf m_filterOf;
 
     QList<ListeningPort> m_ports;
     QList<ListeningPort> m_otherListeners;
+    bool m_readsDetails = true;
     std::unique_ptr<DetailsReader> m_detailsReader;
     QHash<ProcessKey, ServerDetails> m_processDetails; // of listed processes only
     QHash<qint64, ServerDetails> m_details;            // by port
-    QSet<QString> m_allowlist;
     QString m_scanError;
     // The filter of the scan running now, and of the list published; none
     // before the first scan completes.
     ScanFilter m_scanFilter;
     std::optional<ScanFilter> m_listFilter;
-    // Listed servers that outlived a stop request, until they leave the list.
-    QList<ListeningPort> m_forceStopOffered;
     QTimer m_timer;
-    qint64 m_minPort = defaultMinPort;
-    qint64 m_maxPort = defaultMaxPort;
-    QString m_lister = settings::procLister;
     bool m_followUpScan = false;
 };

@@ -2,6 +2,8 @@
 
 #include "settings/settings_style.h"
 
+#include "harborwatch_version.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,7 +23,7 @@ AboutTab::AboutTab(QWidget* parent) : QWidget(parent) {
     auto* name = new QLabel(tr("Harborwatch"));
     name->setFont(settings_style::titleFont(name->font()));
 
-    auto* version = new QLabel(tr("Version 1.0"));
+    auto* version = new QLabel(tr("Version %1").arg(QStringLiteral(HARBORWATCH_VERSION)));
     version->setFont(settings_style::captionFont(version->font()));
     settings_style::makeSecondary(version);
 

@@ -1,7 +1,6 @@
 #include "settings/port_range_tab.h"
 
-#include "monitor/port_monitor.h"
-#include "platform/settings_store.h"
+#include "config/settings_store.h"
 #include "settings/settings_style.h"
 
 #include <QEvent>
@@ -13,9 +12,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-PortRangeTab::PortRangeTab(PortMonitor& monitor, QWidget* parent)
-    : QWidget(parent),
-      m_monitor(monitor), m_min{settings::minPortKey}, m_max{settings::maxPortKey} {
+PortRangeTab::PortRangeTab(SettingsStore& store, QWidget* parent)
+    : QWidget(parent), m_store(store), m_min{settings::minPort}, m_max{settings::maxPort} {
     auto* group = new QGroupBox(tr("Port Range"));
 
     auto makeField = [this](const QString& title, const QString& name) {
@@ -59,7 +57,7 @@ PortRangeTab::PortRangeTab(PortMonitor& monitor, QWidget* parent)
     // Return and focus leaving the field both finish an edit.
     connect(m_min.field, &QLineEdit::editingFinished, this, [this] { commit(m_min); });
     connect(m_max.field, &QLineEdit::editingFinished, this, [this] { commit(m_max); });
-    connect(&m_monitor.settings(), &SettingsStore::changed, this, &PortRangeTab::storeChanged);
+    connect(&m_store, &SettingsStore::changed, this, &PortRangeTab::storeChanged);
 }
 
 qint64 PortRangeTab::minPort() const {
@@ -70,8 +68,7 @@ qint64 PortRangeTab::maxPort() const {
 }
 
 qint64 PortRangeTab::value(const Bound& bound) const {
-    const settings::Values stored = m_monitor.settings().values();
-    return &bound == &m_min ? stored.minPort : stored.maxPort;
+    return m_store.get(bound.key);
 }
 
 void PortRangeTab::display(const Bound& bound) {
@@ -91,7 +88,7 @@ void PortRangeTab::commit(const Bound& bound) {
     // one. The monitor follows the store and scans.
     const qint64 entered = QLocale().toLongLong(bound.field->text(), &ok);
     if (ok && entered > 0 && entered != value(bound))
-        m_monitor.settings().setInteger(bound.key, entered);
+        m_store.set(bound.key, entered);
     // Text that did not parse, and 0 or less, which would mean the default,
     // go back to the value; a taken one is shown in the locale's format.
     display(bound);
@@ -101,7 +98,7 @@ void PortRangeTab::storeChanged(const QString& key) {
     for (const Bound* bound : {&m_min, &m_max}) {
         // Leave text the user is typing alone; finishing the edit shows the
         // value anyway.
-        if (key == bound->key && !(bound->field->hasFocus() && bound->field->isModified()))
+        if (key == bound->key.name && !(bound->field->hasFocus() && bound->field->isModified()))
             display(*bound);
     }
     updateWarning();
@@ -115,8 +112,6 @@ void PortRangeTab::showEvent(QShowEvent* event) {
         return;
     display(m_min);
     display(m_max);
-    m_monitor.setMinPort(value(m_min));
-    m_monitor.setMaxPort(value(m_max));
 }
 
 void PortRangeTab::changeEvent(QEvent* event) {

@@ -1,22 +1,24 @@
 #pragma once
 
+#include "config/settings.h"
+
 #include <QString>
 #include <QWidget>
 
-class PortMonitor;
 class QLabel;
 class QLineEdit;
+class SettingsStore;
 
 // The "Ports" tab: the inclusive port range the menu shows. The bounds live in
 // the settings store under "minPort" and "maxPort" and mean what the settings
 // table says (the default while a key is absent, broken, or 0 or less; reading
 // never writes). A committed new bound above 0 is stored; the monitor follows
-// the store and scans once. Showing the tab hands both bounds to the monitor
-// without a scan. While From is above To a line says that no port can match.
+// the store and scans once. While From is above To a line says that no port
+// can match.
 class PortRangeTab : public QWidget {
     Q_OBJECT
 public:
-    explicit PortRangeTab(PortMonitor& monitor, QWidget* parent = nullptr);
+    explicit PortRangeTab(SettingsStore& store, QWidget* parent = nullptr);
 
     // The bound as the tab shows it: the stored value, or the default.
     qint64 minPort() const;
@@ -28,7 +30,7 @@ protected:
 
 private:
     struct Bound {
-        QString key;
+        const settings::Key<qint64>& key;
         QLineEdit* field = nullptr;
     };
 
@@ -38,7 +40,7 @@ private:
     void storeChanged(const QString& key);
     void updateWarning();
 
-    PortMonitor& m_monitor;
+    SettingsStore& m_store;
     Bound m_min;
     Bound m_max;
     QLabel* m_warning = nullptr;

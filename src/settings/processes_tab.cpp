@@ -1,7 +1,6 @@
 #include "settings/processes_tab.h"
 
-#include "monitor/port_monitor.h"
-#include "platform/settings.h"
+#include "config/settings_store.h"
 #include "settings/settings_style.h"
 
 #include <QFontDatabase>
@@ -56,8 +55,8 @@ QStringList ProcessesTab::sortedNames(const QSet<QString>& names) {
     return sorted;
 }
 
-ProcessesTab::ProcessesTab(PortMonitor& monitor, QWidget* parent)
-    : QWidget(parent), m_monitor(monitor) {
+ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
+    : QWidget(parent), m_store(store) {
     auto* headline = new QLabel(tr("Allowed Processes"));
     headline->setFont(settings_style::headlineFont(headline->font()));
 
@@ -115,7 +114,10 @@ ProcessesTab::ProcessesTab(PortMonitor& monitor, QWidget* parent)
     connect(m_entry, &QLineEdit::textChanged, this, &ProcessesTab::updateAddEnabled);
     connect(m_add, &QPushButton::clicked, this, &ProcessesTab::add);
     connect(resetButton, &QPushButton::clicked, this, &ProcessesTab::reset);
-    connect(&m_monitor, &PortMonitor::allowlistChanged, this, &ProcessesTab::refreshList);
+    connect(&m_store, &SettingsStore::changed, this, [this](const QString& key) {
+        if (key == settings::allowlist.name)
+            refreshList();
+    });
 
     updateAddEnabled();
     refreshList();
@@ -133,9 +135,7 @@ void ProcessesTab::add() {
     const QString name = trimEntry(m_entry->text());
     if (name.isEmpty())
         return;
-    m_monitor.insertAllowed(name);
-    m_monitor.saveAllowlist();
-    m_monitor.scan();
+    addAllowed(m_store, name);
     m_entry->clear();
     // "Add" is disabled now; without this, focus would move on to the next
     // control ("Reset to Defaults") and the next key typed would go there.
@@ -158,22 +158,18 @@ bool ProcessesTab::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ProcessesTab::remove(const QString& name) {
-    m_monitor.removeAllowed(name);
-    m_monitor.saveAllowlist();
-    m_monitor.scan();
+    removeAllowed(m_store, name);
 }
 
 void ProcessesTab::reset() {
-    m_monitor.setAllowlist(settings::Values::defaultAllowlist());
-    m_monitor.saveAllowlist();
-    m_monitor.scan();
+    m_store.set(settings::allowlist, settings::defaultAllowlist());
 }
 
 void ProcessesTab::refreshList() {
     // Rows are changed in place rather than rebuilt, so that the list keeps its
     // scroll position. A row's widget goes away with deleteLater(), which makes
     // removing the row from its own button's click safe.
-    const QStringList wanted = sortedNames(m_monitor.allowlist());
+    const QStringList wanted = sortedNames(m_store.get(settings::allowlist));
     if (wanted == m_shown)
         return;
     const QSet<QString> keep(wanted.cbegin(), wanted.cend());

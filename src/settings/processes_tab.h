@@ -6,17 +6,17 @@
 #include <QStringView>
 #include <QWidget>
 
-class PortMonitor;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class SettingsStore;
 
-// The "Processes" tab: edits the monitor's allowlist. Every edit changes the
-// allowlist, saves it and scans, in that order.
+// The "Processes" tab: edits the allowlist in the settings store; the monitor
+// follows the store and scans after every edit.
 class ProcessesTab : public QWidget {
     Q_OBJECT
 public:
-    explicit ProcessesTab(PortMonitor& monitor, QWidget* parent = nullptr);
+    explicit ProcessesTab(SettingsStore& store, QWidget* parent = nullptr);
 
     // The entry without leading and trailing spaces (Unicode category Zs) and
     // tabs. Line breaks and everything inside the name stay.
@@ -39,7 +39,7 @@ private:
     void refreshList();
     void insertRow(int position, const QString& name);
 
-    PortMonitor& m_monitor;
+    SettingsStore& m_store;
     QLineEdit* m_entry = nullptr;
     QPushButton* m_add = nullptr;
     QListWidget* m_list = nullptr;

@@ -1,6 +1,6 @@
 #include "settings/settings_style.h"
 
-#include "app/app_icon.h"
+#include "platform/app_icon.h"
 
 #include <QApplication>
 #include <QIconEngine>

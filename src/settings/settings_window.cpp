@@ -1,7 +1,6 @@
 #include "settings/settings_window.h"
 
-#include "monitor/port_monitor.h"
-#include "platform/settings_store.h"
+#include "config/settings_store.h"
 #include "settings/about_tab.h"
 #include "settings/port_range_tab.h"
 #include "settings/processes_tab.h"
@@ -13,13 +12,13 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-SettingsWindow::SettingsWindow(PortMonitor& monitor, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_monitor(monitor) {
+SettingsWindow::SettingsWindow(SettingsStore& store, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_store(store) {
     setObjectName(QStringLiteral("settings"));
     setWindowTitle(tr("Settings"));
 
-    m_portRange = new PortRangeTab(m_monitor);
-    m_processes = new ProcessesTab(m_monitor);
+    m_portRange = new PortRangeTab(m_store);
+    m_processes = new ProcessesTab(m_store);
     m_about = new AboutTab;
 
     m_tabs = new QTabWidget;
@@ -38,7 +37,7 @@ SettingsWindow::SettingsWindow(PortMonitor& monitor, QWidget* parent)
     layout->addWidget(m_tabs);
     layout->addWidget(m_saveError);
     showSaveError();
-    connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
+    connect(&m_store, &SettingsStore::saveErrorChanged, this,
             &SettingsWindow::showSaveError);
 
     // The window takes its size from this fixed content and cannot be resized.
@@ -54,7 +53,7 @@ SettingsWindow::SettingsWindow(PortMonitor& monitor, QWidget* parent)
 }
 
 void SettingsWindow::showSaveError() {
-    const QString& why = m_monitor.settings().saveError();
+    const QString& why = m_store.saveError();
     m_saveError->setText(tr("Settings could not be saved: %1").arg(why));
     m_saveError->setVisible(!why.isEmpty());
 }

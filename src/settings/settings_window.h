@@ -3,11 +3,11 @@
 #include <QWidget>
 
 class AboutTab;
-class PortMonitor;
 class PortRangeTab;
 class ProcessesTab;
 class QLabel;
 class QTabWidget;
+class SettingsStore;
 
 // The one settings window: tabs "Ports", "Processes" and "About", and under
 // them, while the latest save failed, a line saying why. Its content area is a
@@ -15,7 +15,7 @@ class QTabWidget;
 class SettingsWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit SettingsWindow(PortMonitor& monitor, QWidget* parent = nullptr);
+    explicit SettingsWindow(SettingsStore& store, QWidget* parent = nullptr);
 
     // Shows the window, or raises and activates it when it is already shown.
     void open();
@@ -32,7 +32,7 @@ protected:
 private:
     void showSaveError();
 
-    PortMonitor& m_monitor;
+    SettingsStore& m_store;
     QTabWidget* m_tabs = nullptr;
     PortRangeTab* m_portRange = nullptr;
     ProcessesTab* m_processes = nullptr;

@@ -1,10 +1,11 @@
 // The tray menu against a real monitor whose scanner the test drives.
 #include "app/tray_menu.h"
 
+#include "config/settings_store.h"
 #include "monitor/port_monitor.h"
-#include "platform/settings_store.h"
-#include "scripted_scanner.h"
+#include "monitor/stop_controller.h"
 #include "settings/settings_window.h"
+#include "support/fake_source.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -75,31 +76,26 @@ protected:
     // One scan of the monitor that ends with these records.
     void publish(const QList<ListeningPort>& ports) {
         monitor.scan();
-        ASSERT_TRUE(script->finish({ports, ListerError::None}));
+        ASSERT_TRUE(script->complete({ports}));
     }
     void fail(ListerError error) {
         monitor.scan();
-        ASSERT_TRUE(script->finish({{}, error}));
+        ASSERT_TRUE(script->fail(error));
     }
+    int scansStarted() const { return int(script->requests.size()); }
     QStringList items() const { return describe(tray.menu()); }
     QMenu* submenu(int index) const { return tray.menu()->actions().value(index)->menu(); }
 
     QTemporaryDir dir;
     SettingsStore store{dir.filePath(QStringLiteral("settings.json"))};
-    std::shared_ptr<ScannerScript> script = std::make_shared<ScannerScript>();
-    PortMonitor monitor{std::make_unique<ScriptedScanner>(script), store,
-                        [](const QString&, const QString&) {}};
-    TrayMenu tray{monitor};
+    std::shared_ptr<FakeSourceState> script = std::make_shared<FakeSourceState>();
+    PortMonitor monitor{store, fakeRegistry(script)};
+    StopController stops{monitor, [](const QString&, const QString&) {}};
+    TrayMenu tray{monitor, stops};
 };
 
-// Records of made-up pids: no details are read for them.
-class TrayMenuTest : public TrayMenuTestBase {
-protected:
-    void SetUp() override {
-        TrayMenuTestBase::SetUp();
-        monitor.setDetailsSource({});
-    }
-};
+// Records of made-up pids: nothing is known of them.
+using TrayMenuTest = TrayMenuTestBase;
 
 TEST_F(TrayMenuTest, EmptyListShowsTheInertLineThenTheCommands) {
     const QStringList expected = QStringList{"(disabled) No ports running"} + commands;
@@ -116,15 +112,16 @@ TEST_F(TrayMenuTest, RecordsBecomeSubmenusInTheMonitorsOrder) {
         EXPECT_TRUE(action->shortcut().isEmpty()) << action->text().toStdString();
     EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — 1 server listening\n3000  node"));
 
-    // The menu follows the list as published, not an order of its own.
+    // The menu follows the list as published (ascending by port), not the
+    // order a source reported.
     publish({{8080, 30, "python3"}, {3000, 11, "node"}, {5173, 20, "vite"}});
-    EXPECT_EQ(items(), QStringList({"8080 - python3 > " + serverItems(30),
-                                    "3000 - node > " + serverItems(11),
-                                    "5173 - vite > " + serverItems(20)}) +
+    EXPECT_EQ(items(), QStringList({"3000 - node > " + serverItems(11),
+                                    "5173 - vite > " + serverItems(20),
+                                    "8080 - python3 > " + serverItems(30)}) +
                            commands);
     EXPECT_EQ(
         tray.toolTip(),
-        QStringLiteral("Harborwatch — 3 servers listening\n8080  python3\n3000  node\n5173  vite"));
+        QStringLiteral("Harborwatch — 3 servers listening\n3000  node\n5173  vite\n8080  python3"));
 
     // The last record gone: the inert line is back.
     publish({});
@@ -220,8 +217,7 @@ TEST_F(TrayMenuTest, AtMostFiftyServerRowsThenAnInertCount) {
 TEST_F(TrayMenuTest, TheTooltipSaysWhenSettingsCouldNotBeSaved) {
     ASSERT_TRUE(QDir().mkpath(store.filePath()));
     QSignalSpy toolTips(&tray, &TrayMenu::toolTipChanged);
-    monitor.insertAllowed(QStringLiteral("caddy"));
-    monitor.saveAllowlist();
+    addAllowed(store, QStringLiteral("caddy"));
     ASSERT_EQ(toolTips.size(), 1);
     const QString tip = tray.toolTip();
     EXPECT_TRUE(
@@ -230,7 +226,7 @@ TEST_F(TrayMenuTest, TheTooltipSaysWhenSettingsCouldNotBeSaved) {
     EXPECT_EQ(toolTips.last().first().toString(), tip);
 
     ASSERT_TRUE(QDir().rmdir(store.filePath()));
-    monitor.saveAllowlist();
+    store.set(settings::allowlist, store.get(settings::allowlist));
     EXPECT_EQ(tray.toolTip(), QStringLiteral("Harborwatch — no servers"));
 }
 
@@ -325,11 +321,11 @@ TEST_F(TrayMenuTest, ServerItemsReachBrowserClipboardAndMonitor) {
     EXPECT_EQ(copied->text(), QStringLiteral("http://localhost:8080"));
     EXPECT_EQ(copied->formats(), QStringList{"text/plain"});
 
-    const int scansBefore = script->scansStarted;
+    const int scansBefore = scansStarted();
     find(server, "Stop Server")->trigger();
     EXPECT_EQ(script->stoppedPids, QList<qint64>{4242});
     // The monitor looks again shortly after, on its own.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return script->scansStarted == scansBefore + 1; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return scansStarted() == scansBefore + 1; }, 5000));
 }
 
 // A server still running five seconds after Stop Server gets "Force Stop"
@@ -342,7 +338,7 @@ TEST_F(TrayMenuTest, ServerThatOutlivesStopGetsForceStop) {
 
     const QString escalated = serverItems(4242) + QStringLiteral(" | Force Stop");
     ASSERT_TRUE(QTest::qWaitFor([&] { return find(submenu(1), "Force Stop"); }, 20'000));
-    script->finish({{{3000, 11, "node"}, {8080, 4242, "python3"}}, ListerError::None});
+    script->complete({{{3000, 11, "node"}, {8080, 4242, "python3"}}, {}});
     EXPECT_EQ(items(),
               QStringList({"3000 - node > " + serverItems(11), "8080 - python3 > " + escalated}) +
                   commands);
@@ -357,11 +353,11 @@ TEST_F(TrayMenuTest, ServerThatOutlivesStopGetsForceStop) {
 
 TEST_F(TrayMenuTest, CommandsReachMonitorWindowAndApplication) {
     tray.refreshAction()->trigger();
-    EXPECT_EQ(script->scansStarted, 1);
-    script->finish({});
+    EXPECT_EQ(scansStarted(), 1);
+    script->complete({});
     tray.refreshAction()->trigger();
-    EXPECT_EQ(script->scansStarted, 2);
-    script->finish({});
+    EXPECT_EQ(scansStarted(), 2);
+    script->complete({});
 
     EXPECT_EQ(tray.settingsWindow(), nullptr); // nothing opens at launch
     tray.settingsAction()->trigger();
@@ -408,12 +404,12 @@ TEST_F(TrayMenuTest, ShortcutsWorkWhileTheMenuIsOpen) {
 
     for (QMenu* target : {menu, server}) {
         SCOPED_TRACE(target == menu ? "menu" : "submenu");
-        const int scans = script->scansStarted;
+        const int scans = scansStarted();
         ASSERT_TRUE(open(target));
         QTest::keyClick(target, Qt::Key_R, Qt::ControlModifier);
-        EXPECT_EQ(script->scansStarted, scans + 1);
+        EXPECT_EQ(scansStarted(), scans + 1);
         EXPECT_FALSE(menu->isVisible());
-        script->finish({{{3000, 11, "node"}}, ListerError::None});
+        script->complete({{{3000, 11, "node"}}, {}});
 
         ASSERT_TRUE(open(target));
         QTest::keyClick(target, Qt::Key_Comma, Qt::ControlModifier);
@@ -429,7 +425,7 @@ TEST_F(TrayMenuTest, ShortcutsWorkWhileTheMenuIsOpen) {
         // A plain key is still the menu's own (navigation, mnemonics).
         ASSERT_TRUE(open(target));
         QTest::keyClick(target, Qt::Key_R);
-        EXPECT_EQ(script->scansStarted, scans + 1);
+        EXPECT_EQ(scansStarted(), scans + 1);
         while (QWidget* popup = QApplication::activePopupWidget())
             popup->close();
     }
@@ -437,13 +433,13 @@ TEST_F(TrayMenuTest, ShortcutsWorkWhileTheMenuIsOpen) {
 
 TEST_F(TrayMenuTest, FirstAppearanceStartsTheMonitorOnce) {
     EXPECT_FALSE(monitor.isStarted()); // building the menu starts nothing
-    EXPECT_EQ(script->scansStarted, 0);
+    EXPECT_EQ(scansStarted(), 0);
     tray.appear();
     EXPECT_TRUE(monitor.isStarted());
-    EXPECT_EQ(script->scansStarted, 1);
-    script->finish({});
+    EXPECT_EQ(scansStarted(), 1);
+    script->complete({});
     tray.appear();
-    EXPECT_EQ(script->scansStarted, 1);
+    EXPECT_EQ(scansStarted(), 1);
 }
 
 // A name stays on its menu line, and its text cannot turn the line around.
@@ -465,9 +461,9 @@ TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
     ASSERT_TRUE(server.isListening());
 
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
-    PortMonitor monitor(std::make_unique<PortScanner>(), store,
-                        [](const QString&, const QString&) {});
-    TrayMenu tray(monitor);
+    PortMonitor monitor(store);
+    StopController stops(monitor, [](const QString&, const QString&) {});
+    TrayMenu tray(monitor, stops);
     tray.appear();
     const QString title = QStringLiteral("%1 - node").arg(server.port());
     EXPECT_TRUE(QTest::qWaitFor([&] { return find(tray.menu(), title) != nullptr; }, 20'000))
@@ -483,12 +479,6 @@ TEST(TrayMenuText, UptimeElisionAndLines) {
     for (const auto& c : uptimes)
         EXPECT_EQ(TrayMenu::uptimeText(c.seconds), QLatin1String(c.text));
 
-    const QString long70 = QString(35, u'a') + QString(35, u'b');
-    const QString elided = TrayMenu::elideMiddle(long70, 60);
-    EXPECT_EQ(elided.size(), 60);
-    EXPECT_EQ(elided, QString(29, u'a') + QChar(0x2026) + QString(30, u'b'));
-    EXPECT_EQ(TrayMenu::elideMiddle(QString(60, u'x'), 60), QString(60, u'x'));
-
     const ServerDetails full{
         QDir::homePath() + "/src/shop", "shop", {"node", "x"}, "node x\nserver", 0, "::1"};
     EXPECT_EQ(TrayMenu::detailLines({3000, 42, "node"}, full),
@@ -499,9 +489,9 @@ TEST(TrayMenuText, UptimeElisionAndLines) {
 // Details come from the monitor's source; the menu shows them as they arrive.
 TEST_F(TrayMenuTestBase, DetailsOpenTheSubmenuAndTheUrlFollowsTheAddress) {
     const QString folder = dir.filePath(QStringLiteral("shop"));
-    monitor.setDetailsSource([folder](const ListeningPort&) {
+    script->details = [folder](const ListeningPort&) {
         return ServerDetails{folder, "shop", {"/usr/bin/node", "dev"}, "node dev", 0, {}};
-    });
+    };
     QSignalSpy toolTips(&tray, &TrayMenu::toolTipChanged);
     publish({{8080, 4242, "node", 0, "192.168.1.20"}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !monitor.details(8080).project.isEmpty(); }, 5000));
@@ -526,8 +516,8 @@ class LiveTrayMenuTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        monitor.setMinPort(range.first);
-        monitor.setMaxPort(range.second);
+        store.set(settings::minPort, range.first);
+        store.set(settings::maxPort, range.second);
     }
     // Scans until `done` holds, as the timer would.
     bool scanUntil(const std::function<bool()>& done) {
@@ -546,9 +536,9 @@ protected:
     const std::pair<qint64, qint64> range{20000, 29999};
     QTemporaryDir dir;
     SettingsStore store{dir.filePath(QStringLiteral("settings.json"))};
-    PortMonitor monitor{std::make_unique<PortScanner>(), store,
-                        [](const QString&, const QString&) {}};
-    TrayMenu tray{monitor};
+    PortMonitor monitor{store};
+    StopController stops{monitor, [](const QString&, const QString&) {}};
+    TrayMenu tray{monitor, stops};
 };
 
 TEST_F(LiveTrayMenuTest, SubmenuNamesTheListenersProjectAndCommandLine) {
@@ -556,7 +546,7 @@ TEST_F(LiveTrayMenuTest, SubmenuNamesTheListenersProjectAndCommandLine) {
     ASSERT_TRUE(QDir().mkpath(folder));
     QFile marker(dir.filePath(QStringLiteral("shop/package.json")));
     ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
-    monitor.setAllowlist({QStringLiteral("hw-shop")});
+    store.set(settings::allowlist, {QStringLiteral("hw-shop")});
     ListenerProcess server(QStringLiteral("hw-shop"), QStringLiteral("20000-29999"), {}, {}, folder,
                            {QStringLiteral("--port"), QStringLiteral("auto")});
     ASSERT_TRUE(server.isListening());
@@ -580,7 +570,7 @@ TEST_F(LiveTrayMenuTest, SubmenuNamesTheListenersProjectAndCommandLine) {
 }
 
 TEST_F(LiveTrayMenuTest, ListenerNotAllowedIsOfferedUnderOtherListeners) {
-    monitor.setAllowlist({QStringLiteral("node")});
+    store.set(settings::allowlist, {QStringLiteral("node")});
     ListenerProcess hidden(QStringLiteral("hw-hidden"), QStringLiteral("20000-29999"));
     ASSERT_TRUE(hidden.isListening());
     const QString title = QStringLiteral("%1 - hw-hidden").arg(hidden.port());
@@ -597,7 +587,7 @@ TEST_F(LiveTrayMenuTest, ListenerNotAllowedIsOfferedUnderOtherListeners) {
     EXPECT_EQ(entry->actions().first()->text(), QStringLiteral("Show hw-hidden"));
 
     entry->actions().first()->trigger();
-    EXPECT_TRUE(monitor.allowlist().contains(QStringLiteral("hw-hidden")));
+    EXPECT_TRUE(store.get(settings::allowlist).contains(QStringLiteral("hw-hidden")));
     ASSERT_TRUE(scanUntil([&] { return titled(tray.menu(), title) != nullptr; }));
     QAction* stillOther = titled(tray.menu(), QStringLiteral("Other Listeners"));
     EXPECT_TRUE(!stillOther || !titled(stillOther->menu(), title));

@@ -1,10 +1,11 @@
 // DesktopNotifier on a private session bus, against a notification server
 // that lives in this process on its own bus connection.
-#include "monitor/fake_scanner.h"
+#include "monitor/change_notices.h"
 #include "monitor/port_monitor.h"
 #include "platform/desktop_notifier.h"
-#include "platform/settings_store.h"
-#include "platform/stderr_capture.h"
+#include "config/settings_store.h"
+#include "support/fake_source.h"
+#include "support/stderr_capture.h"
 #include "test_support.h"
 
 #include <QDBusArgument>
@@ -292,10 +293,11 @@ TEST_F(DesktopNotifierTest, MonitorChangesArriveAsDesktopNotifications) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
-    auto scanner = std::make_shared<FakeScannerState>();
-    PortMonitor monitor(
-        std::make_unique<FakeScanner>(scanner), store,
-        [&](const QString& title, const QString& body) { notifier.notify(title, body); });
+    auto scanner = std::make_shared<FakeSourceState>();
+    PortMonitor monitor(store, fakeRegistry(scanner));
+    ChangeNotices notices(monitor, [&](const QString& title, const QString& body) {
+        notifier.notify(title, body);
+    });
 
     monitor.scan();
     ASSERT_TRUE(scanner->completeWith({{3000, 4242, QStringLiteral("node")}}));

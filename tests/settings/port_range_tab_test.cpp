@@ -14,8 +14,6 @@ protected:
 };
 
 TEST_F(PortRangeTabTest, ShowingTheTabCopiesTheDefaultsWithoutScanOrWrite) {
-    monitor.setMinPort(1);
-    monitor.setMaxPort(2);
     openWindow();
 
     EXPECT_EQ(minField()->text(), "3,000");
@@ -23,8 +21,8 @@ TEST_F(PortRangeTabTest, ShowingTheTabCopiesTheDefaultsWithoutScanOrWrite) {
     EXPECT_EQ(minField()->placeholderText(), "Min");
     EXPECT_EQ(maxField()->accessibleName(), "Max");
     EXPECT_EQ(minField()->width(), 80);
-    EXPECT_EQ(monitor.minPort(), 3000);
-    EXPECT_EQ(monitor.maxPort(), 9999);
+    EXPECT_EQ(monitor->filter().minPort, 3000);
+    EXPECT_EQ(monitor->filter().maxPort, 9999);
     EXPECT_EQ(scanCount(), 0);
     EXPECT_FALSE(store.contains("minPort"));
     EXPECT_FALSE(store.contains("maxPort"));
@@ -37,25 +35,21 @@ TEST_F(PortRangeTabTest, EveryAppearanceCopiesTheStoredValues) {
     SettingsWindow& w = openWindow();
     EXPECT_EQ(minField()->text(), "3,000") << "a stored 0 means the default";
     EXPECT_EQ(maxField()->text(), "12,345");
-    EXPECT_EQ(monitor.minPort(), 3000);
-    EXPECT_EQ(monitor.maxPort(), 12345);
+    EXPECT_EQ(monitor->filter().minPort, 3000);
+    EXPECT_EQ(monitor->filter().maxPort, 12345);
     const int scans = scanCount();
 
     // Switching away and back.
     w.tabs()->setCurrentIndex(1);
-    monitor.setMinPort(1);
-    monitor.setMaxPort(2);
     w.tabs()->setCurrentIndex(2);
-    EXPECT_EQ(monitor.minPort(), 1) << "only the Ports tab copies the range";
     w.tabs()->setCurrentIndex(0);
-    EXPECT_EQ(monitor.minPort(), 3000);
-    EXPECT_EQ(monitor.maxPort(), 12345);
+    EXPECT_EQ(monitor->filter().minPort, 3000);
+    EXPECT_EQ(monitor->filter().maxPort, 12345);
 
     // Closing and opening the window again.
     w.close();
-    monitor.setMinPort(1);
     w.open();
-    EXPECT_EQ(monitor.minPort(), 3000);
+    EXPECT_EQ(monitor->filter().minPort, 3000);
 
     EXPECT_EQ(scanCount(), scans);
 }
@@ -77,20 +71,18 @@ TEST(PortRangeTabStoredText, UnusableBoundsShowTheDefaultsAndStayUntilEdited) {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         SettingsStore store(path);
         ScanRecord record;
-        PortMonitor monitor(std::make_unique<RecordingScanner>(record), store,
-                            [](const QString&, const QString&) {});
-        monitor.start();
-        EXPECT_EQ(monitor.minPort(), 3000);
-        EXPECT_EQ(monitor.maxPort(), 9999);
-        monitor.setMinPort(1);
-        SettingsWindow window(monitor);
+        auto monitor = std::make_unique<PortMonitor>(store, recordingRegistry(record));
+        monitor->start();
+        EXPECT_EQ(monitor->filter().minPort, 3000);
+        EXPECT_EQ(monitor->filter().maxPort, 9999);
+        SettingsWindow window(store);
         window.open();
         auto* min = window.findChild<QLineEdit*>(QStringLiteral("minPortField"));
         auto* max = window.findChild<QLineEdit*>(QStringLiteral("maxPortField"));
         EXPECT_EQ(min->text(), "3,000");
         EXPECT_EQ(max->text(), "9,999");
-        EXPECT_EQ(monitor.minPort(), 3000);
-        EXPECT_EQ(monitor.maxPort(), 9999);
+        EXPECT_EQ(monitor->filter().minPort, 3000);
+        EXPECT_EQ(monitor->filter().maxPort, 9999);
 
         QTest::keyClick(min, Qt::Key_Return);
         QTest::keyClick(max, Qt::Key_Return);
@@ -100,7 +92,7 @@ TEST(PortRangeTabStoredText, UnusableBoundsShowTheDefaultsAndStayUntilEdited) {
 
         typeOver(max, "5000");
         QTest::keyClick(max, Qt::Key_Return);
-        EXPECT_EQ(monitor.maxPort(), 5000);
+        EXPECT_EQ(monitor->filter().maxPort, 5000);
         EXPECT_EQ(SettingsStore(path).values().maxPort, 5000);
         EXPECT_EQ(min->text(), "3,000");
         QLocale::setDefault(QLocale::c());
@@ -116,7 +108,7 @@ TEST_F(PortRangeTabTest, FromAboveToIsExplainedWhileItHolds) {
     QTest::keyClick(minField(), Qt::Key_Return);
     EXPECT_FALSE(warning->isHidden());
     EXPECT_EQ(warning->text(), "No port can match: From is above To.");
-    EXPECT_EQ(monitor.minPort(), 12000) << "the range applies as stored";
+    EXPECT_EQ(monitor->filter().minPort, 12000) << "the range applies as stored";
 
     typeOver(maxField(), "12000");
     QTest::keyClick(maxField(), Qt::Key_Return);
@@ -138,16 +130,14 @@ TEST(PortRangeTabStoredText, NonIntegerBoundsShowTheDefaults) {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     SettingsStore store(path);
     ScanRecord record;
-    PortMonitor monitor(std::make_unique<RecordingScanner>(record), store,
-                        [](const QString&, const QString&) {});
-    monitor.setMinPort(1);
-    SettingsWindow window(monitor);
+    auto monitor = std::make_unique<PortMonitor>(store, recordingRegistry(record));
+    SettingsWindow window(store);
     window.open();
 
     EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("minPortField"))->text(), "3,000");
     EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("maxPortField"))->text(), "9,999");
-    EXPECT_EQ(monitor.minPort(), 3000);
-    EXPECT_EQ(monitor.maxPort(), 9999);
+    EXPECT_EQ(monitor->filter().minPort, 3000);
+    EXPECT_EQ(monitor->filter().maxPort, 9999);
     QLocale::setDefault(QLocale::c());
 }
 
@@ -158,7 +148,7 @@ TEST_F(PortRangeTabTest, ReturnCommitsStoresAppliesAndScansOnce) {
     typeOver(minField(), "8,000");
     QTest::keyClick(minField(), Qt::Key_Return);
     EXPECT_EQ(store.integer("minPort"), 8000);
-    EXPECT_EQ(monitor.minPort(), 8000);
+    EXPECT_EQ(monitor->filter().minPort, 8000);
     ASSERT_EQ(scanCount(), 1);
     EXPECT_EQ(record.scanMin.last(), 8000) << "the scan must use the new bound";
     // The monitor scans as the store announces the value, so the order of the
@@ -171,7 +161,7 @@ TEST_F(PortRangeTabTest, ReturnCommitsStoresAppliesAndScansOnce) {
     typeOver(maxField(), "65535");
     QTest::keyClick(maxField(), Qt::Key_Enter);
     EXPECT_EQ(store.integer("maxPort"), 65535);
-    EXPECT_EQ(monitor.maxPort(), 65535);
+    EXPECT_EQ(monitor->filter().maxPort, 65535);
     EXPECT_EQ(scanCount(), 2);
     EXPECT_EQ(record.scanMax.last(), 65535);
     EXPECT_EQ(maxField()->text(), "65,535");
@@ -193,7 +183,7 @@ TEST_F(PortRangeTabTest, FocusLeavingTheFieldCommits) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return maxField()->hasFocus(); }));
 
     EXPECT_EQ(store.integer("minPort"), 4500);
-    EXPECT_EQ(monitor.minPort(), 4500);
+    EXPECT_EQ(monitor->filter().minPort, 4500);
     EXPECT_EQ(scanCount(), 1);
     EXPECT_EQ(minField()->text(), "4,500");
 
@@ -237,7 +227,7 @@ TEST_F(PortRangeTabTest, UnparseableTextRestoresTheValue) {
     EXPECT_TRUE(record.events.isEmpty()) << qPrintable(record.events.join(", "));
     EXPECT_EQ(store.integer("maxPort"), 7000);
     EXPECT_FALSE(store.contains("minPort"));
-    EXPECT_EQ(monitor.maxPort(), 7000);
+    EXPECT_EQ(monitor->filter().maxPort, 7000);
 }
 
 TEST_F(PortRangeTabTest, AnyBoundAboveZeroIsAcceptedWithoutClamping) {
@@ -245,8 +235,8 @@ TEST_F(PortRangeTabTest, AnyBoundAboveZeroIsAcceptedWithoutClamping) {
     typeOver(minField(), "20000"); // above the upper bound 9,999
     QTest::keyClick(minField(), Qt::Key_Return);
     EXPECT_EQ(store.integer("minPort"), 20000);
-    EXPECT_EQ(monitor.minPort(), 20000);
-    EXPECT_EQ(monitor.maxPort(), 9999);
+    EXPECT_EQ(monitor->filter().minPort, 20000);
+    EXPECT_EQ(monitor->filter().maxPort, 9999);
     EXPECT_EQ(scanCount(), 1);
 
     // 0 or less would mean the default: the field goes back, as for text.

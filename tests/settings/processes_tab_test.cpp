@@ -62,7 +62,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    const QStringList editOrder{"allowlist", "stored allowlist", "scan"};
+    const QStringList editOrder{"stored allowlist", "scan"};
 };
 
 TEST(ProcessesTabTrim, RemovesSpacesAndTabsOnlyAtTheEnds) {
@@ -90,7 +90,7 @@ TEST(ProcessesTabSort, CodePointOrderCaseSensitive) {
 }
 
 TEST_F(ProcessesTabTest, ShowsTheAllowlistSortedWithHeadingsAndMonospacedNames) {
-    EXPECT_EQ(shownNames(), ProcessesTab::sortedNames(PortScanner::defaultAllowlist()));
+    EXPECT_EQ(shownNames(), ProcessesTab::sortedNames(settings::defaultAllowlist()));
     EXPECT_EQ(shownNames().size(), 37);
     EXPECT_LT(shownNames().indexOf("Python"), shownNames().indexOf("bun"));
     EXPECT_EQ(entry()->placeholderText(), "Add process name...");
@@ -130,7 +130,7 @@ TEST_F(ProcessesTabTest, ReturnInTheEntryAddsNothing) {
     QTest::keyClick(entry(), Qt::Key_Return);
     QTest::keyClick(entry(), Qt::Key_Enter);
     EXPECT_EQ(entry()->text(), "vite");
-    EXPECT_FALSE(monitor.allowlist().contains("vite"));
+    EXPECT_FALSE(monitor->filter().allowlist->contains("vite"));
     EXPECT_TRUE(record.events.isEmpty());
     EXPECT_FALSE(settingsFileWritten());
 }
@@ -138,7 +138,7 @@ TEST_F(ProcessesTabTest, ReturnInTheEntryAddsNothing) {
 TEST_F(ProcessesTabTest, AddTrimsChangesSavesScansAndClears) {
     add("\t my server  ");
     EXPECT_EQ(record.events, editOrder);
-    EXPECT_TRUE(monitor.allowlist().contains("my server"));
+    EXPECT_TRUE(monitor->filter().allowlist->contains("my server"));
     EXPECT_TRUE(savedNames().contains("my server"));
     EXPECT_TRUE(record.scanAllowlist.last().contains("my server"))
         << "the scan must see the new name";
@@ -146,14 +146,14 @@ TEST_F(ProcessesTabTest, AddTrimsChangesSavesScansAndClears) {
     EXPECT_FALSE(addButton()->isEnabled());
     const QStringList shown = shownNames();
     EXPECT_TRUE(shown.contains("my server"));
-    EXPECT_EQ(shown, ProcessesTab::sortedNames(monitor.allowlist()));
+    EXPECT_EQ(shown, ProcessesTab::sortedNames(*monitor->filter().allowlist));
 }
 
 TEST_F(ProcessesTabTest, DuplicateLeavesTheListButStillSavesAndScans) {
     const QStringList before = shownNames();
     add("node");
     EXPECT_EQ(shownNames(), before);
-    EXPECT_EQ(record.events, QStringList({"allowlist", "stored allowlist", "scan"}));
+    EXPECT_EQ(record.events, editOrder);
     EXPECT_EQ(savedNames().size(), 37);
     EXPECT_EQ(entry()->text(), "");
 }
@@ -170,7 +170,7 @@ TEST_F(ProcessesTabTest, CaseVariantsAreSeparateNames) {
 TEST_F(ProcessesTabTest, RemoveDropsTheRowSavesAndScans) {
     clickRemove("node");
     EXPECT_EQ(record.events, editOrder);
-    EXPECT_FALSE(monitor.allowlist().contains("node"));
+    EXPECT_FALSE(monitor->filter().allowlist->contains("node"));
     EXPECT_FALSE(shownNames().contains("node"));
     EXPECT_EQ(shownNames().size(), 36);
     EXPECT_FALSE(savedNames().contains("node"));
@@ -179,9 +179,9 @@ TEST_F(ProcessesTabTest, RemoveDropsTheRowSavesAndScans) {
 
     // The last rows too, down to an empty list stored as an empty array.
     for (const QString& name : shownNames())
-        monitor.removeAllowed(name);
+        removeAllowed(store, name);
     EXPECT_TRUE(shownNames().isEmpty());
-    monitor.insertAllowed("deno");
+    addAllowed(store, "deno");
     clickRemove("deno");
     EXPECT_TRUE(shownNames().isEmpty());
     ASSERT_TRUE(store.array("allowlist").has_value());
@@ -196,8 +196,8 @@ TEST_F(ProcessesTabTest, ResetRestoresTheDefaultsAndKeepsTheEntry) {
 
     QTest::mouseClick(resetButton(), Qt::LeftButton);
     EXPECT_EQ(record.events, editOrder);
-    EXPECT_EQ(monitor.allowlist(), PortScanner::defaultAllowlist());
-    EXPECT_EQ(shownNames(), ProcessesTab::sortedNames(PortScanner::defaultAllowlist()));
+    EXPECT_EQ(*monitor->filter().allowlist, settings::defaultAllowlist());
+    EXPECT_EQ(shownNames(), ProcessesTab::sortedNames(settings::defaultAllowlist()));
     EXPECT_EQ(savedNames().size(), 37);
     EXPECT_EQ(entry()->text(), "keep me");
 
@@ -231,13 +231,13 @@ TEST_F(ProcessesTabTest, KeyboardAddRemoveAndTabOrder) {
     QTest::keyClick(list(), Qt::Key_Delete);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(record.events, editOrder);
-    EXPECT_FALSE(monitor.allowlist().contains("node"));
+    EXPECT_FALSE(monitor->filter().allowlist->contains("node"));
     EXPECT_EQ(list()->currentItem()->data(Qt::UserRole).toString(), after);
     EXPECT_EQ(QApplication::focusWidget(), list());
 }
 
 TEST_F(ProcessesTabTest, ListFollowsOutsideChangesAndShowsNamesVerbatim) {
-    monitor.setAllowlist({"<b>bold</b>", "a&b", "%1"});
+    store.set(settings::allowlist, {"<b>bold</b>", "a&b", "%1"});
     EXPECT_EQ(shownNames(), QStringList({"%1", "<b>bold</b>", "a&b"}));
     EXPECT_EQ(rowWidget("<b>bold</b>")->findChild<QLabel*>()->textFormat(), Qt::PlainText);
     EXPECT_EQ(rowWidget("%1")->findChild<QToolButton*>()->accessibleName(), "Remove %1");

@@ -5,10 +5,10 @@
 // the scanner land in one list, so tests can check the order of an edit's
 // change, save and scan.
 
+#include "config/settings_store.h"
 #include "monitor/port_monitor.h"
-#include "platform/settings_store.h"
-#include "scanner/port_scanner.h"
 #include "settings/settings_window.h"
+#include "support/fake_source.h"
 
 #include <QApplication>
 #include <QFile>
@@ -30,18 +30,19 @@ struct ScanRecord {
     QList<QSet<QString>> scanAllowlist;
 };
 
-// Every request is accepted and never completes; isScanning() stays false, so
-// each monitor.scan() reaches the scanner.
-class RecordingScanner : public PortScanner {
+// Every request is recorded and answered at once with an empty list, so each
+// monitor.scan() reaches the source.
+class RecordingSource : public FakeSource {
 public:
-    explicit RecordingScanner(ScanRecord& record)
-        : PortScanner(ListerCommand{}), m_record(record) {}
+    RecordingSource(ScanRecord& record)
+        : FakeSource(std::make_shared<FakeSourceState>()), m_record(record) {}
 
-    bool scan(qint64 minPort, qint64 maxPort, QSet<QString> allowlist, Done) override {
+    bool scan(ScanFilter filter, Done done) override {
         m_record.events.append(QStringLiteral("scan"));
-        m_record.scanMin.append(minPort);
-        m_record.scanMax.append(maxPort);
-        m_record.scanAllowlist.append(std::move(allowlist));
+        m_record.scanMin.append(filter.minPort);
+        m_record.scanMax.append(filter.maxPort);
+        m_record.scanAllowlist.append(filter.allowlist.value_or(QSet<QString>{}));
+        done({});
         return true;
     }
     bool isScanning() const override { return false; }
@@ -50,15 +51,23 @@ private:
     ScanRecord& m_record;
 };
 
+inline Registry recordingRegistry(ScanRecord& record) {
+    return [&record](const settings::Values&) {
+        return QList<SourceSpec>{
+            {QStringLiteral("proc"), [&record] { return std::make_unique<RecordingSource>(record); }}};
+    };
+}
+
 class SettingsTest : public ::testing::Test {
 protected:
     SettingsTest() {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        QObject::connect(&monitor, &PortMonitor::allowlistChanged,
-                         [this] { record.events.append(QStringLiteral("allowlist")); });
+        // Connected before the monitor follows the store: the store's event
+        // comes first, then the monitor's scan.
         QObject::connect(&store, &SettingsStore::changed, [this](const QString& key) {
             record.events.append(QStringLiteral("stored ") + key);
         });
+        monitor = std::make_unique<PortMonitor>(store, recordingRegistry(record));
     }
     ~SettingsTest() override {
         window.reset();
@@ -67,7 +76,7 @@ protected:
 
     SettingsWindow& openWindow() {
         if (!window)
-            window = std::make_unique<SettingsWindow>(monitor);
+            window = std::make_unique<SettingsWindow>(store);
         window->open();
         return *window;
     }
@@ -85,8 +94,7 @@ protected:
     QString settingsPath = dir.filePath(QStringLiteral("settings.json"));
     SettingsStore store{settingsPath};
     ScanRecord record;
-    PortMonitor monitor{std::make_unique<RecordingScanner>(record), store,
-                        [](const QString&, const QString&) {}};
+    std::unique_ptr<PortMonitor> monitor;
     std::unique_ptr<SettingsWindow> window;
 };
 

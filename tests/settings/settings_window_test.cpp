@@ -116,9 +116,8 @@ TEST(SettingsWindowSaveError, AFailedSaveIsShownUnderTheTabsUntilASaveSucceeds) 
     file.close();
     SettingsStore store(blocker + QStringLiteral("/settings.json"));
     ScanRecord record;
-    PortMonitor monitor(std::make_unique<RecordingScanner>(record), store,
-                        [](const QString&, const QString&) {});
-    SettingsWindow window(monitor);
+    auto monitor = std::make_unique<PortMonitor>(store, recordingRegistry(record));
+    SettingsWindow window(store);
     window.open();
     QLabel* line = window.saveErrorLine();
     EXPECT_TRUE(line->isHidden());
@@ -128,7 +127,7 @@ TEST(SettingsWindowSaveError, AFailedSaveIsShownUnderTheTabsUntilASaveSucceeds) 
     window.tabs()->setCurrentIndex(1);
     typeOver(entry, "caddy");
     add->click();
-    ASSERT_TRUE(monitor.allowlist().contains("caddy")) << "in force for this run";
+    ASSERT_TRUE(monitor->filter().allowlist->contains("caddy")) << "in force for this run";
     EXPECT_FALSE(line->isHidden());
     EXPECT_TRUE(line->text().startsWith("Settings could not be saved: "))
         << line->text().toStdString();

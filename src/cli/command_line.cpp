@@ -1,0 +1,426 @@
+#include "cli/command_line.h"
+
+#include "cli/command_line_output.h"
+#include "config/settings_store.h"
+#include "core/display_text.h"
+#include "core/integers.h"
+#include "core/procfs.h"
+#include "core/termination_signals.h"
+#include "monitor/port_monitor.h"
+#include "sources/registry.h"
+#include "sources/source_set.h"
+
+#include "harborwatch_version.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("CommandLine", text);
+}
+
+// Qt's display options, which QGuiApplication takes out of the arguments,
+// with and without a value.
+const QStringList qtOptionsWithValue = {
+    QStringLiteral("platform"),      QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+    QStringLiteral("qmljsdebugger"), QStringLiteral("qwindowgeometry"),
+    QStringLiteral("qwindowicon"),   QStringLiteral("qwindowtitle"),
+    QStringLiteral("session"),       QStringLiteral("display"),
+    QStringLiteral("geometry"),      QStringLiteral("style"),
+    QStringLiteral("stylesheet"),
+};
+const QStringList qtFlags = {
+    QStringLiteral("reverse"),
+    QStringLiteral("widgetcount"),
+    QStringLiteral("nograb"),
+    QStringLiteral("dograb"),
+};
+
+constexpr qint64 highestPort = 65535;
+
+std::optional<qint64> portValue(QStringView text) {
+    const auto port = parseInteger(text.trimmed());
+    if (!port || *port < 1 || *port > highestPort)
+        return std::nullopt;
+    return port;
+}
+
+// "LO-HI", or "PORT" for one port.
+std::optional<std::pair<qint64, qint64>> rangeValue(QStringView text) {
+    const qsizetype dash = text.indexOf(u'-');
+    const auto low = portValue(dash < 0 ? text : text.first(dash));
+    const auto high = portValue(dash < 0 ? text : text.sliced(dash + 1));
+    if (!low || !high || *low > *high)
+        return std::nullopt;
+    return std::pair{*low, *high};
+}
+
+ParsedCommandLine usageError(const QString& text) {
+    return {ParsedCommandLine::Outcome::Error, {}, text};
+}
+
+void printError(const QString& text) {
+    std::fprintf(stderr, "harborwatch: %s\n", qPrintable(text));
+}
+
+// False when standard output cannot take it (a full disk, a closed pipe).
+bool printOut(const QByteArray& bytes) {
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+               size_t(bytes.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+int finishOutput(bool written) {
+    if (written)
+        return exitOk;
+    printError(tr("cannot write to standard output"));
+    return exitFailed;
+}
+
+// The width of the terminal on standard output; 0 when it is not one.
+int terminalWidth() {
+    if (!::isatty(STDOUT_FILENO))
+        return 0;
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+// The sources in force for the stored settings and one scan of them, as the
+// tray makes it.
+class OneScan {
+public:
+    explicit OneScan(const CommandLineRequest& request) {
+        const settings::Values stored = SettingsStore().values();
+        m_sources.update(stored);
+        const ScanFilter filter = filterFor(request, stored);
+        QEventLoop loop;
+        m_sources.scan(filter, [&](ScanResult result) {
+            m_result = std::move(result);
+            loop.quit();
+        });
+        loop.exec();
+    }
+
+    const ScanResult& result() const { return m_result; }
+    ServerSource* sourceOf(const ListeningPort& record) const { return m_sources.sourceOf(record); }
+
+private:
+    SourceSet m_sources;
+    ScanResult m_result;
+};
+
+// The record with what its source tells of it.
+ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
+                      std::optional<qint64> bootTime) {
+    ServerRow row{port.port, port.pid, port.process, serverUrl(port.port, port.address),
+                  port.address};
+    if (!details.folder.isEmpty())
+        row.folder = details.folder;
+    if (!details.project.isEmpty())
+        row.project = details.project;
+    if (!details.arguments.isEmpty())
+        row.command = details.arguments;
+    if (const auto ms = bootTime ? startedAtMs(details.startTime, *bootTime) : std::nullopt)
+        row.started = QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC);
+    return row;
+}
+
+int runList(const CommandLineRequest& request) {
+    const OneScan scan(request);
+    if (!scan.result().ok()) {
+        printError(scan.result().error);
+        return exitFailed;
+    }
+    // The boot time never changes while the program runs: read once.
+    const std::optional<qint64> bootTime = ProcFs().bootTime();
+    QList<ServerRow> rows;
+    rows.reserve(scan.result().ports.size());
+    for (const ListeningPort& server : scan.result().ports) {
+        const ServerSource* source = scan.sourceOf(server);
+        rows.append(serverRowOf(server, source ? source->details(server) : ServerDetails{},
+                                bootTime));
+    }
+    if (request.json)
+        return finishOutput(printOut(serverListJson(rows)));
+    return finishOutput(printOut(serverTable(rows, terminalWidth()).toUtf8()));
+}
+
+int runStop(const CommandLineRequest& request) {
+    const OneScan scan(request);
+    if (!scan.result().ok()) {
+        printError(scan.result().error);
+        return exitFailed;
+    }
+    const QList<ListeningPort>& servers = scan.result().ports;
+    const auto server = std::find_if(servers.cbegin(), servers.cend(),
+                                     [&](const auto& s) { return s.port == request.stopPort; });
+    ServerSource* source = server == servers.cend() ? nullptr : scan.sourceOf(*server);
+    if (!source) {
+        printError(tr("no listed server has port %1").arg(request.stopPort));
+        return exitFailed;
+    }
+    std::optional<StopResult> result;
+    QEventLoop loop;
+    source->stop(*server, request.force, [&](StopResult r) {
+        result = std::move(r);
+        loop.quit();
+    });
+    if (!result)
+        loop.exec();
+    const QString name = displayName(server->process);
+    if (!result->delivered()) {
+        printError(tr("%1 on port %2 was not stopped: %3")
+                       .arg(name, QString::number(server->port), result->reason));
+        return exitFailed;
+    }
+    const QString line =
+        tr("Sent %1 to %2 (pid %3) on port %4.")
+            .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"), name,
+                 QString::number(server->pid), QString::number(server->port));
+    printOut(line.toUtf8() + '\n');
+    return exitOk;
+}
+
+// Prints a line for each server that starts or stops, as the tray's monitor
+// tells them, following the settings file as the tray does, until SIGINT or
+// SIGTERM.
+int runWatch(const CommandLineRequest& request) {
+    // Queued: a signal that arrives before the event loop runs still ends it.
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received,
+                     QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+
+    SettingsStore store;
+    store.watch();
+    PortMonitor monitor(store);
+    monitor.setReadsDetails(false);
+    monitor.setFilterOf(
+        [request](const settings::Values& stored) { return filterFor(request, stored); });
+
+    int status = exitOk;
+    bool listed = false; // a first list has been published
+    QString shownError;
+    QObject::connect(&monitor, &PortMonitor::changesFound, [&](const PortChanges& changes) {
+        // The first list's servers count as started only with --initial.
+        if (!listed && !request.initial)
+            return;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QByteArray lines;
+        for (const ListeningPort& server : changes.started)
+            lines += watchLine(ServerEvent::Started, server, request.json, now);
+        for (const ListeningPort& server : changes.stopped)
+            lines += watchLine(ServerEvent::Stopped, server, request.json, now);
+        if (!lines.isEmpty() && !printOut(lines) && status == exitOk) {
+            printError(tr("cannot write to standard output"));
+            status = exitFailed;
+            QCoreApplication::quit();
+        }
+    });
+    QObject::connect(&monitor, &PortMonitor::portsChanged, [&] { listed = true; });
+    // A failed scan says nothing about which servers run; its reason is told
+    // once while it lasts.
+    QObject::connect(&monitor, &PortMonitor::scanErrorChanged, [&] {
+        if (!monitor.scanError().isEmpty() && monitor.scanError() != shownError)
+            printError(monitor.scanError());
+        shownError = monitor.scanError();
+    });
+    QTimer::singleShot(0, &monitor, &PortMonitor::start);
+    QCoreApplication::exec();
+    return status;
+}
+
+} // namespace
+
+ScanFilter filterFor(const CommandLineRequest& request, const settings::Values& stored) {
+    ScanFilter filter{stored.minPort, stored.maxPort, stored.allowlist, sourceIdentity(stored)};
+    if (request.all) {
+        filter.minPort = 1;
+        filter.maxPort = highestPort;
+        filter.allowlist.reset();
+    }
+    if (request.range) {
+        filter.minPort = request.range->first;
+        filter.maxPort = request.range->second;
+    }
+    return filter;
+}
+
+QStringList commandLineArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        QStringView name = argument;
+        if (name.startsWith(QLatin1String("--")))
+            name = name.sliced(2);
+        else if (name.startsWith(u'-'))
+            name = name.sliced(1);
+        else
+            name = {};
+        const qsizetype equals = name.indexOf(u'=');
+        const QStringView bare = equals < 0 ? name : name.first(equals);
+        if (!bare.isEmpty() && qtOptionsWithValue.contains(bare)) {
+            if (equals < 0)
+                ++i; // its value
+            continue;
+        }
+        if (!bare.isEmpty() && equals < 0 && qtFlags.contains(bare))
+            continue;
+        arguments.append(argument);
+    }
+    return arguments;
+}
+
+bool wantsCommandLine(int argc, char** argv) {
+    return !commandLineArguments(argc, argv).isEmpty();
+}
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        tr("Lists the local development servers listening on TCP ports, as the tray shows them:\n"
+           "the servers whose port is in the stored range and whose process is on the\n"
+           "allowlist. Without options it starts the tray program."));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  tr("Print the servers as a table, or as JSON with --json."));
+    const QCommandLineOption watch(
+        QStringLiteral("watch"),
+        tr("Print a line for each server that starts or stops, until interrupted."));
+    const QCommandLineOption stop(QStringLiteral("stop"),
+                                  tr("Stop the server listed on PORT with SIGTERM."),
+                                  QStringLiteral("PORT"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  tr("Print JSON: one array with --list, one object per line "
+                                     "with --watch."));
+    const QCommandLineOption all(
+        QStringLiteral("all"),
+        tr("Every listening TCP port of any process you may inspect, whatever the stored range "
+           "and allowlist."));
+    const QCommandLineOption range(QStringLiteral("range"),
+                                   tr("Ports LO to HI instead of the stored range."),
+                                   QStringLiteral("LO-HI"));
+    const QCommandLineOption initial(
+        QStringLiteral("initial"),
+        tr("With --watch: first print the servers already running, as started."));
+    const QCommandLineOption force(QStringLiteral("force"),
+                                   tr("With --stop: send SIGKILL instead of SIGTERM."));
+    parser.addOptions({list, watch, stop, json, all, range, initial, force});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+
+    if (!parser.parse(QStringList{QCoreApplication::applicationName()} + arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        return {ParsedCommandLine::Outcome::Help, {}, parser.helpText().trimmed()};
+    if (parser.isSet(version))
+        return {ParsedCommandLine::Outcome::Version,
+                {},
+                QStringLiteral("harborwatch " HARBORWATCH_VERSION)};
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(tr("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    CommandLineRequest request;
+    QStringList commands;
+    for (const QCommandLineOption* option : {&list, &watch, &stop}) {
+        if (parser.isSet(*option))
+            commands.append("--" + option->names().first());
+    }
+    if (commands.size() > 1)
+        return usageError(tr("%1 and %2 cannot be combined").arg(commands[0], commands[1]));
+    if (commands.isEmpty()) {
+        if (parser.optionNames().isEmpty())
+            return usageError(tr("no command given: use --list, --watch or --stop"));
+        const QString given = parser.optionNames().first();
+        QString needs = QStringLiteral("--list, --watch or --stop");
+        if (given == json.names().first())
+            needs = QStringLiteral("--list or --watch");
+        else if (given == initial.names().first())
+            needs = QStringLiteral("--watch");
+        else if (given == force.names().first())
+            needs = QStringLiteral("--stop");
+        return usageError(tr("--%1 works only with %2").arg(given, needs));
+    }
+    if (parser.isSet(list))
+        request.command = CommandLineRequest::Command::List;
+    else if (parser.isSet(watch))
+        request.command = CommandLineRequest::Command::Watch;
+    else
+        request.command = CommandLineRequest::Command::Stop;
+
+    using Command = CommandLineRequest::Command;
+    const struct {
+        const QCommandLineOption& option;
+        bool allowed;
+        const char* needs;
+    } modifiers[] = {
+        {json, request.command != Command::Stop, "--list or --watch"},
+        {initial, request.command == Command::Watch, "--watch"},
+        {force, request.command == Command::Stop, "--stop"},
+    };
+    for (const auto& modifier : modifiers) {
+        if (parser.isSet(modifier.option) && !modifier.allowed)
+            return usageError(
+                tr("--%1 works only with %2")
+                    .arg(modifier.option.names().first(), QLatin1String(modifier.needs)));
+    }
+
+    request.json = parser.isSet(json);
+    request.all = parser.isSet(all);
+    request.initial = parser.isSet(initial);
+    request.force = parser.isSet(force);
+    if (parser.isSet(range)) {
+        request.range = rangeValue(parser.value(range));
+        if (!request.range)
+            return usageError(tr("bad value for --range: '%1' (expected LO-HI, ports from 1 to "
+                                 "65535)")
+                                  .arg(parser.value(range)));
+    }
+    if (request.command == Command::Stop) {
+        const auto port = portValue(parser.value(stop));
+        if (!port)
+            return usageError(tr("bad value for --stop: '%1' (expected a port from 1 to 65535)")
+                                  .arg(parser.value(stop)));
+        request.stopPort = *port;
+    }
+    return {ParsedCommandLine::Outcome::Run, request, {}};
+}
+
+int runCommandLine(int argc, char** argv) {
+    const QStringList arguments = commandLineArguments(argc, argv);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("harborwatch"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(HARBORWATCH_VERSION));
+
+    const ParsedCommandLine parsed = parseCommandLine(arguments);
+    switch (parsed.outcome) {
+    case ParsedCommandLine::Outcome::Help:
+    case ParsedCommandLine::Outcome::Version:
+        return finishOutput(printOut(parsed.text.toUtf8() + '\n'));
+    case ParsedCommandLine::Outcome::Error:
+        printError(parsed.text);
+        return exitUsage;
+    case ParsedCommandLine::Outcome::Run:
+        break;
+    }
+    switch (parsed.request.command) {
+    case CommandLineRequest::Command::List:
+        return runList(parsed.request);
+    case CommandLineRequest::Command::Watch:
+        return runWatch(parsed.request);
+    case CommandLineRequest::Command::Stop:
+        return runStop(parsed.request);
+    }
+    return exitUsage;
+}

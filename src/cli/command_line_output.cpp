@@ -1,0 +1,105 @@
+#include "cli/command_line_output.h"
+
+#include "core/display_text.h"
+#include "core/server_details.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+QString cell(const std::optional<QString>& text) {
+    return text ? displayName(*text) : QStringLiteral("-");
+}
+
+QString isoUtc(const QDateTime& time) {
+    return time.toUTC().toString(Qt::ISODate);
+}
+
+} // namespace
+
+QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
+    constexpr int columns = 6;
+    using Line = std::array<QString, columns>;
+    QList<Line> lines;
+    lines.reserve(rows.size() + 1);
+    lines.append({QStringLiteral("PORT"), QStringLiteral("PID"), QStringLiteral("NAME"),
+                  QStringLiteral("PROJECT"), QStringLiteral("URL"), QStringLiteral("COMMAND")});
+    for (const ServerRow& row : rows) {
+        lines.append({QString::number(row.port), QString::number(row.pid), displayName(row.process),
+                      cell(row.project), displayName(row.url),
+                      cell(row.command ? std::optional(shellCommandText(*row.command)) : std::nullopt)});
+    }
+
+    std::array<int, columns> widths{};
+    for (const Line& line : std::as_const(lines)) {
+        for (int i = 0; i < columns - 1; ++i)
+            widths[i] = std::max(widths[i], displayWidth(line[i]));
+    }
+    constexpr int gap = 2;
+    int commandColumn = 0;
+    for (int i = 0; i < columns - 1; ++i)
+        commandColumn += widths[i] + gap;
+    // Past the terminal's edge the line wraps anyway; keep a readable stub.
+    constexpr int shortestCommand = 10;
+    const int commandWidth =
+        terminalWidth > 0 ? std::max(terminalWidth - commandColumn, shortestCommand) : 0;
+
+    QString text;
+    for (const Line& line : std::as_const(lines)) {
+        for (int i = 0; i < columns - 1; ++i) {
+            text += line[i];
+            text += QString(widths[i] - displayWidth(line[i]) + gap, QLatin1Char(' '));
+        }
+        text += commandWidth > 0 ? elideEnd(line[columns - 1], commandWidth) : line[columns - 1];
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+QJsonObject serverJson(const ServerRow& row) {
+    QJsonObject object;
+    object.insert(QStringLiteral("port"), row.port);
+    object.insert(QStringLiteral("pid"), row.pid);
+    object.insert(QStringLiteral("process"), row.process);
+    object.insert(QStringLiteral("url"), row.url);
+    object.insert(QStringLiteral("address"), row.address);
+    object.insert(QStringLiteral("project"), row.project ? QJsonValue(*row.project) : QJsonValue());
+    object.insert(QStringLiteral("folder"), row.folder ? QJsonValue(*row.folder) : QJsonValue());
+    object.insert(QStringLiteral("command"),
+                  row.command ? QJsonValue(QJsonArray::fromStringList(*row.command))
+                              : QJsonValue());
+    object.insert(QStringLiteral("started"),
+                  row.started ? QJsonValue(isoUtc(*row.started)) : QJsonValue());
+    return object;
+}
+
+QByteArray serverListJson(const QList<ServerRow>& rows) {
+    QJsonArray array;
+    for (const ServerRow& row : rows)
+        array.append(serverJson(row));
+    if (array.isEmpty())
+        return "[]\n";
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
+                     const QDateTime& seenAt) {
+    const QString word =
+        event == ServerEvent::Started ? QStringLiteral("started") : QStringLiteral("stopped");
+    if (json) {
+        const QJsonObject object{{QStringLiteral("event"), word},
+                                 {QStringLiteral("port"), server.port},
+                                 {QStringLiteral("pid"), server.pid},
+                                 {QStringLiteral("process"), server.process},
+                                 {QStringLiteral("time"), isoUtc(seenAt)}};
+        return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    }
+    return QStringLiteral("%1 %2 %3 %4\n")
+        .arg(word, QString::number(server.port), QString::number(server.pid),
+             displayName(server.process))
+        .toUtf8();
+}

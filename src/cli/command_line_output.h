@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/listening_port.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <optional>
+
+// One server as the command line prints it. What could not be read (another
+// user's process, one that exited) is none and prints as null or "-".
+struct ServerRow {
+    qint64 port = 0;
+    qint64 pid = 0;
+    QString process;
+    QString url;
+    QString address;
+    std::optional<QString> project = {};
+    std::optional<QString> folder = {};
+    std::optional<QStringList> command = {};
+    std::optional<QDateTime> started = {};
+};
+
+enum class ServerEvent { Started, Stopped };
+
+// The aligned table with the header PORT, PID, NAME, PROJECT, URL, COMMAND
+// and one line per row, every line ending in a newline. With a
+// `terminalWidth` above 0 the COMMAND column is cut so that lines fit in it.
+QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
+
+// The row as JSON with the keys port, pid, process, url, address, project,
+// folder, command and started (ISO 8601, UTC); null for what is unknown.
+QJsonObject serverJson(const ServerRow& row);
+
+// The rows as one JSON array, followed by a newline.
+QByteArray serverListJson(const QList<ServerRow>& rows);
+
+// One line of the watch: "started 5173 4242 node", or as one JSON object
+// {"event", "port", "pid", "process", "time"}; ends in a newline.
+QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
+                     const QDateTime& seenAt);

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The program's settings as one table: every key of the settings file with its
+// name, its default and what a stored value means, in one place for the tray,
+// the settings window and the command line.
+//
+// A stored value is either usable, or "broken" when its form cannot mean
+// anything (a bound that is not a whole number, an allowlist that is not an
+// array of strings, a lister other than "proc" or "lsof"). Absent and broken
+// values mean the default, and so does a bound of 0 or less.
+namespace settings {
+
+// What the table knows of every key, whatever its type.
+struct KeyBase {
+    KeyBase(QString keyName, bool relistsOnChange)
+        : name(std::move(keyName)), relists(relistsOnChange) {}
+    virtual ~KeyBase() = default;
+
+    QString name;
+    // Whether a new value makes the list of servers be made anew (the range,
+    // the allowlist, the sources), rather than only how it is shown.
+    bool relists = false;
+
+    // False for a present value whose form cannot mean anything.
+    virtual bool usable(const QJsonValue& stored) const = 0;
+};
+
+template <typename T> struct Key : KeyBase {
+    Key(QString keyName, bool relistsOnChange, T defaultValue,
+        std::function<std::optional<T>(const QJsonValue&)> meaningOf,
+        std::function<QJsonValue(const T&)> toStored)
+        : KeyBase(std::move(keyName), relistsOnChange), fallback(std::move(defaultValue)),
+          meaning(std::move(meaningOf)), toJson(std::move(toStored)) {}
+
+    T fallback;
+    // What a present stored value means; none when it is broken.
+    std::function<std::optional<T>(const QJsonValue&)> meaning;
+    std::function<QJsonValue(const T&)> toJson;
+
+    bool usable(const QJsonValue& stored) const override {
+        return stored.isUndefined() || meaning(stored).has_value();
+    }
+    // The value of the key in `stored`: its meaning, or the default.
+    T read(const QJsonObject& stored) const {
+        const QJsonValue value = stored.value(name);
+        if (value.isUndefined())
+            return fallback;
+        return meaning(value).value_or(fallback);
+    }
+};
+
+inline constexpr qint64 defaultMinPort = 3000;
+inline constexpr qint64 defaultMaxPort = 9999;
+// The discovery sources "lister" names.
+inline const QString procLister = QStringLiteral("proc");
+inline const QString lsofLister = QStringLiteral("lsof");
+
+// The process names that count as development servers until the user edits
+// the list. Built once.
+const QSet<QString>& defaultAllowlist();
+
+// The keys.
+extern const Key<qint64> minPort;
+extern const Key<qint64> maxPort;
+extern const Key<QSet<QString>> allowlist;
+extern const Key<QString> lister;
+
+// Every key of the table, in the order they are listed.
+const QList<const KeyBase*>& keys();
+// The table's entry for `name`; null for a key the program does not know.
+const KeyBase* find(const QString& name);
+
+// What the settings mean, every key resolved.
+struct Values {
+    qint64 minPort = defaultMinPort;
+    qint64 maxPort = defaultMaxPort;
+    QSet<QString> allowlist = defaultAllowlist();
+    QString lister = procLister;
+
+    friend bool operator==(const Values&, const Values&) = default;
+};
+
+// What `stored` means.
+Values read(const QJsonObject& stored);
+
+} // namespace settings

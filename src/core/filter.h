@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/listening_port.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <optional>
+
+// What a scan lists: the listening sockets whose port lies in the inclusive
+// range [minPort, maxPort] (neither bound validated), held by a process whose
+// name is on the allowlist, matched exactly and case-sensitively. Without an
+// allowlist every process counts.
+//
+// `source` names the sources in force when the list was made (as the registry
+// names them: "proc", "lsof", ...). It is no criterion for a record; lists made
+// by different sources cannot be compared (see comparePorts()).
+struct ScanFilter {
+    qint64 minPort = 0;
+    qint64 maxPort = 0;
+    std::optional<QSet<QString>> allowlist;
+    QString source = {};
+
+    bool inRange(qint64 port) const { return port >= minPort && port <= maxPort; }
+    bool allows(const QString& name) const { return !allowlist || allowlist->contains(name); }
+    // Whether the record is listed under this filter, given that a source finds it.
+    bool passes(const ListeningPort& port) const {
+        return inRange(port.port) && allows(port.process);
+    }
+    // The records that pass, in their order.
+    QList<ListeningPort> apply(const QList<ListeningPort>& ports) const;
+
+    friend bool operator==(const ScanFilter&, const ScanFilter&) = default;
+};

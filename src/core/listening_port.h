@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QHashFunctions>
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+
+// One TCP socket in the listening state: the port, the owning process id and the
+// process name. Identity is the port; equality is port, pid and name, so a port
+// taken over by another process is a different record.
+//
+// The other fields describe the record further but take no part in equality or
+// hashing, which the menu and the change detection use:
+// - `startTime` is the process's start time in clock ticks after boot (field 22
+//   of /proc/<pid>/stat), 0 when unknown. With the pid it names one process for
+//   the lifetime of the system, so a stop can check it still has the process
+//   it listed.
+// - `address` is the local address the socket listens on as text ("127.0.0.1",
+//   "::1", "0.0.0.0", "::", "*" from lsof, or a specific address); empty when
+//   unknown.
+// - `origin` names the source that listed the record (see sources/registry.h),
+//   which answers for it: its details, how it is stopped.
+struct ListeningPort {
+    qint64 port = 0;
+    qint64 pid = 0;
+    QString process;
+    quint64 startTime = 0;
+    QString address = {};
+    QString origin = {};
+
+    qint64 id() const { return port; }
+
+    friend bool operator==(const ListeningPort& a, const ListeningPort& b) {
+        return a.port == b.port && a.pid == b.pid && a.process == b.process;
+    }
+};
+
+inline size_t qHash(const ListeningPort& p, size_t seed = 0) {
+    return qHashMulti(seed, p.port, p.pid, p.process);
+}
+
+template <> struct std::hash<ListeningPort> {
+    size_t operator()(const ListeningPort& p) const noexcept { return qHash(p); }
+};
+
+// The same listed process: equal records whose process started at the same
+// moment, so neither a reused pid nor a renamed process passes for it.
+inline bool sameProcess(const ListeningPort& a, const ListeningPort& b) {
+    return a == b && a.startTime == b.startTime;
+}

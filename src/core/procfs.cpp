@@ -1,0 +1,491 @@
+#include "core/procfs.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// The root's descriptor, opened at the first read that needs it; a root that
+// cannot be opened is tried again at the next read.
+class ProcFs::Folder {
+public:
+    explicit Folder(QByteArray path) : m_path(std::move(path)) {}
+    ~Folder() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int fd() {
+        const std::lock_guard lock(m_lock);
+        if (m_fd < 0)
+            m_fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        return m_fd;
+    }
+
+private:
+    std::mutex m_lock;
+    QByteArray m_path;
+    int m_fd = -1;
+};
+
+namespace {
+
+// "<pid>/<leaf>", relative to the root's descriptor.
+struct PidPath {
+    char text[48];
+    PidPath(qint64 pid, const char* leaf) {
+        std::snprintf(text, sizeof text, "%lld/%s", static_cast<long long>(pid), leaf);
+    }
+};
+
+std::optional<quint64> hexNumber(QByteArrayView text) {
+    if (text.isEmpty() || text.size() > 16)
+        return std::nullopt;
+    quint64 value = 0;
+    for (char c : text) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else
+            return std::nullopt;
+        value = value << 4 | quint64(digit);
+    }
+    return value;
+}
+
+std::optional<quint64> decimalNumber(QByteArrayView text) {
+    if (text.isEmpty() || text.size() > 19)
+        return std::nullopt;
+    quint64 value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + quint64(c - '0');
+    }
+    return value;
+}
+
+// "0100007F" (IPv4) or 32 hex digits (IPv6): words of 8 digits, each a native
+// 32-bit value whose bytes in memory are the address's bytes in order.
+std::optional<QString> addressText(QByteArrayView hex) {
+    if (hex.size() != 8 && hex.size() != 32)
+        return std::nullopt;
+    unsigned char bytes[16];
+    for (qsizetype word = 0; word < hex.size() / 8; ++word) {
+        const auto value = hexNumber(hex.sliced(word * 8, 8));
+        if (!value)
+            return std::nullopt;
+        const quint32 native = quint32(*value);
+        std::memcpy(bytes + word * 4, &native, 4);
+    }
+    char text[INET6_ADDRSTRLEN];
+    const int family = hex.size() == 8 ? AF_INET : AF_INET6;
+    if (!inet_ntop(family, bytes, text, sizeof text))
+        return std::nullopt;
+    return QString::fromLatin1(text);
+}
+
+// Reads a file of the process file system whole (they report size 0).
+std::optional<QByteArray> readAll(int dirFd, const char* path) {
+    if (dirFd < 0)
+        return std::nullopt;
+    const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// Reads at most `size` bytes in one call: enough for the small files whose
+// first bytes are all that is needed (comm, stat).
+ssize_t readSmall(int dirFd, const char* path, char* buffer, size_t size) {
+    if (dirFd < 0)
+        return -1;
+    const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const ssize_t n = ::read(fd, buffer, size);
+    ::close(fd);
+    return n;
+}
+
+QByteArray readLinkAt(int dirFd, const char* path) {
+    if (dirFd < 0)
+        return {};
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(dirFd, path, target, sizeof target);
+    if (n <= 0 || n == ssize_t(sizeof target))
+        return {};
+    return QByteArray(target, n);
+}
+
+} // namespace
+
+ProcFs::ProcFs(QString root)
+    : m_root(std::move(root)), m_folder(std::make_shared<Folder>(QFile::encodeName(m_root))) {}
+
+int ProcFs::folder() const {
+    return m_folder->fd();
+}
+
+std::vector<qint64> ProcFs::pids() const {
+    std::vector<qint64> pids;
+    const int root = folder();
+    const int fd = root < 0 ? -1 : ::dup(root);
+    if (fd < 0)
+        return pids;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return pids;
+    }
+    ::rewinddir(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] < '1' || name[0] > '9')
+            continue;
+        qint64 pid = 0;
+        for (; *name >= '0' && *name <= '9'; ++name)
+            pid = pid * 10 + (*name - '0');
+        if (*name == '\0')
+            pids.push_back(pid);
+    }
+    ::closedir(dir);
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+std::optional<QByteArray> ProcFs::comm(qint64 pid) const {
+    if (pid <= 0)
+        return std::nullopt;
+    char buffer[64];
+    const ssize_t n = readSmall(folder(), PidPath(pid, "comm").text, buffer, sizeof buffer);
+    if (n <= 0)
+        return std::nullopt;
+    qsizetype length = n;
+    if (buffer[length - 1] == '\n')
+        --length;
+    return QByteArray(buffer, length);
+}
+
+QByteArray ProcFs::exeName(qint64 pid) const {
+    if (pid <= 0)
+        return {};
+    QByteArray path = readLinkAt(folder(), PidPath(pid, "exe").text);
+    constexpr QByteArrayView deleted(" (deleted)");
+    if (path.endsWith(deleted))
+        path.chop(deleted.size());
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+std::optional<quint64> ProcFs::startTime(qint64 pid) const {
+    if (pid <= 0)
+        return std::nullopt;
+    char buffer[1024];
+    const ssize_t n = readSmall(folder(), PidPath(pid, "stat").text, buffer, sizeof buffer);
+    if (n <= 0)
+        return std::nullopt;
+    return startTimeFromStat(QByteArrayView(buffer, n));
+}
+
+std::optional<QByteArray> ProcFs::cmdline(qint64 pid) const {
+    if (pid <= 0)
+        return std::nullopt;
+    return readAll(folder(), PidPath(pid, "cmdline").text);
+}
+
+QString ProcFs::cwd(qint64 pid) const {
+    if (pid <= 0)
+        return {};
+    return QFile::decodeName(readLinkAt(folder(), PidPath(pid, "cwd").text));
+}
+
+bool ProcFs::forEachSocketInode(qint64 pid, const std::function<bool(quint64)>& found) const {
+    const int root = folder();
+    if (pid <= 0 || root < 0)
+        return false;
+    const int fdFolder =
+        ::openat(root, PidPath(pid, "fd").text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdFolder < 0)
+        return false;
+    DIR* dir = ::fdopendir(fdFolder);
+    if (!dir) {
+        ::close(fdFolder);
+        return false;
+    }
+    constexpr QByteArrayView prefix("socket:[");
+    char target[64];
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const ssize_t n = ::readlinkat(fdFolder, entry->d_name, target, sizeof target);
+        if (n <= qsizetype(prefix.size()) + 1 || n == ssize_t(sizeof target))
+            continue;
+        const QByteArrayView link(target, n);
+        if (!link.startsWith(prefix) || !link.endsWith(']'))
+            continue;
+        const auto inode = decimalNumber(link.sliced(prefix.size(), n - prefix.size() - 1));
+        if (inode && !found(*inode))
+            break;
+    }
+    ::closedir(dir);
+    return true;
+}
+
+QSet<quint64> ProcFs::socketInodes(qint64 pid) const {
+    QSet<quint64> inodes;
+    forEachSocketInode(pid, [&](quint64 inode) {
+        inodes.insert(inode);
+        return true;
+    });
+    return inodes;
+}
+
+std::optional<QList<ListeningSocket>> ProcFs::socketTables(QString* error) const {
+    const int root = folder();
+    const auto v4 = readAll(root, "net/tcp");
+    if (!v4) {
+        if (error)
+            *error = QStringLiteral("%1/net/tcp cannot be read; is /proc mounted?").arg(m_root);
+        return std::nullopt;
+    }
+    QList<ListeningSocket> sockets = parseSocketTable(*v4);
+    if (const auto v6 = readAll(root, "net/tcp6"))
+        sockets.append(parseSocketTable(*v6));
+    return sockets;
+}
+
+std::optional<QList<ListeningSocket>> ProcFs::listeningSockets(QString* error) const {
+    // The socket diagnostics answer for the real /proc at a fraction of the
+    // tables' cost; the tables are the fallback, and the only source under
+    // another root. Where /proc/net/tcp is missing, so is /proc.
+    if (isSystem() && ::faccessat(folder(), "net/tcp", R_OK, 0) == 0) {
+        if (auto sockets = queryListeningSockets())
+            return sockets;
+    }
+    return socketTables(error);
+}
+
+bool ProcFs::holdsListeningSocket(qint64 pid, qint64 port) const {
+    const auto sockets = listeningSockets();
+    if (!sockets)
+        return false;
+    QSet<quint64> onPort;
+    for (const ListeningSocket& s : *sockets) {
+        if (s.port == port)
+            onPort.insert(s.inode);
+    }
+    if (onPort.isEmpty())
+        return false;
+    bool holds = false;
+    forEachSocketInode(pid, [&](quint64 inode) {
+        holds = onPort.contains(inode);
+        return !holds;
+    });
+    return holds;
+}
+
+std::optional<qint64> ProcFs::bootTime() const {
+    const auto stat = readAll(folder(), "stat");
+    if (!stat)
+        return std::nullopt;
+    for (const QByteArray& line : stat->split('\n')) {
+        if (!line.startsWith("btime "))
+            continue;
+        const auto seconds = decimalNumber(QByteArrayView(line).sliced(6).trimmed());
+        if (seconds)
+            return qint64(*seconds);
+    }
+    return std::nullopt;
+}
+
+std::optional<quint64> startTimeFromStat(QByteArrayView stat) {
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    // After ") " come field 3 (state) onwards; the start time is field 22,
+    // the twentieth of them.
+    int field = 3;
+    qsizetype pos = close + 1;
+    while (pos < stat.size()) {
+        while (pos < stat.size() && stat[pos] == ' ')
+            ++pos;
+        const qsizetype start = pos;
+        while (pos < stat.size() && stat[pos] != ' ' && stat[pos] != '\n')
+            ++pos;
+        if (pos == start)
+            break;
+        if (field == 22) {
+            bool ok = false;
+            const quint64 value = stat.sliced(start, pos - start).toULongLong(&ok);
+            return ok ? std::optional<quint64>(value) : std::nullopt;
+        }
+        ++field;
+    }
+    return std::nullopt;
+}
+
+QList<ListeningSocket> parseSocketTable(QByteArrayView text) {
+    QList<ListeningSocket> sockets;
+    QByteArrayView fields[10];
+    qsizetype lineStart = 0;
+    bool header = true;
+    while (lineStart < text.size()) {
+        qsizetype lineEnd = text.indexOf('\n', lineStart);
+        if (lineEnd < 0)
+            lineEnd = text.size();
+        const QByteArrayView line = text.sliced(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        if (std::exchange(header, false))
+            continue;
+
+        // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...
+        int count = 0;
+        qsizetype pos = 0;
+        while (count < 10 && pos < line.size()) {
+            while (pos < line.size() && line[pos] == ' ')
+                ++pos;
+            const qsizetype start = pos;
+            while (pos < line.size() && line[pos] != ' ')
+                ++pos;
+            if (pos > start)
+                fields[count++] = line.sliced(start, pos - start);
+        }
+        if (count < 10 || fields[3] != "0A")
+            continue;
+        const QByteArrayView local = fields[1];
+        const qsizetype colon = local.indexOf(':');
+        if (colon < 0 || local.size() - colon - 1 != 4)
+            continue;
+        const auto address = addressText(local.first(colon));
+        const auto port = hexNumber(local.sliced(colon + 1));
+        const auto uid = decimalNumber(fields[7]);
+        const auto inode = decimalNumber(fields[9]);
+        if (!address || !port || *port == 0 || !uid || !inode || *inode == 0)
+            continue;
+        sockets.append({*inode, qint64(*port), *address, qint64(*uid)});
+    }
+    return sockets;
+}
+
+namespace {
+
+// Sends one dump request for `family`'s listening TCP sockets and appends the
+// answers. False when the request or an answer fails.
+bool dumpListening(int fd, int family, QList<ListeningSocket>& sockets) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = quint32(family);
+    request.body.sdiag_family = quint8(family);
+    request.body.sdiag_protocol = IPPROTO_TCP;
+    request.body.idiag_states = 1u << TCP_LISTEN;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) != ssize_t(sizeof request))
+        return false;
+
+    alignas(nlmsghdr) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t received = ::recv(fd, buffer, sizeof buffer, 0);
+        if (received < 0 && errno == EINTR)
+            continue;
+        if (received <= 0)
+            return false;
+        size_t offset = 0;
+        while (offset + sizeof(nlmsghdr) <= size_t(received)) {
+            const auto* header = reinterpret_cast<const nlmsghdr*>(buffer + offset);
+            if (header->nlmsg_len < sizeof(nlmsghdr) ||
+                offset + header->nlmsg_len > size_t(received))
+                return false;
+            offset += NLMSG_ALIGN(header->nlmsg_len);
+            if (header->nlmsg_type == NLMSG_DONE)
+                return true;
+            if (header->nlmsg_type == NLMSG_ERROR)
+                return false;
+            if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+                header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+                continue;
+            const auto* message = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+            const qint64 port = ntohs(message->id.idiag_sport);
+            if (message->idiag_state != TCP_LISTEN || port == 0 || message->idiag_inode == 0)
+                continue;
+            char text[INET6_ADDRSTRLEN];
+            if (!inet_ntop(message->idiag_family, message->id.idiag_src, text, sizeof text))
+                continue;
+            sockets.append({message->idiag_inode, port, QString::fromLatin1(text),
+                            qint64(message->idiag_uid)});
+        }
+    }
+}
+
+} // namespace
+
+std::optional<QList<ListeningSocket>> queryListeningSockets() {
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return std::nullopt;
+    QList<ListeningSocket> sockets;
+    const bool ok = dumpListening(fd, AF_INET, sockets) && dumpListening(fd, AF_INET6, sockets);
+    ::close(fd);
+    if (!ok)
+        return std::nullopt;
+    return sockets;
+}
+
+std::optional<qint64> secondsRunning(quint64 startTime) {
+    if (startTime == 0)
+        return std::nullopt;
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    timespec now{};
+    // CLOCK_BOOTTIME counts from boot like the start time, suspend included.
+    if (ticksPerSecond <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        return std::nullopt;
+    const qint64 started = qint64(startTime / quint64(ticksPerSecond));
+    return std::max<qint64>(0, qint64(now.tv_sec) - started);
+}
+
+std::optional<qint64> startedAtMs(quint64 startTime, qint64 bootTimeSeconds) {
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    if (startTime == 0 || ticksPerSecond <= 0)
+        return std::nullopt;
+    return bootTimeSeconds * 1000 + qint64(startTime) * 1000 / ticksPerSecond;
+}

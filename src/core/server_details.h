@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/listening_port.h"
+
+class ProcFs;
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What tells one listed server from another: where its process runs, which
+// project that is, and how it was started. Every field is empty (or 0) when it
+// could not be read: the process belongs to another user, or has exited.
+struct ServerDetails {
+    QString folder;        // the process's working folder
+    QString project;       // the project's name (see projectName)
+    QStringList arguments; // the command line as the process was given it
+    QString commandLine;   // see commandLineText
+    quint64 startTime = 0; // clock ticks after boot, as in ListeningPort
+    QString address;       // the listening address, as in ListeningPort
+
+    friend bool operator==(const ServerDetails&, const ServerDetails&) = default;
+};
+
+// The files whose presence makes a folder a project's root.
+const QStringList& projectMarkers();
+
+// The base name of the nearest folder from `folder` upward that holds one of
+// the project markers; when there is none, the base name of `folder` itself
+// ("/" for the root). The home folder, "/" and anything above them are not
+// searched: a home folder kept under version control is nobody's project.
+QString projectName(const QString& folder, const QString& home);
+
+// The arguments of a /proc/<pid>/cmdline text: NUL-separated, the last one
+// ending in a NUL. A process that rewrote its command line (a title such as
+// "nginx: master process") gives one argument with spaces. Empty for a kernel
+// thread or a zombie.
+QStringList argumentsFromCmdline(const QByteArray& cmdline);
+
+// The arguments joined by spaces, the program's path shortened to its base
+// name: "/usr/bin/python3 -m http.server" becomes "python3 -m http.server". A
+// rewritten command line (one argument with spaces) is kept as it is.
+QString commandLineText(const QStringList& arguments);
+
+// The arguments as they would be typed: each one that is empty or holds a
+// space or a shell-special character quoted in single quotes.
+QString shellCommandText(const QStringList& arguments);
+
+// The details of the record's process, read from <pid>/{cwd,cmdline,stat}.
+// Blocks on the file system: never call it on the interface thread.
+ServerDetails readServerDetails(const ListeningPort& port, const ProcFs& proc,
+                                const QString& home);
+
+// `path` with the home folder written "~": "/home/ann/src/shop" -> "~/src/shop".
+QString withHomeAsTilde(const QString& path, const QString& home);
+
+// Whether the listening address takes connections sent to localhost: a
+// loopback address, any address ("0.0.0.0", "::", "*"), or unknown.
+bool reachableAsLocalhost(const QString& address);
+
+// The address a browser uses to reach a server: "http://localhost:<port>",
+// unless the server listens only on one specific other address, which a
+// connection to localhost would not reach: then "http://192.168.1.20:<port>",
+// or "http://[fd00::5]:<port>" for IPv6.
+QString serverUrl(qint64 port, const QString& address);

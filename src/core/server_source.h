@@ -1,0 +1,90 @@
+#pragma once
+
+#include "core/filter.h"
+#include "core/listening_port.h"
+#include "core/server_details.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// The outcome of one scan: the listed servers, or why the scan failed. A failed
+// scan is never reported as an empty list.
+//
+// `ports` are the servers the filter lists, ascending by port, one per port.
+// `others` are the listening sockets in the range that no allowed process
+// holds, as records of their holder, also sorted by port and one per port; a
+// holder that cannot be seen (another user's process, for an ordinary user)
+// gives a record with pid 0 and an empty name.
+struct ScanResult {
+    QList<ListeningPort> ports;
+    QString error = {}; // why the scan failed, in plain words; empty when it did not
+    QList<ListeningPort> others = {};
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Why a request to stop a listed server was not carried out.
+enum class StopOutcome {
+    Delivered,
+    NotListed,        // the record is no longer in the list the program shows
+    InvalidPid,       // pid <= 0 or beyond pid_t: it would address a group or another pid
+    UnknownStartTime, // the record carries no start time, so its process cannot be confirmed
+    Exited,           // no process has the pid any more
+    PidReused,        // a process with another start time has the pid now
+    NotListening,     // the process no longer holds a listening socket on the port
+    PermissionDenied, // the process belongs to another user
+    Failed,           // refused for another reason (see the reason)
+};
+
+struct StopResult {
+    StopOutcome outcome = StopOutcome::Failed;
+    QString reason = {}; // plain words for the user; empty when delivered
+
+    bool delivered() const { return outcome == StopOutcome::Delivered; }
+};
+
+// The plain words for an outcome: "it exited already", "another process has
+// its pid now", "it no longer listens on port 3000", ... `detail` names the
+// system's error for StopOutcome::Failed.
+QString describeStopOutcome(StopOutcome outcome, qint64 port, const QString& detail = {});
+// A result with the plain words for its outcome.
+StopResult stopRefused(StopOutcome outcome, qint64 port, const QString& detail = {});
+
+// Where servers come from: the kernel's tables, lsof, a container engine, a
+// remote host. Each source lists its own records (marked with its id in
+// `origin`) and answers for them: their details, how they are stopped, whether
+// they still run. Sources live on the thread that created them.
+class ServerSource {
+public:
+    using Done = std::function<void(ScanResult)>;
+    using StopDone = std::function<void(StopResult)>;
+    using RunsDone = std::function<void(bool)>;
+
+    virtual ~ServerSource() = default;
+
+    // Starts a scan and returns true, or returns false, starting nothing,
+    // while one is running. `done` runs later, from the event loop of the
+    // thread that called scan(), never inside scan(). Destroying a source while
+    // it scans drops that scan without calling `done`.
+    virtual bool scan(ScanFilter filter, Done done) = 0;
+    virtual bool isScanning() const = 0;
+
+    // What tells the record's server from another (folder, command line, ...),
+    // as far as the source can tell. May block on the file system or the
+    // network: called off the interface thread, possibly while a scan runs.
+    virtual ServerDetails details(const ListeningPort& record) const = 0;
+
+    // Asks the record's server to stop (SIGTERM, or SIGKILL when `force`), in
+    // the source's own way and only while it is still the server that was
+    // listed. `done` gets the outcome on the calling thread, possibly before
+    // stop() returns.
+    virtual void stop(const ListeningPort& record, bool force, StopDone done) = 0;
+    // Whether the record's server still runs as it was listed; `done` as for stop().
+    virtual void stillRuns(const ListeningPort& record, RunsDone done) = 0;
+};
+
+// Runs one scan and waits for its result, running the calling thread's event
+// loop meanwhile. For the command line and for tests.
+ScanResult scanAndWait(ServerSource& source, const ScanFilter& filter);

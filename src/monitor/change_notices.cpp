@@ -1,0 +1,72 @@
+#include "monitor/change_notices.h"
+
+#include "core/display_text.h"
+#include "monitor/port_monitor.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("ChangePolicy", text);
+}
+
+// "a, b and c"; with more than five items, the first three and "and N more".
+template <typename Describe>
+QString enumerate(const QList<ListeningPort>& ports, Describe describe) {
+    constexpr qsizetype allNamedUpTo = 5;
+    constexpr qsizetype namedOfMany = 3;
+    const qsizetype named = ports.size() <= allNamedUpTo ? ports.size() : namedOfMany;
+    QStringList items;
+    items.reserve(named);
+    for (qsizetype i = 0; i < named; ++i)
+        items.append(describe(ports[i]));
+    const QString last = named < ports.size()
+                             ? tr("%1 more").arg(QString::number(ports.size() - named))
+                             : items.takeLast();
+    if (items.isEmpty())
+        return last;
+    return tr("%1 and %2").arg(items.join(tr(", ")), last);
+}
+
+QString portNumber(const ListeningPort& port) {
+    return QString::number(port.port);
+}
+
+} // namespace
+
+QString startedText(const ListeningPort& port) {
+    return tr("%1 on port %2").arg(displayName(port.process), portNumber(port));
+}
+
+QString stoppedText(const ListeningPort& port) {
+    return tr("Port %1 is no longer listening").arg(portNumber(port));
+}
+
+QList<Notice> noticesFor(const PortChanges& changes) {
+    QList<Notice> notices;
+    if (changes.started.size() > maxSingleNotices) {
+        notices.append({tr("Ports Started"), enumerate(changes.started, startedText)});
+    } else {
+        for (const ListeningPort& port : changes.started)
+            notices.append({tr("Port Started"), startedText(port)});
+    }
+    if (changes.stopped.size() > maxSingleNotices) {
+        notices.append(
+            {tr("Ports Stopped"),
+             tr("Ports %1 are no longer listening").arg(enumerate(changes.stopped, portNumber))});
+    } else {
+        for (const ListeningPort& port : changes.stopped)
+            notices.append({tr("Port Stopped"), stoppedText(port)});
+    }
+    return notices;
+}
+
+ChangeNotices::ChangeNotices(PortMonitor& monitor, Notify notify, QObject* parent)
+    : QObject(parent), m_notify(std::move(notify)) {
+    connect(&monitor, &PortMonitor::changesFound, this, [this](const PortChanges& changes) {
+        for (const Notice& notice : noticesFor(changes))
+            m_notify(notice.title, notice.body);
+    });
+}

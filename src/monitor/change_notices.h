@@ -1,0 +1,42 @@
+#pragma once
+
+#include "core/changes.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class PortMonitor;
+
+// What the user is told about one scan's changes. Up to three starts (or
+// stops) are told one by one; more become one summary titled "Ports Started"
+// (or "Ports Stopped") that names at most five of them. Starts come before
+// stops.
+struct Notice {
+    QString title;
+    QString body;
+    friend bool operator==(const Notice&, const Notice&) = default;
+};
+
+inline constexpr int maxSingleNotices = 3;
+
+QList<Notice> noticesFor(const PortChanges& changes);
+
+// One event as a line: "node on port 3000", "Port 3000 is no longer listening".
+QString startedText(const ListeningPort& port);
+QString stoppedText(const ListeningPort& port);
+
+// Posts what the user is told of the monitor's changes: from the changes each
+// scan finds, the notices above, through `notify`.
+class ChangeNotices : public QObject {
+    Q_OBJECT
+public:
+    using Notify = std::function<void(const QString& title, const QString& body)>;
+
+    ChangeNotices(PortMonitor& monitor, Notify notify, QObject* parent = nullptr);
+
+private:
+    Notify m_notify;
+};

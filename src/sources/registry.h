@@ -1,0 +1,31 @@
+#pragma once
+
+#include "config/settings.h"
+#include "core/server_source.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// One source as the settings ask for it.
+struct SourceSpec {
+    // Names the source in its records' `origin` and in a list's filter; the
+    // same settings give the same id, so a source survives edits that do not
+    // concern it.
+    QString id;
+    std::function<std::unique_ptr<ServerSource>()> make;
+};
+
+using Registry = std::function<QList<SourceSpec>(const settings::Values&)>;
+
+// The sources in force for the settings, in the order their records take
+// precedence: the one place that chooses them, for the tray and the command
+// line alike. "lister" chooses the process source: /proc ("proc", the
+// default) or lsof ("lsof").
+QList<SourceSpec> sourcesFor(const settings::Values& values);
+
+// The ids of those sources joined by "+": what a list made by them names as
+// its source.
+QString sourceIdentity(const settings::Values& values);

@@ -1,0 +1,194 @@
+// The command line's parts that need no process: reading the arguments,
+// escaping and laying out the output, and telling starts and stops from
+// filter edits.
+#include "cli/command_line.h"
+#include "core/server_details.h"
+#include "cli/command_line_output.h"
+#include "config/settings_store.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+QStringList split(const char* text) {
+    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+TEST(CommandLine, QtDisplayOptionsAloneStartTheTray) {
+    const struct {
+        std::vector<const char*> argv;
+        const char* expected;
+    } cases[] = {
+        {{"harborwatch"}, ""},
+        {{"harborwatch", "-platform", "xcb"}, ""},
+        {{"harborwatch", "--platform=offscreen", "-reverse"}, ""},
+        {{"harborwatch", "-style", "Fusion", "--list"}, "--list"},
+        {{"harborwatch", "-platform", "xcb", "--bogus"}, "--bogus"},
+        {{"harborwatch", "-reverse=1"}, "-reverse=1"},
+        {{"harborwatch", "extra"}, "extra"},
+    };
+    for (const auto& c : cases) {
+        std::vector<char*> argv;
+        for (const char* a : c.argv)
+            argv.push_back(const_cast<char*>(a));
+        const int argc = int(argv.size());
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(commandLineArguments(argc, argv.data()).join(QLatin1Char(' ')),
+                  QString::fromUtf8(c.expected));
+        EXPECT_EQ(wantsCommandLine(argc, argv.data()), *c.expected != '\0');
+    }
+}
+
+TEST(CommandLine, ReadsTheRequestOrNamesWhatIsWrong) {
+    using Outcome = ParsedCommandLine::Outcome;
+    using Command = CommandLineRequest::Command;
+    const struct {
+        const char* arguments;
+        Outcome outcome;
+        Command command;
+        const char* textHolds; // for errors: the option or value named
+    } cases[] = {
+        {"--list", Outcome::Run, Command::List, ""},
+        {"--list --json --all", Outcome::Run, Command::List, ""},
+        {"--watch --json --initial --range 3000-3999", Outcome::Run, Command::Watch, ""},
+        {"--stop 5173 --force", Outcome::Run, Command::Stop, ""},
+        {"--help", Outcome::Help, Command::List, "--watch"},
+        {"--version", Outcome::Version, Command::List, "harborwatch 1.0"},
+        {"--bogus", Outcome::Error, Command::List, "bogus"},
+        {"--list --bogus", Outcome::Error, Command::List, "bogus"},
+        {"--stop", Outcome::Error, Command::List, "stop"},
+        {"--stop 0", Outcome::Error, Command::List, "--stop: '0'"},
+        {"--stop 65536", Outcome::Error, Command::List, "--stop: '65536'"},
+        {"--stop 80x", Outcome::Error, Command::List, "--stop: '80x'"},
+        {"--list --range 4000-3000", Outcome::Error, Command::List, "--range: '4000-3000'"},
+        {"--list --range 3000-", Outcome::Error, Command::List, "--range: '3000-'"},
+        {"--list --watch", Outcome::Error, Command::List, "--list and --watch"},
+        {"--json", Outcome::Error, Command::List, "--json"},
+        {"--stop 80 --json", Outcome::Error, Command::List, "--json"},
+        {"--list --initial", Outcome::Error, Command::List, "--initial"},
+        {"--list --force", Outcome::Error, Command::List, "--force"},
+        {"--list extra", Outcome::Error, Command::List, "'extra'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const ParsedCommandLine parsed = parseCommandLine(split(c.arguments));
+        EXPECT_EQ(parsed.outcome, c.outcome) << parsed.text.toStdString();
+        EXPECT_TRUE(parsed.text.contains(QString::fromUtf8(c.textHolds)))
+            << parsed.text.toStdString();
+        EXPECT_FALSE(parsed.text.endsWith(QLatin1Char('\n')));
+        if (c.outcome == Outcome::Run) {
+            EXPECT_EQ(parsed.request.command, c.command);
+        }
+        if (c.outcome == Outcome::Error) {
+            EXPECT_FALSE(parsed.text.contains(QLatin1Char('\n')));
+        }
+    }
+
+    const auto watch = parseCommandLine(split("--watch --range 3000-3999 --all --initial"));
+    EXPECT_EQ(watch.request.range, std::pair(qint64(3000), qint64(3999)));
+    EXPECT_TRUE(watch.request.all && watch.request.initial && !watch.request.json);
+    EXPECT_EQ(parseCommandLine(split("--stop 5173 --force")).request.stopPort, 5173);
+    EXPECT_TRUE(parseCommandLine(split("--stop 5173 --force")).request.force);
+    EXPECT_EQ(parseCommandLine(split("--list --range 8080")).request.range,
+              std::pair(qint64(8080), qint64(8080)));
+}
+
+TEST(CommandLineOutput, QuotesArgumentsThatAShellWouldSplit) {
+    EXPECT_EQ(shellCommandText({QStringLiteral("/usr/bin/node"), QStringLiteral("server.js"),
+                           QStringLiteral("--port=3000")}),
+              QStringLiteral("/usr/bin/node server.js --port=3000"));
+    EXPECT_EQ(shellCommandText({QStringLiteral("python3"), QStringLiteral("my app.py"), QString(),
+                           QStringLiteral("it's")}),
+              QStringLiteral("python3 'my app.py' '' 'it'\\''s'"));
+}
+
+TEST(CommandLineOutput, TableIsAlignedAndCutToTheTerminal) {
+    const QList<ServerRow> rows = {
+        {5173, 42, QStringLiteral("node"), QStringLiteral("http://localhost:5173"),
+         QStringLiteral("127.0.0.1"), QStringLiteral("shop"), QStringLiteral("/home/ann/shop"),
+         QStringList{QStringLiteral("node"), QStringLiteral("vite"), QStringLiteral("--port"),
+                     QStringLiteral("5173")}},
+        {8000, 31337, QStringLiteral("python\n3"), QStringLiteral("http://localhost:8000"),
+         QStringLiteral("::")},
+    };
+    // clang-format off
+    EXPECT_EQ(serverTable(rows).toStdString(),
+              "PORT  PID    NAME         PROJECT  URL                    COMMAND\n"
+              "5173  42     node         shop     http://localhost:5173  node vite --port 5173\n"
+              "8000  31337  python\\x0a3  -        http://localhost:8000  -\n");
+    EXPECT_EQ(serverTable(rows, 70).section(QLatin1Char('\n'), 1, 1).toStdString(),
+              "5173  42     node         shop     http://localhost:5173  node vite -…");
+    // clang-format on
+    EXPECT_EQ(serverTable({}, 80).toStdString(), "PORT  PID  NAME  PROJECT  URL  COMMAND\n");
+}
+
+TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
+    const ServerRow known{5173,
+                          42,
+                          QStringLiteral("my\nnode"),
+                          QStringLiteral("http://localhost:5173"),
+                          QStringLiteral("127.0.0.1"),
+                          QStringLiteral("shop"),
+                          QStringLiteral("/home/ann/shop"),
+                          QStringList{QStringLiteral("node"), QStringLiteral("a b")},
+                          QDateTime(QDate(2026, 3, 1), QTime(9, 30, 5), Qt::UTC)};
+    const QJsonObject full = serverJson(known);
+    EXPECT_EQ(full.value(QStringLiteral("port")).toInteger(), 5173);
+    EXPECT_EQ(full.value(QStringLiteral("pid")).toInteger(), 42);
+    EXPECT_EQ(full.value(QStringLiteral("process")).toString(), QStringLiteral("my\nnode"));
+    EXPECT_EQ(full.value(QStringLiteral("command")).toArray(),
+              QJsonArray({QStringLiteral("node"), QStringLiteral("a b")}));
+    EXPECT_EQ(full.value(QStringLiteral("started")).toString(),
+              QStringLiteral("2026-03-01T09:30:05Z"));
+
+    const QJsonObject sparse = serverJson({8000, 7, QStringLiteral("x"), {}, {}});
+    EXPECT_EQ(
+        sparse.keys(),
+        QStringList({QStringLiteral("address"), QStringLiteral("command"), QStringLiteral("folder"),
+                     QStringLiteral("pid"), QStringLiteral("port"), QStringLiteral("process"),
+                     QStringLiteral("project"), QStringLiteral("started"), QStringLiteral("url")}));
+    for (const char* key : {"project", "folder", "command", "started"})
+        EXPECT_TRUE(sparse.value(QLatin1String(key)).isNull()) << key;
+}
+
+TEST(CommandLineOutput, WatchLines) {
+    const ListeningPort server{5173, 42, QStringLiteral("no\tde")};
+    const QDateTime at(QDate(2026, 3, 1), QTime(9, 30, 5), Qt::UTC);
+    EXPECT_EQ(watchLine(ServerEvent::Started, server, false, at), "started 5173 42 no\\x09de\n");
+    EXPECT_EQ(watchLine(ServerEvent::Stopped, server, true, at),
+              "{\"event\":\"stopped\",\"pid\":42,\"port\":5173,\"process\":\"no\\tde\","
+              "\"time\":\"2026-03-01T09:30:05Z\"}\n");
+}
+
+// The command line reads the settings as the tray does, the source included,
+// and --all and --range change what it lists for one call.
+TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("settings.json"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"minPort": 0, "maxPort": 8000, "allowlist": ["node", 1], "lister": "lsof"})");
+    file.close();
+    const settings::Values stored = SettingsStore(path).values();
+    const QSet<QString> defaults = settings::defaultAllowlist();
+    const auto request = [](const char* arguments) {
+        return parseCommandLine(split(arguments)).request;
+    };
+    EXPECT_EQ(filterFor(request("--list"), stored), (ScanFilter{3000, 8000, defaults, "lsof"}));
+    EXPECT_EQ(filterFor(request("--watch --range 80-90"), stored),
+              (ScanFilter{80, 90, defaults, "lsof"}));
+    EXPECT_EQ(filterFor(request("--list --all"), stored),
+              (ScanFilter{1, 65535, std::nullopt, "lsof"}));
+    EXPECT_EQ(filterFor(request("--stop 80 --all --range 80"), stored),
+              (ScanFilter{80, 80, std::nullopt, "lsof"}));
+}

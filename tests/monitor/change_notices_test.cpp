@@ -1,0 +1,172 @@
+// What counts as a start or a stop across a filter edit, and how many
+// notifications one scan's changes become.
+#include "monitor/change_notices.h"
+#include "core/changes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+ListeningPort server(qint64 port, const char* name = "node") {
+    return {port, port + 100000, QString::fromLatin1(name)};
+}
+
+std::vector<qint64> numbers(const QList<ListeningPort>& ports) {
+    std::vector<qint64> out;
+    for (const ListeningPort& p : ports)
+        out.push_back(p.port);
+    return out;
+}
+
+std::vector<std::string> describe(const QList<Notice>& notices) {
+    std::vector<std::string> out;
+    for (const Notice& n : notices)
+        out.push_back((n.title + QStringLiteral(": ") + n.body).toStdString());
+    return out;
+}
+
+const ScanFilter wide{3000, 9999, QSet<QString>{"node", "ruby"}, "proc"};
+
+struct FilterEdit {
+    const char* what;
+    ScanFilter before;
+    QList<ListeningPort> listedBefore;
+    ScanFilter now;
+    QList<ListeningPort> listedNow;
+    std::vector<qint64> started;
+    std::vector<qint64> stopped;
+};
+
+class FilterEditTest : public ::testing::TestWithParam<FilterEdit> {};
+
+TEST_P(FilterEditTest, OnlyServersThatReallyCameOrWentAreEvents) {
+    const FilterEdit& c = GetParam();
+    const PortChanges changes = comparePorts(c.listedBefore, c.before, c.listedNow, c.now);
+    EXPECT_EQ(numbers(changes.started), c.started);
+    EXPECT_EQ(numbers(changes.stopped), c.stopped);
+    EXPECT_EQ(changes.filterChanged, !(c.before == c.now));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FilterEditTest,
+    ::testing::Values(FilterEdit{"unchanged filter",
+                                 wide,
+                                 {server(3000), server(4000)},
+                                 wide,
+                                 {server(4000), server(5000)},
+                                 {5000},
+                                 {3000}},
+                      FilterEdit{"lower bound raised above a running server",
+                                 wide,
+                                 {server(3511)},
+                                 {3600, 9999, QSet<QString>{"node", "ruby"}, "proc"},
+                                 {},
+                                 {},
+                                 {}},
+                      FilterEdit{"range narrowed while another server stops",
+                                 wide,
+                                 {server(3511), server(8000)},
+                                 {3600, 9999, QSet<QString>{"node", "ruby"}, "proc"},
+                                 {},
+                                 {},
+                                 {8000}},
+                      FilterEdit{"range widened while another server starts",
+                                 {3600, 9999, QSet<QString>{"node"}, "proc"},
+                                 {},
+                                 {3000, 9999, QSet<QString>{"node"}, "proc"},
+                                 {server(3511), server(8000)},
+                                 {8000},
+                                 {}},
+                      FilterEdit{"name removed from the allowlist",
+                                 wide,
+                                 {server(3000, "ruby"), server(4000)},
+                                 {3000, 9999, QSet<QString>{"node"}, "proc"},
+                                 {server(4000)},
+                                 {},
+                                 {}},
+                      FilterEdit{"name added back while the other stops",
+                                 {3000, 9999, QSet<QString>{"node"}, "proc"},
+                                 {server(4000)},
+                                 wide,
+                                 {server(3000, "ruby")},
+                                 {},
+                                 {4000}},
+                      FilterEdit{"every process, as the command line's --all lists them",
+                                 {1, 65535, std::nullopt, "proc"},
+                                 {server(3000)},
+                                 {1, 65535, std::nullopt, "proc"},
+                                 {server(3000), server(4000, "sshd")},
+                                 {4000},
+                                 {}},
+                      FilterEdit{"source switched",
+                                 wide,
+                                 {server(3000)},
+                                 {3000, 9999, QSet<QString>{"node", "ruby"}, "lsof"},
+                                 {server(4000)},
+                                 {},
+                                 {}}),
+    [](const ::testing::TestParamInfo<FilterEdit>& info) {
+        std::string name = info.param.what;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
+
+QList<ListeningPort> burst(int count) {
+    QList<ListeningPort> out;
+    for (int i = 0; i < count; ++i)
+        out.append(server(3000 + i, i == 2 ? "python3" : "node"));
+    return out;
+}
+
+TEST(ChangePolicyTest, UpToThreeEachWayAreToldOneByOne) {
+    PortChanges changes;
+    changes.started = burst(3);
+    changes.stopped = {server(8000)};
+    EXPECT_EQ(describe(noticesFor(changes)),
+              (std::vector<std::string>{"Port Started: node on port 3000",
+                                        "Port Started: node on port 3001",
+                                        "Port Started: python3 on port 3002",
+                                        "Port Stopped: Port 8000 is no longer listening"}));
+}
+
+TEST(ChangePolicyTest, MoreBecomeOneSummaryEachWay) {
+    struct Case {
+        int count;
+        std::string started;
+        std::string stopped;
+    };
+    for (const Case& c : {
+             Case{
+                 4,
+                 "node on port 3000, node on port 3001, python3 on port 3002 and node on port 3003",
+                 "Ports 3000, 3001, 3002 and 3003 are no longer listening"},
+             Case{5,
+                  "node on port 3000, node on port 3001, python3 on port 3002, node on port 3003 "
+                  "and node on port 3004",
+                  "Ports 3000, 3001, 3002, 3003 and 3004 are no longer listening"},
+             Case{8, "node on port 3000, node on port 3001, python3 on port 3002 and 5 more",
+                  "Ports 3000, 3001, 3002 and 5 more are no longer listening"},
+             Case{200000,
+                  "node on port 3000, node on port 3001, python3 on port 3002 and 199997 more",
+                  "Ports 3000, 3001, 3002 and 199997 more are no longer listening"},
+         }) {
+        SCOPED_TRACE(c.count);
+        PortChanges changes;
+        changes.started = burst(c.count);
+        changes.stopped = burst(c.count);
+        EXPECT_EQ(describe(noticesFor(changes)),
+                  (std::vector<std::string>{"Ports Started: " + c.started,
+                                            "Ports Stopped: " + c.stopped}));
+    }
+}
+
+TEST(ChangePolicyTest, NothingChangedIsNothingToTell) {
+    EXPECT_TRUE(noticesFor(PortChanges{}).isEmpty());
+}
+
+} // namespace
