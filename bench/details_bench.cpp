@@ -1,11 +1,10 @@
 // What the monitor adds to a polling cycle for server details and the
 // listeners that are not allowed: 10 listed servers whose details are cached
 // and 20 listeners in the range that are not allowed. The scan itself is the
-// sources' (source_bench.cpp); here the scanner hands over its result at once.
+// sources' (source_bench.cpp); here the source hands over its result at once.
+#include "config/settings_store.h"
+#include "instant_source.h"
 #include "monitor/port_monitor.h"
-#include "platform/settings_store.h"
-#include "scanner/port_scanner.h"
-#include "scanner/server_details.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -16,21 +15,6 @@
 #include <memory>
 
 namespace {
-
-class InstantScanner : public PortScanner {
-public:
-    explicit InstantScanner(ScanResult result)
-        : PortScanner(ListerCommand{}), m_result(std::move(result)) {}
-    bool scan(qint64, qint64, QSet<QString>, Done done) override {
-        done(m_result);
-        return true;
-    }
-    bool isScanning() const override { return false; }
-    bool stopProcess(qint64) override { return true; }
-
-private:
-    ScanResult m_result;
-};
 
 QCoreApplication& application() {
     static int argc = 1;
@@ -50,16 +34,15 @@ void BM_MonitorCycleWithDetailsAndOthers(benchmark::State& state) {
         result.others.append({5000 + i, 20000 + i, QStringLiteral("sshd"), 1, {}});
     QTemporaryDir dir;
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
-    PortMonitor monitor(std::make_unique<InstantScanner>(result), store,
-                        [](const QString&, const QString&) {});
-    monitor.setDetailsSource([](const ListeningPort& port) {
-        return ServerDetails{QStringLiteral("/home/dev/src/shop"),
-                             QStringLiteral("shop"),
-                             {QStringLiteral("node"), QStringLiteral("server.js")},
-                             QStringLiteral("node server.js"),
-                             port.startTime,
-                             port.address};
-    });
+    PortMonitor monitor(store, instantRegistry({result}, [](const ListeningPort& port) {
+                            return ServerDetails{QStringLiteral("/home/dev/src/shop"),
+                                                 QStringLiteral("shop"),
+                                                 {QStringLiteral("node"),
+                                                  QStringLiteral("server.js")},
+                                                 QStringLiteral("node server.js"),
+                                                 port.startTime,
+                                                 port.address};
+                        }));
     monitor.scan();
     // The details arrive from the reader's thread once.
     for (int i = 0; i < 1000 && monitor.details(3009).project.isEmpty(); ++i) {

@@ -1,8 +1,10 @@
 // The monitor's work for one completed scan: comparing the new ports with the
 // previous ones, building the notifications and publishing the list. The
-// scanner hands over prepared results at once, so no lister runs.
+// source hands over prepared results at once, so no lister runs.
+#include "config/settings_store.h"
+#include "instant_source.h"
+#include "monitor/change_notices.h"
 #include "monitor/port_monitor.h"
-#include "platform/settings_store.h"
 
 #include <QTemporaryDir>
 
@@ -12,25 +14,6 @@
 #include <utility>
 
 namespace {
-
-// Completes every scan inside scan() with the next of its prepared results.
-class InstantScanner : public PortScanner {
-public:
-    explicit InstantScanner(QList<QList<ListeningPort>> results)
-        : PortScanner(ListerCommand{}), m_results(std::move(results)) {}
-
-    bool scan(qint64, qint64, QSet<QString>, Done done) override {
-        const QList<ListeningPort>& next = m_results[m_next];
-        m_next = (m_next + 1) % m_results.size();
-        done({next, ListerError::None});
-        return true;
-    }
-    bool isScanning() const override { return false; }
-
-private:
-    QList<QList<ListeningPort>> m_results;
-    qsizetype m_next = 0;
-};
 
 // `count` ports, ascending. With `shifted`, the upper half moves to other port
 // numbers, so alternating with the unshifted list starts and stops count/2
@@ -47,25 +30,28 @@ QList<ListeningPort> makePorts(qint64 count, bool shifted) {
     return ports;
 }
 
+QList<ScanResult> resultsOf(const QList<QList<ListeningPort>>& lists) {
+    QList<ScanResult> results;
+    for (const QList<ListeningPort>& ports : lists)
+        results.append({ports});
+    return results;
+}
+
 struct Fixture {
-    explicit Fixture(QList<QList<ListeningPort>> results)
+    explicit Fixture(const QList<QList<ListeningPort>>& results)
         : store(dir.filePath(QStringLiteral("settings.json"))),
-          monitor(std::make_unique<InstantScanner>(std::move(results)), store,
-                  [this](const QString& title, const QString& body) {
-                      ++notifications;
-                      benchmark::DoNotOptimize(title);
-                      benchmark::DoNotOptimize(body);
-                  }) {
-        // The range the prepared ports lie in, as a scanner would have
-        // filtered them.
-        monitor.setMinPort(1);
-        monitor.setMaxPort(1'000'000);
-    }
+          monitor(store, instantRegistry(resultsOf(results))),
+          notices(monitor, [this](const QString& title, const QString& body) {
+              ++notifications;
+              benchmark::DoNotOptimize(title);
+              benchmark::DoNotOptimize(body);
+          }) {}
 
     QTemporaryDir dir;
     SettingsStore store;
     qint64 notifications = 0;
     PortMonitor monitor;
+    ChangeNotices notices;
 };
 
 // One scan's change detection and publication while half the ports change.

@@ -1,6 +1,8 @@
 // Parsing and filtering of generated listings, to show that the work grows
 // linearly with the size of the lister's output.
-#include "scanner/port_scanner.h"
+#include "config/settings.h"
+#include "core/filter.h"
+#include "sources/lsof/lsof_listing.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,10 +30,10 @@ QString makeListing(int lines) {
 
 void BM_ParseAndFilter(benchmark::State& state) {
     const QString listing = makeListing(static_cast<int>(state.range(0)));
-    const QSet<QString>& allowlist = PortScanner::defaultAllowlist();
+    const ScanFilter filter{3000, 9999, settings::defaultAllowlist()};
     qsizetype kept = 0;
     for (auto _ : state) {
-        auto ports = PortScanner::filter(PortScanner::parse(listing), 3000, 9999, allowlist);
+        auto ports = filter.apply(parseLsofListing(listing));
         kept = ports.size();
         benchmark::DoNotOptimize(ports);
     }

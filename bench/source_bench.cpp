@@ -7,9 +7,11 @@
 // it found (the machine's own servers in the range count too).
 //
 //   build/bench/bench/harborwatch_bench --benchmark_filter=Source
-#include "scanner/lsof_source.h"
-#include "scanner/proc_source.h"
-#include "scanner/server_details.h"
+#include "core/server_details.h"
+#include "sources/lsof/lsof_source.h"
+#include "sources/proc/proc_source.h"
+
+#include <QtGlobal>
 
 #include <benchmark/benchmark.h>
 
@@ -158,9 +160,9 @@ void useTable(const benchmark::State& state) {
 template <typename Source> void scanSource(benchmark::State& state, bool fresh = false) {
     useTable(state);
     auto source = std::make_unique<Source>();
-    const ScanRequest request{
-        minPort, maxPort, {QStringLiteral("node"), QStringLiteral("python3")}};
-    const ScanRequest nothingAllowed{minPort, maxPort, {}};
+    const ScanFilter request{
+        minPort, maxPort, QSet<QString>{QStringLiteral("node"), QStringLiteral("python3")}};
+    const ScanFilter nothingAllowed{minPort, maxPort, QSet<QString>{}};
     qsizetype found = 0;
     qsizetype notAllowed = 0;
     if (!fresh)
@@ -201,44 +203,44 @@ void BM_ReadServerDetails(benchmark::State& state) {
     useTable(state);
     ProcSource source;
     const ScanResult listed = source.scanBlocking(
-        {minPort, maxPort, {QStringLiteral("node"), QStringLiteral("python3")}});
+        {minPort, maxPort, QSet<QString>{QStringLiteral("node"), QStringLiteral("python3")}});
     if (listed.ports.size() < state.range(2))
         state.SkipWithError("not every server was found");
     const QString home = QStringLiteral("/nonexistent");
     for (auto _ : state) {
         for (const ListeningPort& port : listed.ports)
-            benchmark::DoNotOptimize(readServerDetails(port, QStringLiteral("/proc"), home));
+            benchmark::DoNotOptimize(readServerDetails(port, ProcFs(), home));
     }
     state.counters["servers"] = double(listed.ports.size());
 }
 
+// Long enough for steady figures; one iteration when the benchmarks only have
+// to show that they still run (HARBORWATCH_BENCH_QUICK).
+benchmark::internal::Benchmark* timed(benchmark::internal::Benchmark* b, double seconds) {
+    return qEnvironmentVariableIsSet("HARBORWATCH_BENCH_QUICK") ? b->Iterations(1)
+                                                                 : b->MinTime(seconds);
+}
+
 // Each size once for both sources, side by side; then 10 listed servers and 20
 // listeners that are not allowed (args: processes, descriptors, servers, others).
-BENCHMARK(BM_ProcSource)
-    ->Args({500, 60, 2, 0})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(2);
-BENCHMARK(BM_LsofSource)
-    ->Args({500, 60, 2, 0})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(5);
-BENCHMARK(BM_ProcSource)
-    ->Args({500, 60, 10, 20})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(2);
-BENCHMARK(BM_LsofSource)
-    ->Args({500, 60, 10, 20})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(5);
-BENCHMARK(BM_ReadServerDetails)->Args({500, 60, 10, 0})->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ProcSourceOthersFirstSeen)
-    ->Args({500, 60, 2, 0})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(2);
+const bool registered = [] {
+    const auto add = [](const char* name, void (*run)(benchmark::State&),
+                        std::vector<int64_t> args, double seconds) {
+        timed(benchmark::RegisterBenchmark(name, run)
+                  ->Args(std::move(args))
+                  ->Unit(benchmark::kMillisecond)
+                  ->UseRealTime(),
+              seconds);
+    };
+    add("BM_ProcSource", BM_ProcSource, {500, 60, 2, 0}, 2);
+    add("BM_LsofSource", BM_LsofSource, {500, 60, 2, 0}, 5);
+    add("BM_ProcSource", BM_ProcSource, {500, 60, 10, 20}, 2);
+    add("BM_LsofSource", BM_LsofSource, {500, 60, 10, 20}, 5);
+    benchmark::RegisterBenchmark("BM_ReadServerDetails", BM_ReadServerDetails)
+        ->Args({500, 60, 10, 0})
+        ->Unit(benchmark::kMicrosecond);
+    add("BM_ProcSourceOthersFirstSeen", BM_ProcSourceOthersFirstSeen, {500, 60, 2, 0}, 2);
+    return true;
+}();
 
 } // namespace
