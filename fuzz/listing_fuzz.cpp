@@ -1,7 +1,10 @@
 // The lister's output as a scan takes it: decoded, parsed into records and
 // filtered. Checks what the parser promises: ports 1 to 65535, one record per
 // port, ascending.
-#include "scanner/port_scanner.h"
+#include "config/settings.h"
+#include "core/filter.h"
+#include "sources/lsof/lister.h"
+#include "sources/lsof/lsof_listing.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A scan refuses text that is not UTF-8; the parser still gets any text
     // here, so that the search does not stop at the decoder.
     const QString text = strict ? *strict : QString::fromUtf8(bytes);
-    const QList<ListeningPort> ports = PortScanner::parse(text);
+    const QList<ListeningPort> ports = parseLsofListing(text);
     for (qsizetype i = 0; i < ports.size(); ++i) {
         if (ports[i].port < 1 || ports[i].port > 65535)
             std::abort();
@@ -21,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
     const QList<ListeningPort> kept =
-        PortScanner::filter(ports, 3000, 9999, PortScanner::defaultAllowlist());
+        ScanFilter{3000, 9999, settings::defaultAllowlist()}.apply(ports);
     if (kept.size() > ports.size())
         std::abort();
     return 0;

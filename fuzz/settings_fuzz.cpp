@@ -2,7 +2,7 @@
 // they mean is resolved as the program resolves it. Every value in force is
 // usable, and reading never writes: the file stays as it was, with no copy
 // beside it.
-#include "platform/settings_store.h"
+#include "config/settings_store.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (values.minPort < 1 || values.maxPort < 1 ||
             (values.lister != settings::procLister && values.lister != settings::lsofLister))
             std::abort();
-        for (const QString& key : settings::keys()) {
-            (void)store.integer(key);
-            (void)store.string(key);
-            (void)store.array(key);
+        for (const settings::KeyBase* key : settings::keys()) {
+            (void)store.integer(key->name);
+            (void)store.string(key->name);
+            (void)store.array(key->name);
         }
     }
     QFile file(path);
