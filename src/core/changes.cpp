@@ -9,28 +9,27 @@ PortChanges comparePorts(const QList<ListeningPort>& before, const ScanFilter& b
     if (beforeFilter.source != nowFilter.source)
         return changes;
 
-    QSet<qint64> beforePorts;
+    QSet<PortPlace> beforePorts;
     beforePorts.reserve(before.size());
     for (const ListeningPort& p : before)
-        beforePorts.insert(p.port);
-    QSet<qint64> nowPorts;
+        beforePorts.insert(placeOf(p));
+    QSet<PortPlace> nowPorts;
     nowPorts.reserve(now.size());
     for (const ListeningPort& p : now)
-        nowPorts.insert(p.port);
+        nowPorts.insert(placeOf(p));
 
     for (const ListeningPort& p : now) {
-        if (!beforePorts.contains(p.port) && beforeFilter.passes(p)) {
+        if (!beforePorts.contains(placeOf(p)) && beforeFilter.passes(p)) {
             changes.started.append(p);
-            beforePorts.insert(p.port); // a port listed twice starts once
+            beforePorts.insert(placeOf(p)); // a port listed twice starts once
         }
     }
     for (const ListeningPort& p : before) {
-        if (!nowPorts.contains(p.port) && nowFilter.passes(p)) {
+        if (!nowPorts.contains(placeOf(p)) && nowFilter.passes(p)) {
             changes.stopped.append(p);
-            nowPorts.insert(p.port);
+            nowPorts.insert(placeOf(p));
         }
     }
-    std::sort(changes.stopped.begin(), changes.stopped.end(),
-              [](const ListeningPort& a, const ListeningPort& b) { return a.port < b.port; });
+    std::stable_sort(changes.stopped.begin(), changes.stopped.end(), listedBefore);
     return changes;
 }

@@ -6,10 +6,10 @@
 #include <QList>
 
 // How one scan's list differs from the list before it, in events: servers that
-// started or stopped listening. Ports compare by number.
+// started or stopped listening. Ports compare by machine and number.
 struct PortChanges {
     QList<ListeningPort> started; // in the order of the new list
-    QList<ListeningPort> stopped; // ascending by port, as they were listed
+    QList<ListeningPort> stopped; // in list order (see listedBefore)
     // The filter changed between the two scans; ports that entered or left
     // the list only because of that are in neither list above.
     bool filterChanged = false;

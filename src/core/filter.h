@@ -26,7 +26,7 @@ struct ScanFilter {
     bool allows(const QString& name) const { return !allowlist || allowlist->contains(name); }
     // Whether the record is listed under this filter, given that a source finds it.
     bool passes(const ListeningPort& port) const {
-        return inRange(port.port) && allows(port.process);
+        return inRange(port.port) && (port.anyProcess || allows(port.process));
     }
     // The records that pass, in their order.
     QList<ListeningPort> apply(const QList<ListeningPort>& ports) const;

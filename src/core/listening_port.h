@@ -6,9 +6,10 @@
 #include <cstddef>
 #include <functional>
 
-// One TCP socket in the listening state: the port, the owning process id and the
-// process name. Identity is the port; equality is port, pid and name, so a port
-// taken over by another process is a different record.
+// One TCP socket in the listening state: the machine, the port, the owning
+// process id and the process name. Identity is the machine and the port;
+// equality is those, pid and name, so a port taken over by another process is
+// a different record.
 //
 // The other fields describe the record further but take no part in equality or
 // hashing, which the menu and the change detection use:
@@ -21,6 +22,8 @@
 //   unknown.
 // - `origin` names the source that listed the record (see sources/registry.h),
 //   which answers for it: its details, how it is stopped.
+// - `anyProcess` marks a record listed whatever process holds its port (a
+//   container's published port): the allowlist does not apply to it.
 struct ListeningPort {
     qint64 port = 0;
     qint64 pid = 0;
@@ -28,16 +31,43 @@ struct ListeningPort {
     quint64 startTime = 0;
     QString address = {};
     QString origin = {};
+    // The machine the port is on, as the user named it (an SSH destination);
+    // empty for this machine.
+    QString host = {};
+    bool anyProcess = false;
 
     qint64 id() const { return port; }
 
     friend bool operator==(const ListeningPort& a, const ListeningPort& b) {
-        return a.port == b.port && a.pid == b.pid && a.process == b.process;
+        return a.port == b.port && a.pid == b.pid && a.process == b.process && a.host == b.host;
     }
 };
 
 inline size_t qHash(const ListeningPort& p, size_t seed = 0) {
-    return qHashMulti(seed, p.port, p.pid, p.process);
+    return qHashMulti(seed, p.port, p.pid, p.process, p.host);
+}
+
+// Where a record is: its machine and port, unique in a list.
+struct PortPlace {
+    QString host;
+    qint64 port = 0;
+
+    friend bool operator==(const PortPlace&, const PortPlace&) = default;
+};
+
+inline PortPlace placeOf(const ListeningPort& p) {
+    return {p.host, p.port};
+}
+
+inline size_t qHash(const PortPlace& p, size_t seed = 0) {
+    return qHashMulti(seed, p.host, p.port);
+}
+
+// Records ordered as lists show them: this machine's first, then by host, by port.
+inline bool listedBefore(const ListeningPort& a, const ListeningPort& b) {
+    if (a.host != b.host)
+        return a.host < b.host;
+    return a.port < b.port;
 }
 
 template <> struct std::hash<ListeningPort> {

@@ -5,6 +5,7 @@
 #include "core/server_details.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 
 #include <functional>
@@ -21,6 +22,10 @@ struct ScanResult {
     QList<ListeningPort> ports;
     QString error = {}; // why the scan failed, in plain words; empty when it did not
     QList<ListeningPort> others = {};
+    // Why a source that does not fail the list lists nothing now (a container
+    // engine out of reach, a host not connected), by the source's id; the
+    // other sources' records stand.
+    QMap<QString, QString> problems = {};
 
     bool ok() const { return error.isEmpty(); }
 };

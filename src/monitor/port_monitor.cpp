@@ -48,8 +48,12 @@ void PortMonitor::startDetailsReader() {
     readMissingDetails();
 }
 
+ServerDetails PortMonitor::details(const ListeningPort& record) const {
+    return m_details.value(placeOf(record));
+}
+
 ServerDetails PortMonitor::details(qint64 port) const {
-    return m_details.value(port);
+    return m_details.value({QString(), port});
 }
 
 ScanFilter PortMonitor::filter() const {
@@ -93,14 +97,14 @@ void PortMonitor::readMissingDetails() {
 }
 
 bool PortMonitor::updateDetails() {
-    QHash<qint64, ServerDetails> details;
+    QHash<PortPlace, ServerDetails> details;
     details.reserve(m_ports.size());
     for (const ListeningPort& port : std::as_const(m_ports)) {
         ServerDetails d = m_processDetails.value(keyOf(port));
         d.address = port.address;
         if (port.startTime != 0)
             d.startTime = port.startTime;
-        details.insert(port.port, std::move(d));
+        details.insert(placeOf(port), std::move(d));
     }
     if (details == m_details)
         return false;
@@ -161,8 +165,15 @@ void PortMonitor::finishScan(ScanResult result) {
     } else {
         // The first list is compared under its own filter: every server on
         // it has started, as far as the user is concerned.
-        const PortChanges changes =
+        PortChanges changes =
             comparePorts(m_ports, m_listFilter.value_or(m_scanFilter), result.ports, m_scanFilter);
+        // A source out of reach says nothing about its servers: they leave
+        // the list while it lasts and come back without being told as stops
+        // and starts.
+        changes.stopped.removeIf(
+            [&](const ListeningPort& p) { return result.problems.contains(p.origin); });
+        changes.started.removeIf(
+            [&](const ListeningPort& p) { return m_problems.contains(p.origin); });
         m_listFilter = m_scanFilter;
         if (!changes.isEmpty())
             emit changesFound(changes);
@@ -171,6 +182,7 @@ void PortMonitor::finishScan(ScanResult result) {
         m_scanError.clear();
         m_ports = std::move(result.ports);
         m_otherListeners = std::move(result.others);
+        m_problems = std::move(result.problems);
         // Details of processes no longer listed are forgotten.
         QSet<ProcessKey> listed;
         for (const ListeningPort& p : std::as_const(m_ports))
@@ -181,6 +193,7 @@ void PortMonitor::finishScan(ScanResult result) {
         const bool detailsDiffer = updateDetails();
         if (hadError)
             emit scanErrorChanged();
+        emit problemsChanged();
         emit portsChanged();
         emit otherListenersChanged();
         if (detailsDiffer)

@@ -11,6 +11,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -61,12 +62,17 @@ public:
     // Why the latest completed scan failed, in plain words; empty after a
     // successful scan.
     const QString& scanError() const { return m_scanError; }
+    // Why a source that does not fail the list lists nothing now, by its id
+    // (see ScanResult::problems); published with every successful scan.
+    const QMap<QString, QString>& problems() const { return m_problems; }
 
     // The details of the server listed on `port`: its address and start time
     // at once, the rest once its source has told them (off the interface
     // thread, once per process). Fields that are not known are empty.
     // detailsChanged() tells when what this returns for a listed port has
     // changed.
+    ServerDetails details(const ListeningPort& record) const;
+    // The same for a port of this machine.
     ServerDetails details(qint64 port) const;
     // Whether details are read at all (they are unless turned off, as the
     // command line's watch does).
@@ -96,6 +102,7 @@ signals:
     void portsChanged();
     void otherListenersChanged();
     void scanErrorChanged();
+    void problemsChanged();
     // A completed scan found servers that started or stopped; sent before the
     // list is published.
     void changesFound(const PortChanges& changes);
@@ -112,8 +119,23 @@ private:
     bool updateDetails();
 
     // One process as the details cache knows it: pid and start time.
-    using ProcessKey = std::pair<qint64, quint64>;
-    static ProcessKey keyOf(const ListeningPort& port) { return {port.pid, port.startTime}; }
+    // One listed server as the details cache knows it: its source and
+    // machine, pid and start time; the port too where there is no process
+    // (a container's published port).
+    struct ProcessKey {
+        QString origin;
+        QString host;
+        qint64 pid = 0;
+        quint64 startTime = 0;
+        qint64 port = 0;
+        friend bool operator==(const ProcessKey&, const ProcessKey&) = default;
+        friend size_t qHash(const ProcessKey& k, size_t seed = 0) {
+            return qHashMulti(seed, k.origin, k.host, k.pid, k.startTime, k.port);
+        }
+    };
+    static ProcessKey keyOf(const ListeningPort& p) {
+        return {p.origin, p.host, p.pid, p.startTime, p.pid > 0 ? 0 : p.port};
+    }
 
     SettingsStore& m_store;
     SourceSet m_sources;
@@ -124,8 +146,9 @@ private:
     bool m_readsDetails = true;
     std::unique_ptr<DetailsReader> m_detailsReader;
     QHash<ProcessKey, ServerDetails> m_processDetails; // of listed processes only
-    QHash<qint64, ServerDetails> m_details;            // by port
+    QHash<PortPlace, ServerDetails> m_details;         // by port
     QString m_scanError;
+    QMap<QString, QString> m_problems;
     // The filter of the scan running now, and of the list published; none
     // before the first scan completes.
     ScanFilter m_scanFilter;

@@ -16,6 +16,9 @@ struct SourceSpec {
     // concern it.
     QString id;
     std::function<std::unique_ptr<ServerSource>()> make;
+    // Whether its failure fails the list (the process source's), rather than
+    // only leaving its own records out with the reason in `problems`.
+    bool essential = true;
 };
 
 using Registry = std::function<QList<SourceSpec>(const settings::Values&)>;

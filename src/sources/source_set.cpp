@@ -39,7 +39,7 @@ bool SourceSet::update(const settings::Values& values) {
         if (kept != m_sources.end())
             sources.push_back(std::move(*kept));
         else
-            sources.push_back({spec.id, spec.make()});
+            sources.push_back({spec.id, spec.make(), spec.essential});
     }
     // Dropped sources go now, and a scan of theirs with them.
     m_sources = std::move(sources);
@@ -129,33 +129,39 @@ ScanResult SourceSet::merged() const {
         }
     }
     ScanResult result;
-    QHash<qint64, ListeningPort> ports;
-    QHash<qint64, ListeningPort> others;
+    QHash<PortPlace, ListeningPort> ports;
+    QHash<PortPlace, ListeningPort> others;
     for (const auto* answer : std::as_const(answers)) {
+        const QString& id = answer->first;
         const ScanResult& r = answer->second;
-        if (!r.ok())
-            return {{}, r.error};
+        const auto entry = std::find_if(m_sources.cbegin(), m_sources.cend(),
+                                        [&](const Entry& e) { return e.id == id; });
+        if (!r.ok()) {
+            if (entry->essential)
+                return {{}, r.error};
+            result.problems.insert(id, r.error);
+            continue;
+        }
+        for (auto it = r.problems.cbegin(); it != r.problems.cend(); ++it)
+            result.problems.insert(it.key().isEmpty() ? id : it.key(), it.value());
         for (ListeningPort p : r.ports) {
-            p.origin = answer->first;
-            if (!ports.contains(p.port))
-                ports.insert(p.port, std::move(p));
+            p.origin = id;
+            if (!ports.contains(placeOf(p)))
+                ports.insert(placeOf(p), std::move(p));
         }
         for (ListeningPort p : r.others) {
-            p.origin = answer->first;
-            if (!others.contains(p.port))
-                others.insert(p.port, std::move(p));
+            p.origin = id;
+            if (!others.contains(placeOf(p)))
+                others.insert(placeOf(p), std::move(p));
         }
     }
-    const auto byPort = [](const ListeningPort& a, const ListeningPort& b) {
-        return a.port < b.port;
-    };
     result.ports = ports.values();
-    std::sort(result.ports.begin(), result.ports.end(), byPort);
+    std::sort(result.ports.begin(), result.ports.end(), listedBefore);
     for (const ListeningPort& p : std::as_const(others)) {
-        if (!ports.contains(p.port))
+        if (!ports.contains(placeOf(p)))
             result.others.append(p);
     }
-    std::sort(result.others.begin(), result.others.end(), byPort);
+    std::sort(result.others.begin(), result.others.end(), listedBefore);
     return result;
 }
 

@@ -16,10 +16,12 @@
 // scanned as one: a scan asks every source and merges their results. One scan
 // at a time; its result arrives on the calling thread, never inside scan().
 //
-// Merging: a port goes to the first source (in the registry's order) that
-// lists it; a listener that no allowed process holds is left out where a
-// source lists its port. A source that fails fails the scan, with its reason.
-// Every record carries the id of its source in `origin`.
+// Merging: a port (of a machine) goes to the first source, in the registry's
+// order, that lists it; a listener that no allowed process holds is left out
+// where a source lists its port. An essential source that fails fails the
+// scan, with its reason; another one lists nothing and its reason goes into
+// the result's `problems`. Every record carries the id of its source in
+// `origin`.
 class SourceSet {
 public:
     using Done = ServerSource::Done;
@@ -50,6 +52,7 @@ private:
     struct Entry {
         QString id;
         std::unique_ptr<ServerSource> source;
+        bool essential = true;
     };
     struct Round {
         ScanFilter filter;

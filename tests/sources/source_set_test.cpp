@@ -91,6 +91,43 @@ TEST(SourceSet, MergesInTheRegistrysOrder) {
     EXPECT_TRUE(result->ports.isEmpty());
 }
 
+// A source that is not essential (a container engine, a remote host) fails
+// alone: its reason goes into `problems` and the others' records stand. The
+// same port on two machines is two records.
+TEST(SourceSet, ANonEssentialSourceFailsAloneAndHostsKeepTheirPorts) {
+    auto local = std::make_shared<FakeSourceState>();
+    auto remote = std::make_shared<FakeSourceState>();
+    SourceSet set([&](const settings::Values&) {
+        return QList<SourceSpec>{
+            {QStringLiteral("proc"), [local] { return std::make_unique<FakeSource>(local); }},
+            {QStringLiteral("ssh:box"), [remote] { return std::make_unique<FakeSource>(remote); },
+             false}};
+    });
+    set.update({});
+    std::optional<ScanResult> result;
+    const auto scan = [&] {
+        result.reset();
+        return set.scan({1, 65535, QSet<QString>{}}, [&](ScanResult r) { result = std::move(r); });
+    };
+    ListeningPort there{3000, 5, "node"};
+    there.host = QStringLiteral("box");
+    ASSERT_TRUE(scan());
+    ASSERT_TRUE(local->completeWith({{3000, 1, "node"}}));
+    ASSERT_TRUE(remote->completeWith({there}));
+    ASSERT_TRUE(result.has_value() && result->ok());
+    EXPECT_EQ(result->ports, (QList<ListeningPort>{{3000, 1, "node"}, there}));
+    EXPECT_TRUE(result->problems.isEmpty());
+
+    ASSERT_TRUE(scan());
+    ASSERT_TRUE(local->completeWith({{3000, 1, "node"}}));
+    ASSERT_TRUE(remote->complete({{}, QStringLiteral("not connected — Connection refused")}));
+    ASSERT_TRUE(result.has_value() && result->ok());
+    EXPECT_EQ(result->ports, (QList<ListeningPort>{{3000, 1, "node"}}));
+    EXPECT_EQ(result->problems,
+              (QMap<QString, QString>{
+                  {QStringLiteral("ssh:box"), QStringLiteral("not connected — Connection refused")}}));
+}
+
 // A source switched during a scan runs the scan again and calls back once,
 // with the new source's result, on the asking thread.
 TEST(SourceSet, ScanRunningWhenTheSourceChangesIsRunAgainOnTheNewOne) {
