@@ -145,9 +145,9 @@ private:
             m_timer.start(m_timing.idleCheck);
             return;
         }
-        m_version = EngineCall::start(
-            m_socket.path, httpRequest("GET", "/version"), m_timing.request, this,
-            [this](EngineReply reply) { versionRead(std::move(reply)); });
+        m_version =
+            EngineCall::start(m_socket.path, httpRequest("GET", "/version"), m_timing.request, this,
+                              [this](EngineReply reply) { versionRead(std::move(reply)); });
     }
 
     void versionRead(EngineReply reply) {
@@ -181,7 +181,8 @@ private:
     void eventsEnded(EngineReply reply) {
         m_events = nullptr;
         if (reply.ok() && reply.status != 200)
-            return fail(trEngine("the engine refused its events: %1").arg(engineMessage(reply.body)));
+            return fail(
+                trEngine("the engine refused its events: %1").arg(engineMessage(reply.body)));
         closeAll();
         if (!socketOwner(m_socket.path)) {
             set({}, {}); // it stopped and took its socket along
@@ -310,14 +311,13 @@ void ContainerSource::engineChanged() {
                      [](const Entry& a, const Entry& b) { return a.record.port < b.record.port; });
     {
         const QMutexLocker locker(&m_lock);
-        const bool same =
-            problem == m_problem && entries.size() == m_entries.size() &&
-            std::equal(entries.begin(), entries.end(), m_entries.begin(),
-                       [](const Entry& a, const Entry& b) {
-                           return sameProcess(a.record, b.record) &&
-                                  a.record.address == b.record.address &&
-                                  a.container == b.container;
-                       });
+        const bool same = problem == m_problem && entries.size() == m_entries.size() &&
+                          std::equal(entries.begin(), entries.end(), m_entries.begin(),
+                                     [](const Entry& a, const Entry& b) {
+                                         return sameProcess(a.record, b.record) &&
+                                                a.record.address == b.record.address &&
+                                                a.container == b.container;
+                                     });
         if (same)
             return;
         m_entries = std::move(entries);
@@ -401,29 +401,31 @@ void ContainerSource::stop(const ListeningPort& record, bool force, StopDone don
     if (engine.prefix().isEmpty())
         return answer({StopOutcome::Failed, trEngine("the engine did not answer")});
     if (!isSafeContainerId(entry->container.id))
-        return answer({StopOutcome::Failed, trEngine("the engine gave the container an unusable id")});
+        return answer(
+            {StopOutcome::Failed, trEngine("the engine gave the container an unusable id")});
     const QByteArray target = "/containers/" + entry->container.id.toLatin1() +
                               (force ? QByteArray("/kill") : QByteArray("/stop"));
     QPointer<Engine> from(&engine);
-    engine.request("POST", target, force ? m_timing.request : m_timing.stop,
-                   [from, port = record.port, done = std::move(done)](EngineReply reply) {
-                       if (!reply.ok())
-                           return done({StopOutcome::Failed, trEngine("the engine did not answer")});
-                       switch (reply.status) {
-                       case 200:
-                       case 204:
-                           if (from)
-                               from->relistSoon();
-                           return done({StopOutcome::Delivered});
-                       case 304: // already stopped
-                       case 404: // no such container
-                       case 409: // not running (kill)
-                           return done(stopRefused(StopOutcome::Exited, port));
-                       default:
-                           return done({StopOutcome::Failed,
-                                        trEngine("the engine refused: %1").arg(engineMessage(reply.body))});
-                       }
-                   });
+    engine.request(
+        "POST", target, force ? m_timing.request : m_timing.stop,
+        [from, port = record.port, done = std::move(done)](EngineReply reply) {
+            if (!reply.ok())
+                return done({StopOutcome::Failed, trEngine("the engine did not answer")});
+            switch (reply.status) {
+            case 200:
+            case 204:
+                if (from)
+                    from->relistSoon();
+                return done({StopOutcome::Delivered});
+            case 304: // already stopped
+            case 404: // no such container
+            case 409: // not running (kill)
+                return done(stopRefused(StopOutcome::Exited, port));
+            default:
+                return done({StopOutcome::Failed,
+                             trEngine("the engine refused: %1").arg(engineMessage(reply.body))});
+            }
+        });
 }
 
 void ContainerSource::stillRuns(const ListeningPort& record, RunsDone done) {
@@ -435,13 +437,14 @@ void ContainerSource::stillRuns(const ListeningPort& record, RunsDone done) {
             this, [done = std::move(done), listed] { done(listed); }, Qt::QueuedConnection);
         return;
     }
-    engine->request("GET", "/containers/" + entry->container.id.toLatin1() + "/json", m_timing.request,
-                    [done = std::move(done)](EngineReply reply) {
+    engine->request("GET", "/containers/" + entry->container.id.toLatin1() + "/json",
+                    m_timing.request, [done = std::move(done)](EngineReply reply) {
                         if (reply.ok() && reply.status == 404)
                             return done(false);
                         // An engine that cannot tell leaves the container as listed.
-                        const auto running =
-                            reply.ok() && reply.status == 200 ? readRunning(reply.body) : std::nullopt;
+                        const auto running = reply.ok() && reply.status == 200
+                                                 ? readRunning(reply.body)
+                                                 : std::nullopt;
                         done(running.value_or(true));
                     });
 }

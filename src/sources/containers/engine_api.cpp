@@ -114,17 +114,18 @@ QList<PublishedPort> publishedPorts(const QList<ContainerInfo>& containers) {
             ports.append(std::move(port));
         }
     }
-    std::stable_sort(ports.begin(), ports.end(), [](const PublishedPort& a, const PublishedPort& b) {
-        if (a.record.port != b.record.port)
-            return a.record.port < b.record.port;
-        const int rankA = addressRank(a.record.address);
-        const int rankB = addressRank(b.record.address);
-        if (rankA != rankB)
-            return rankA < rankB;
-        if (a.record.address != b.record.address)
-            return a.record.address < b.record.address;
-        return a.container < b.container;
-    });
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const PublishedPort& a, const PublishedPort& b) {
+                         if (a.record.port != b.record.port)
+                             return a.record.port < b.record.port;
+                         const int rankA = addressRank(a.record.address);
+                         const int rankB = addressRank(b.record.address);
+                         if (rankA != rankB)
+                             return rankA < rankB;
+                         if (a.record.address != b.record.address)
+                             return a.record.address < b.record.address;
+                         return a.container < b.container;
+                     });
     const auto end = std::unique(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return a.record.port == b.record.port;
     });
@@ -142,8 +143,10 @@ EngineVersion readEngineVersion(QByteArrayView json) {
     EngineVersion engine;
     engine.product = QStringLiteral("Docker");
     for (const QJsonValue& component : object.value(QLatin1String("Components")).toArray()) {
-        if (component.toObject().value(QLatin1String("Name")).toString().contains(
-                QLatin1String("Podman"), Qt::CaseInsensitive))
+        if (component.toObject()
+                .value(QLatin1String("Name"))
+                .toString()
+                .contains(QLatin1String("Podman"), Qt::CaseInsensitive))
             engine.product = QStringLiteral("Podman");
     }
     engine.version = object.value(QLatin1String("Version")).toString();
@@ -162,9 +165,10 @@ QByteArray apiPrefix(const EngineVersion& engine, QString* error) {
         chosen = engine.minApi;
     if (chosen < kOldestUsableApi || (engine.api > 0 && chosen > engine.api)) {
         if (error) {
-            *error = trEngine("its API version 1.%1 is older than 1.%2, the oldest this program reads")
-                         .arg(engine.api)
-                         .arg(kOldestUsableApi);
+            *error =
+                trEngine("its API version 1.%1 is older than 1.%2, the oldest this program reads")
+                    .arg(engine.api)
+                    .arg(kOldestUsableApi);
         }
         return {};
     }
@@ -189,7 +193,8 @@ std::optional<bool> readRunning(QByteArrayView json) {
 
 QString engineMessage(QByteArrayView body) {
     const QByteArray bytes = QByteArray::fromRawData(body.data(), body.size());
-    QString text = QJsonDocument::fromJson(bytes).object().value(QLatin1String("message")).toString();
+    QString text =
+        QJsonDocument::fromJson(bytes).object().value(QLatin1String("message")).toString();
     if (text.isEmpty())
         text = QString::fromUtf8(bytes);
     text = text.simplified();

@@ -15,18 +15,18 @@
 // The API version asked for is negotiated from GET /version: kPreferredApi
 // when the engine's range holds it, else the nearest end of that range (the
 // fields read here are the same in every version since 1.24).
-inline constexpr int kPreferredApi = 41;      // "1.41"
-inline constexpr int kOldestUsableApi = 24;   // "1.24"
+inline constexpr int kPreferredApi = 41;    // "1.41"
+inline constexpr int kOldestUsableApi = 24; // "1.24"
 
 // The origin of the records this source lists.
 inline constexpr QLatin1StringView kContainersOrigin("containers");
 
 // One port binding of a container (an entry of "Ports").
 struct PortBinding {
-    QString ip;          // host address; empty when the engine names none
-    qint64 publicPort = 0;  // 0 when not published
+    QString ip;            // host address; empty when the engine names none
+    qint64 publicPort = 0; // 0 when not published
     qint64 privatePort = 0;
-    QString type;        // "tcp", "udp", "sctp"
+    QString type; // "tcp", "udp", "sctp"
 
     friend bool operator==(const PortBinding&, const PortBinding&) = default;
 };
@@ -34,7 +34,7 @@ struct PortBinding {
 // One running container, as GET /containers/json lists it.
 struct ContainerInfo {
     QString id;
-    QString name;       // the first of "Names" without its leading "/"
+    QString name; // the first of "Names" without its leading "/"
     QString image;
     QString command;
     QString state;      // "running", ...
@@ -69,10 +69,10 @@ QList<PublishedPort> publishedPorts(const QList<ContainerInfo>& containers);
 
 // The engine's answer to GET /version.
 struct EngineVersion {
-    QString product;   // "Docker" or "Podman"
-    QString version;   // the engine's own version, e.g. "20.10.24"
-    int api = 0;       // the minor number of the newest API version ("1.41" -> 41)
-    int minApi = 0;    // of the oldest one; 0 when not given
+    QString product; // "Docker" or "Podman"
+    QString version; // the engine's own version, e.g. "20.10.24"
+    int api = 0;     // the minor number of the newest API version ("1.41" -> 41)
+    int minApi = 0;  // of the oldest one; 0 when not given
     QString error = {};
 
     bool ok() const { return error.isEmpty(); }

@@ -32,7 +32,8 @@ EngineCall* EngineCall::start(const QString& socketPath, const QByteArray& reque
     connect(call->m_deadline, &QTimer::timeout, call, [call] {
         EngineReply reply;
         reply.timedOut = true;
-        reply.error = trEngine("the engine did not answer within %1 s").arg((call->m_timeoutMs + 999) / 1000);
+        reply.error =
+            trEngine("the engine did not answer within %1 s").arg((call->m_timeoutMs + 999) / 1000);
         call->finish(std::move(reply));
     });
     connect(call->m_socket, &QLocalSocket::connected, call,
@@ -120,7 +121,8 @@ void EngineCall::socketFailed() {
         ended();
         return;
     }
-    finish({0, {}, trEngine("the connection to %1 failed (%2)").arg(path, m_socket->errorString())});
+    finish(
+        {0, {}, trEngine("the connection to %1 failed (%2)").arg(path, m_socket->errorString())});
 }
 
 void EngineCall::finish(EngineReply reply) {

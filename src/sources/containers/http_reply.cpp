@@ -208,9 +208,8 @@ void HttpReplyReader::readBody() {
                 if (!takeLine(line, kMaxChunkLine))
                     return;
                 const qsizetype semicolon = line.indexOf(';');
-                const auto size =
-                    hexadecimal(QByteArrayView(line).first(semicolon < 0 ? line.size() : semicolon)
-                                    .trimmed());
+                const auto size = hexadecimal(
+                    QByteArrayView(line).first(semicolon < 0 ? line.size() : semicolon).trimmed());
                 if (!size) {
                     fail(trEngine("the engine's reply has a malformed chunk"));
                     return;

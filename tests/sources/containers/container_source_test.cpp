@@ -233,9 +233,8 @@ protected:
         m_engine = std::make_unique<FakeEngine>(m_path);
         m_engine->containers = {{"aaaa1111", "shop-web-1", 48080}};
         // The longest the event loop waits for anything while the test runs.
-        QObject::connect(&m_tick, &QTimer::timeout, [this] {
-            m_longestGap = std::max(m_longestGap, m_sinceTick.restart());
-        });
+        QObject::connect(&m_tick, &QTimer::timeout,
+                         [this] { m_longestGap = std::max(m_longestGap, m_sinceTick.restart()); });
         m_sinceTick.start();
         m_tick.start(5);
     }
@@ -310,7 +309,8 @@ TEST_P(Misbehaving, ShowsAProblemAndRecovers) {
     m_engine->listFault = Fault::None;
     m_engine->versionFault = Fault::None;
     ASSERT_TRUE(lists(source, 48081));
-    EXPECT_TRUE(waitFor([&] { return source.problem().isEmpty(); })) << qPrintable(source.problem());
+    EXPECT_TRUE(waitFor([&] { return source.problem().isEmpty(); }))
+        << qPrintable(source.problem());
     // Never blocked: the test's timer ticked throughout (generously bounded
     // for sanitizer builds on a shared machine).
     EXPECT_LT(m_longestGap, 500);
@@ -374,7 +374,8 @@ TEST_F(Fixture, ReadsDetailsAndStopsThroughTheEngine) {
 
     // A record the source does not list is refused without asking the engine.
     std::optional<StopResult> refused;
-    source.stop({48080, 0, QStringLiteral("someone-else")}, true, [&](StopResult r) { refused = r; });
+    source.stop({48080, 0, QStringLiteral("someone-else")}, true,
+                [&](StopResult r) { refused = r; });
     ASSERT_TRUE(waitFor([&] { return refused.has_value(); }));
     EXPECT_EQ(refused->outcome, StopOutcome::NotListed);
 }

@@ -13,7 +13,8 @@ namespace {
 
 // Reads a whole reply, fed in slices of `slice` bytes (0: all at once), the
 // connection closed at the end.
-HttpReplyReader readReply(QByteArrayView reply, qsizetype slice, qsizetype maxBody = kMaxReplyBody) {
+HttpReplyReader readReply(QByteArrayView reply, qsizetype slice,
+                          qsizetype maxBody = kMaxReplyBody) {
     HttpReplyReader reader(maxBody);
     if (slice == 0) {
         reader.feed(reply);
@@ -126,8 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
                  chunked(kChunkedHead, {kComposeList.first(100), kComposeList.sliced(100)}),
                  {{8080, "shop-web-1", "0.0.0.0"}, {9229, "shop-web-1", "127.0.0.1"}},
                  2},
-        ListCase{"podman_any_address", withLength(kDockerHead, kPodmanList), {{8000, "api", "*"}},
-                 1},
+        ListCase{
+            "podman_any_address", withLength(kDockerHead, kPodmanList), {{8000, "api", "*"}}, 1},
         ListCase{"ipv6_only_until_close",
                  "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + kIpv6List,
                  {{8443, "web", "::1"}},
@@ -139,7 +140,8 @@ TEST(RecordedList, KeepsComposeLabels) {
     const ContainerList list = readContainerList(kComposeList);
     ASSERT_EQ(list.containers.size(), 2);
     const ContainerInfo& web = list.containers[0];
-    EXPECT_EQ(web.id, QStringLiteral("4b038edbe48b005a0777b9ef588d41aaad3f9fbfba4e66aeae857eb88578bec0"));
+    EXPECT_EQ(web.id,
+              QStringLiteral("4b038edbe48b005a0777b9ef588d41aaad3f9fbfba4e66aeae857eb88578bec0"));
     EXPECT_EQ(web.image, QStringLiteral("node:20"));
     EXPECT_EQ(web.project, QStringLiteral("shop"));
     EXPECT_EQ(web.service, QStringLiteral("web"));
@@ -180,8 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "closed the connection in the middle"},
         BadCase{"too_long", withLength(kDockerHead, QByteArray(2000, ' ')), 1024,
                 "larger than 1024 bytes"},
-        BadCase{"chunks_too_long", chunked(kChunkedHead, QList<QByteArray>(20, QByteArray(100, ' '))),
-                1024, "larger than 1024 bytes"},
+        BadCase{"chunks_too_long",
+                chunked(kChunkedHead, QList<QByteArray>(20, QByteArray(100, ' '))), 1024,
+                "larger than 1024 bytes"},
         BadCase{"until_close_too_long", "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(3000, ' '), 1024,
                 "larger than 1024 bytes"},
         BadCase{"not_http", "SSH-2.0-OpenSSH_9.2\r\n", kMaxReplyBody, "not HTTP"},
@@ -201,8 +204,9 @@ TEST(HttpReplyReader, StreamsEventsAndSkipsInterimReplies) {
     ASSERT_EQ(reader.state(), HttpReplyReader::State::Body);
     EXPECT_EQ(reader.status(), 200);
     EXPECT_EQ(reader.header("transfer-encoding"), QByteArray("chunked"));
-    const QByteArray event = R"({"status":"start","id":"564200fd","Type":"container","Action":"start"})"
-                             "\n";
+    const QByteArray event =
+        R"({"status":"start","id":"564200fd","Type":"container","Action":"start"})"
+        "\n";
     for (int i = 0; i < 3; ++i) {
         reader.feed(QByteArray::number(event.size(), 16) + "\r\n" + event.first(10));
         reader.feed(event.sliced(10) + "\r\n");
