@@ -16,6 +16,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -405,5 +406,47 @@ TEST_F(Fixture, ConnectsToPodmanOnlyWhileOneOfItsContainersRuns) {
     EXPECT_TRUE(waitFor([&] { return source.ports().isEmpty() && m_engine->openStreams() == 0; }));
     EXPECT_TRUE(source.problem().isEmpty());
 }
+
+struct SocketsCase {
+    const char* name;
+    const char* dockerHost;
+    const char* runtimeDir;
+    QList<EngineSocket> sockets;
+};
+
+class EngineSockets : public ::testing::TestWithParam<SocketsCase> {};
+
+TEST_P(EngineSockets, FollowTheEnvironment) {
+    const SocketsCase& row = GetParam();
+    QProcessEnvironment environment;
+    if (row.dockerHost)
+        environment.insert(QStringLiteral("DOCKER_HOST"), QLatin1String(row.dockerHost));
+    if (row.runtimeDir)
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QLatin1String(row.runtimeDir));
+    EXPECT_EQ(defaultEngineSockets(environment), row.sockets);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environment, EngineSockets,
+    ::testing::Values(SocketsCase{"none",
+                                  nullptr,
+                                  nullptr,
+                                  {{"/var/run/docker.sock", false},
+                                   {"/run/podman/podman.sock", true}}},
+                      SocketsCase{"remote_docker_host",
+                                  "tcp://build-host:2375",
+                                  "/run/user/1000",
+                                  {{"/var/run/docker.sock", false},
+                                   {"/run/user/1000/docker.sock", false},
+                                   {"/run/user/1000/podman/podman.sock", true},
+                                   {"/run/podman/podman.sock", true}}},
+                      // Podman users point DOCKER_HOST at Podman's socket: it is listed once.
+                      SocketsCase{"docker_host_is_podman",
+                                  "unix:///run/user/1000/podman/podman.sock",
+                                  "/run/user/1000",
+                                  {{"/run/user/1000/podman/podman.sock", true},
+                                   {"/run/user/1000/docker.sock", false},
+                                   {"/run/podman/podman.sock", true}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
