@@ -36,8 +36,12 @@ EngineCall* EngineCall::start(const QString& socketPath, const QByteArray& reque
             trEngine("the engine did not answer within %1 s").arg((call->m_timeoutMs + 999) / 1000);
         call->finish(std::move(reply));
     });
-    connect(call->m_socket, &QLocalSocket::connected, call,
-            [call] { call->m_socket->write(call->m_request); });
+    connect(call->m_socket, &QLocalSocket::connected, call, [call] {
+        // Podman sends a stream's head only with its first event.
+        if (call->m_chunk)
+            call->m_deadline->stop();
+        call->m_socket->write(call->m_request);
+    });
     connect(call->m_socket, &QLocalSocket::readyRead, call, [call] { call->read(); });
     connect(call->m_socket, &QLocalSocket::disconnected, call, [call] { call->ended(); });
     connect(call->m_socket, &QLocalSocket::errorOccurred, call, [call] { call->socketFailed(); });
@@ -64,7 +68,6 @@ void EngineCall::read() {
     if (m_chunk && m_reader->headComplete()) {
         // A stream runs as long as the engine keeps it; a refusal is read whole.
         if (m_reader->status() == 200) {
-            m_deadline->stop();
             const QByteArray body = m_reader->takeBody();
             if (!body.isEmpty())
                 m_chunk(body);

@@ -27,7 +27,8 @@ struct EngineReply {
 // call deletes itself after `done`; abort() drops it without calling `done`.
 //
 // A stream (the engine's events) passes `chunk`: it gets the body as it
-// arrives, and the deadline covers only connecting and the reply's head.
+// arrives, and the deadline covers only connecting, since an engine may hold
+// back the reply's head until there is something to report.
 class EngineCall : public QObject {
 public:
     using Done = std::function<void(EngineReply)>;

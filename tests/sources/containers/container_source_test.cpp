@@ -65,14 +65,22 @@ public:
     int stopStatus = 204;
     QByteArray stopBody;
     int requests = 0;
+    int eventStreams = 0; // event streams asked for
+    // Podman sends an event stream's head only with the first event.
+    bool holdEventsHead = false;
 
     // Tells every event stream that something happened.
     void event() {
         const QByteArray line = R"({"Type":"container","Action":"start"})"
                                 "\n";
         for (const auto& stream : m_streams) {
-            if (stream)
-                stream->write(QByteArray::number(line.size(), 16) + "\r\n" + line + "\r\n");
+            if (!stream)
+                continue;
+            if (stream->property("held").toBool()) {
+                stream->write(kEventsHead);
+                stream->setProperty("held", false);
+            }
+            stream->write(QByteArray::number(line.size(), 16) + "\r\n" + line + "\r\n");
         }
     }
     // Ends the event streams, as an engine that restarts does.
@@ -161,8 +169,11 @@ private:
                              R"(","MinAPIVersion":"1.12","Components":[{"Name":"Engine"}]})");
         }
         if (target.startsWith("/v1.41/events?filters=")) {
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                          "Transfer-Encoding: chunked\r\n\r\n");
+            ++eventStreams;
+            if (holdEventsHead)
+                socket->setProperty("held", true);
+            else
+                socket->write(kEventsHead);
             m_streams.append(socket);
             return;
         }
@@ -199,6 +210,9 @@ private:
         reply(socket, 404, R"({"message":"page not found"})");
     }
 
+    static constexpr const char* kEventsHead =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+        "Transfer-Encoding: chunked\r\n\r\n";
     QString m_path;
     QLocalServer m_server;
     QList<QPointer<QLocalSocket>> m_streams;
@@ -385,6 +399,7 @@ TEST_F(Fixture, ConnectsToPodmanOnlyWhileOneOfItsContainersRuns) {
     // A stand-in process folder: no conmon process at first.
     QTemporaryDir proc;
     ASSERT_TRUE(proc.isValid());
+    m_engine->holdEventsHead = true;
     ASSERT_TRUE(m_engine->listen());
     ContainerSource source({{m_path, true}}, quickTiming(), proc.path());
     waitFor([] { return false; }, 300);
@@ -398,6 +413,10 @@ TEST_F(Fixture, ConnectsToPodmanOnlyWhileOneOfItsContainersRuns) {
     comm.close();
     ASSERT_TRUE(lists(source, 48080));
     EXPECT_EQ(m_engine->openStreams(), 1);
+    // A stream without its head is no stalled request.
+    waitFor([] { return false; }, 2 * quickTiming().request);
+    EXPECT_EQ(m_engine->eventStreams, 1);
+    EXPECT_EQ(source.ports().size(), 1);
 
     // Its last container stopped: the stream is closed, so that the service
     // may end when idle.
