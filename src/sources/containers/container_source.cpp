@@ -47,8 +47,17 @@ bool runsPodmanContainer(const ProcFs& proc, uint owner) {
             continue;
         struct stat info {};
         const QByteArray folder = QFile::encodeName(proc.root()) + '/' + QByteArray::number(pid);
-        if (::stat(folder.constData(), &info) == 0 && info.st_uid == owner)
-            return true;
+        if (::stat(folder.constData(), &info) != 0 || info.st_uid != owner)
+            continue;
+        // One that exited and awaits its parent watches nothing.
+        QFile stat(QFile::decodeName(folder + "/stat"));
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QByteArray text = stat.read(512);
+            const qsizetype close = text.lastIndexOf(')');
+            if (close > 0 && text.mid(close + 2, 1) == "Z")
+                continue;
+        }
+        return true;
     }
     return false;
 }
