@@ -53,7 +53,101 @@ std::optional<QString> listerName(const QJsonValue& value) {
     return std::nullopt;
 }
 
+std::optional<bool> flag(const QJsonValue& value) {
+    if (!value.isBool())
+        return std::nullopt;
+    return value.toBool();
+}
+
+const QString labelField = QStringLiteral("label");
+const QString protocolField = QStringLiteral("protocol");
+const QString notifyField = QStringLiteral("notify");
+
+std::optional<qint64> portNumber(const QString& text) {
+    bool ok = false;
+    const qint64 port = text.toLongLong(&ok);
+    if (!ok || port < 1 || port > 65535 || QString::number(port) != text)
+        return std::nullopt;
+    return port;
+}
+
+// Reads every entry of a "ports" object it can; names what it cannot.
+PortChoices readPortChoices(const QJsonObject& object, QStringList* ignored) {
+    PortChoices choices;
+    const auto ignore = [ignored](const QString& part) {
+        if (ignored)
+            ignored->append(QStringLiteral("ports.") + part);
+    };
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const auto port = portNumber(it.key());
+        if (!port || !it.value().isObject()) {
+            ignore(it.key());
+            continue;
+        }
+        PortChoice choice;
+        const QJsonObject entry = it.value().toObject();
+        for (auto field = entry.begin(); field != entry.end(); ++field) {
+            const QJsonValue value = field.value();
+            if (field.key() == labelField && value.isString())
+                choice.label = value.toString().trimmed();
+            else if (field.key() == protocolField &&
+                     (value == QStringLiteral("https") || value == QStringLiteral("http")))
+                choice.https = value == QStringLiteral("https");
+            else if (field.key() == notifyField && value.isBool())
+                choice.notify = value.toBool();
+            else
+                ignore(it.key() + QLatin1Char('.') + field.key());
+        }
+        if (!choice.isEmpty())
+            choices.insert(*port, choice);
+    }
+    return choices;
+}
+
+std::optional<PortChoices> portChoices(const QJsonValue& value) {
+    if (!value.isObject())
+        return std::nullopt;
+    return readPortChoices(value.toObject(), nullptr);
+}
+
+QJsonValue portChoicesObject(const PortChoices& choices) {
+    QJsonObject object;
+    for (auto it = choices.begin(); it != choices.end(); ++it)
+        object = withPortChoice(object, it.key(), it.value());
+    return object;
+}
+
 } // namespace
+
+QStringList PortChoicesKey::ignoredParts(const QJsonValue& stored) const {
+    QStringList ignored;
+    if (stored.isObject())
+        readPortChoices(stored.toObject(), &ignored);
+    return ignored;
+}
+
+QJsonObject withPortChoice(QJsonObject stored, qint64 port, const PortChoice& choice) {
+    const QString key = QString::number(port);
+    QJsonObject entry = stored.value(key).toObject();
+    if (choice.label.isEmpty())
+        entry.remove(labelField);
+    else
+        entry.insert(labelField, choice.label);
+    if (choice.https)
+        entry.insert(protocolField,
+                     *choice.https ? QStringLiteral("https") : QStringLiteral("http"));
+    else
+        entry.remove(protocolField);
+    if (choice.notify)
+        entry.remove(notifyField);
+    else
+        entry.insert(notifyField, false);
+    if (entry.isEmpty())
+        stored.remove(key);
+    else
+        stored.insert(key, entry);
+    return stored;
+}
 
 const QSet<QString>& defaultAllowlist() {
     static const QSet<QString> names = {
@@ -83,8 +177,17 @@ const Key<QSet<QString>> allowlist{QStringLiteral("allowlist"), true, defaultAll
 const Key<QString> lister{QStringLiteral("lister"), true, procLister, listerName,
                           [](const QString& name) { return QJsonValue(name); }};
 
+// Labels, protocols and notifications change how servers are shown and
+// told, not which are listed.
+const PortChoicesKey ports{QStringLiteral("ports"), false, {}, portChoices, portChoicesObject};
+const Key<QSet<QString>> quietProcesses{QStringLiteral("quietProcesses"), false, {}, names,
+                                        nameArray};
+const Key<bool> containers{QStringLiteral("containers"), true, true, flag,
+                           [](const bool& on) { return QJsonValue(on); }};
+
 const QList<const KeyBase*>& keys() {
-    static const QList<const KeyBase*> all{&minPort, &maxPort, &allowlist, &lister};
+    static const QList<const KeyBase*> all{&minPort,         &maxPort, &allowlist, &lister,
+                                           &ports,           &quietProcesses, &containers};
     return all;
 }
 
@@ -97,8 +200,9 @@ const KeyBase* find(const QString& name) {
 }
 
 Values read(const QJsonObject& stored) {
-    return {minPort.read(stored), maxPort.read(stored), allowlist.read(stored),
-            lister.read(stored)};
+    return {minPort.read(stored),         maxPort.read(stored),   allowlist.read(stored),
+            lister.read(stored),          ports.read(stored),     quietProcesses.read(stored),
+            containers.read(stored)};
 }
 
 } // namespace settings

@@ -3,8 +3,10 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
+#include <QMap>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -32,6 +34,10 @@ struct KeyBase {
 
     // False for a present value whose form cannot mean anything.
     virtual bool usable(const QJsonValue& stored) const = 0;
+    // The parts of a usable value that are ignored, named for the user
+    // ("ports.3000.protocol"); none for most keys, whose values are usable or
+    // not as a whole.
+    virtual QStringList ignoredParts(const QJsonValue&) const { return {}; }
 };
 
 template <typename T> struct Key : KeyBase {
@@ -68,11 +74,36 @@ inline const QString lsofLister = QStringLiteral("lsof");
 // the list. Built once.
 const QSet<QString>& defaultAllowlist();
 
+// What the user chose for one port of this machine. Absent choices leave the
+// program's own: the process name, HTTPS when the command line asks for it,
+// notifications on.
+struct PortChoice {
+    QString label;
+    std::optional<bool> https; // from "protocol": "https" or "http"
+    bool notify = true;
+
+    bool isEmpty() const { return label.isEmpty() && !https && notify; }
+    friend bool operator==(const PortChoice&, const PortChoice&) = default;
+};
+using PortChoices = QMap<qint64, PortChoice>;
+
+// A key whose value is an object of port entries, each read on its own: an
+// entry, field or value that cannot mean anything is left out (and named by
+// ignoredParts()), the rest is taken.
+struct PortChoicesKey : Key<PortChoices> {
+    using Key<PortChoices>::Key;
+    QStringList ignoredParts(const QJsonValue& stored) const override;
+};
+
 // The keys.
 extern const Key<qint64> minPort;
 extern const Key<qint64> maxPort;
 extern const Key<QSet<QString>> allowlist;
 extern const Key<QString> lister;
+extern const PortChoicesKey ports;
+// Process names listed without start and stop notifications.
+extern const Key<QSet<QString>> quietProcesses;
+extern const Key<bool> containers;
 
 // Every key of the table, in the order they are listed.
 const QList<const KeyBase*>& keys();
@@ -85,11 +116,18 @@ struct Values {
     qint64 maxPort = defaultMaxPort;
     QSet<QString> allowlist = defaultAllowlist();
     QString lister = procLister;
+    PortChoices ports = {};
+    QSet<QString> quietProcesses = {};
+    bool containers = true;
 
     friend bool operator==(const Values&, const Values&) = default;
 };
 
 // What `stored` means.
 Values read(const QJsonObject& stored);
+
+// The "ports" object `stored` with the entry of `port` made `choice`: fields
+// the program does not know are kept, an entry left with nothing is removed.
+QJsonObject withPortChoice(QJsonObject stored, qint64 port, const PortChoice& choice);
 
 } // namespace settings

@@ -246,8 +246,11 @@ void SettingsStore::take(const QJsonObject& stored, const QString& announce) {
     for (const settings::KeyBase* entry : settings::keys()) {
         const QString& key = entry->name;
         const QJsonValue value = stored.value(key);
-        if (entry->usable(value))
+        if (entry->usable(value)) {
+            if (value != m_seen.value(key))
+                broken.append(entry->ignoredParts(value));
             continue;
+        }
         if (value != m_seen.value(key))
             broken.append(key);
         if (m_values.contains(key))
@@ -336,4 +339,10 @@ bool removeAllowed(SettingsStore& store, const QString& name) {
     QSet<QString> names = store.get(settings::allowlist);
     names.remove(name);
     return store.set(settings::allowlist, names);
+}
+
+bool setPortChoice(SettingsStore& store, qint64 port, const settings::PortChoice& choice) {
+    return store.setValue(settings::ports.name,
+                          settings::withPortChoice(store.stored(settings::ports.name).toObject(),
+                                                   port, choice));
 }

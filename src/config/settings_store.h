@@ -47,6 +47,8 @@ public:
     }
 
     bool contains(const QString& key) const { return m_values.contains(key); }
+    // The stored value as it is; undefined when the key is absent.
+    QJsonValue stored(const QString& key) const { return m_values.value(key); }
     // The stored integer; `fallback` when the key is absent or holds something
     // else.
     qint64 integer(const QString& key, qint64 fallback = 0) const;
@@ -102,3 +104,6 @@ private:
 // whole list is stored again, also when it does not change.
 bool addAllowed(SettingsStore& store, const QString& name);
 bool removeAllowed(SettingsStore& store, const QString& name);
+// Makes `choice` the user's choice for `port`, keeping what others wrote in
+// the "ports" object.
+bool setPortChoice(SettingsStore& store, qint64 port, const settings::PortChoice& choice);

@@ -433,3 +433,51 @@ TEST_F(SettingsStoreTest, DefaultLocationFollowsXdgConfigHome) {
 }
 
 } // namespace
+
+// The "ports" object: what can be read of each entry is taken, the rest is
+// named once on stderr; an edit of one port keeps the other entries and the
+// fields another program wrote.
+TEST_F(SettingsStoreTest, PortChoicesRoundTripAndIgnoreWhatTheyCannotRead) {
+    const struct {
+        const char* ports;
+        settings::PortChoices expected;
+        const char* ignored; // in the stderr line; empty: no line
+    } cases[] = {
+        {R"({"3000": {"label": "Shop frontend", "protocol": "https", "notify": false}})",
+         {{3000, {QStringLiteral("Shop frontend"), true, false}}},
+         ""},
+        {R"({"8000": {"protocol": "http"}, "5173": {"label": "  docs "}})",
+         {{5173, {QStringLiteral("docs"), std::nullopt, true}}, {8000, {{}, false, true}}},
+         ""},
+        {R"({"3000": {"protocol": "ftp", "notify": "no", "label": "x"}, "port": {}, "70000": {},
+             "4000": 7})",
+         {{3000, {QStringLiteral("x"), std::nullopt, true}}},
+         "ports.3000.notify, ports.3000.protocol, ports.4000, ports.70000, ports.port"},
+        {R"([1, 2])", {}, "ports"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ports);
+        writeFile(QByteArray(R"({"ports": )") + c.ports + "}");
+        StderrCapture captured;
+        const SettingsStore store(path());
+        const QByteArray text = captured.text();
+        captured.restore();
+        EXPECT_EQ(store.get(settings::ports), c.expected);
+        if (*c.ignored)
+            EXPECT_TRUE(text.contains(c.ignored)) << text.toStdString();
+        else
+            EXPECT_TRUE(text.isEmpty()) << text.toStdString();
+    }
+
+    writeFile(R"({"ports": {"3000": {"label": "shop", "color": "red"}, "8080": {"notify": false}},
+                  "theirs": 1})");
+    SettingsStore store(path());
+    ASSERT_TRUE(setPortChoice(store, 3000, {QString(), true, true}));
+    ASSERT_TRUE(setPortChoice(store, 8080, {}));
+    const QJsonObject file = fileObject();
+    EXPECT_EQ(file.value(QStringLiteral("theirs")), QJsonValue(1));
+    EXPECT_EQ(QJsonDocument(file.value(QStringLiteral("ports")).toObject()).toJson(QJsonDocument::Compact),
+              R"({"3000":{"color":"red","protocol":"https"}})");
+    EXPECT_EQ(SettingsStore(path()).get(settings::ports),
+              (settings::PortChoices{{3000, {QString(), true, true}}}));
+}
