@@ -1,5 +1,6 @@
 #include "core/server_details.h"
 
+#include "core/frameworks.h"
 #include "core/procfs.h"
 
 #include <QByteArray>
@@ -119,6 +120,8 @@ ServerDetails readServerDetails(const ListeningPort& port, const ProcFs& proc,
         details.arguments = argumentsFromCmdline(*cmdline);
         details.commandLine = commandLineText(details.arguments);
     }
+    details.framework = detectFramework(details.arguments, QString::fromUtf8(proc.exeName(port.pid)), details.folder);
+    details.https = servesHttps(details.arguments);
     return details;
 }
 
@@ -161,12 +164,13 @@ bool reachableAsLocalhost(const QString& address) {
     return true; // not an address: nothing better than localhost to offer
 }
 
-QString serverUrl(qint64 port, const QString& address) {
+QString serverUrl(qint64 port, const QString& address, bool https) {
+    const QString scheme = https ? QStringLiteral("https://") : QStringLiteral("http://");
     const QString number = QString::number(port);
     if (reachableAsLocalhost(address))
-        return QStringLiteral("http://localhost:") + number;
+        return scheme + QStringLiteral("localhost:") + number;
     const QString host = unmapped(address);
     if (host.contains(QLatin1Char(':')))
-        return QStringLiteral("http://[") + host + QStringLiteral("]:") + number;
-    return QStringLiteral("http://") + host + QLatin1Char(':') + number;
+        return scheme + QLatin1Char('[') + host + QStringLiteral("]:") + number;
+    return scheme + host + QLatin1Char(':') + number;
 }

@@ -9,6 +9,18 @@ class ProcFs;
 
 #include <optional>
 
+// What a container engine says of the container behind a published port.
+struct ContainerFacts {
+    QString id;      // the engine's full id of the container
+    QString name;    // its name, without the leading "/"
+    QString image;   // the image it runs, as the engine names it ("nginx:1.25")
+    QString project; // the compose project (label com.docker.compose.project); may be empty
+    QString service; // the compose service (label com.docker.compose.service); may be empty
+    QString engine;  // "Docker" or "Podman"
+
+    friend bool operator==(const ContainerFacts&, const ContainerFacts&) = default;
+};
+
 // What tells one listed server from another: where its process runs, which
 // project that is, and how it was started. Every field is empty (or 0) when it
 // could not be read: the process belongs to another user, or has exited.
@@ -19,6 +31,9 @@ struct ServerDetails {
     QString commandLine;   // see commandLineText
     quint64 startTime = 0; // clock ticks after boot, as in ListeningPort
     QString address;       // the listening address, as in ListeningPort
+    QString framework = {}; // see detectFramework; empty when unknown
+    bool https = false;    // the command line asks for HTTPS (see servesHttps)
+    std::optional<ContainerFacts> container = {}; // set for a port published by a container
 
     friend bool operator==(const ServerDetails&, const ServerDetails&) = default;
 };
@@ -62,5 +77,5 @@ bool reachableAsLocalhost(const QString& address);
 // The address a browser uses to reach a server: "http://localhost:<port>",
 // unless the server listens only on one specific other address, which a
 // connection to localhost would not reach: then "http://192.168.1.20:<port>",
-// or "http://[fd00::5]:<port>" for IPv6.
-QString serverUrl(qint64 port, const QString& address);
+// or "http://[fd00::5]:<port>" for IPv6. With `https`, the same with "https://".
+QString serverUrl(qint64 port, const QString& address, bool https = false);
