@@ -13,6 +13,7 @@ HARBORWATCH_PACKAGES=(
     fonts-dejavu-core
     python3 python3-dbus python3-gi trayer
     mutter xwayland qt6-wayland wl-clipboard  # the GNOME Wayland end-to-end scenario
+    docker.io busybox-static iproute2  # a container engine of the tests' own
 )
 
 # clang with its libFuzzer runtime, for scripts/fuzz only.

@@ -1,10 +1,16 @@
 #include "sources/registry.h"
 
+#include "sources/containers/container_source.h"
 #include "sources/lsof/lsof_source.h"
 #include "sources/proc/proc_source.h"
 
 QList<SourceSpec> sourcesFor(const settings::Values& values) {
     QList<SourceSpec> sources;
+    // Containers first: a published port is the container's, whichever proxy
+    // process holds it on the host.
+    if (values.containers)
+        sources.append({QStringLiteral("containers"),
+                        [] { return std::make_unique<ContainerSource>(); }, false});
     if (values.lister == settings::lsofLister)
         sources.append({QStringLiteral("lsof"), [] { return std::make_unique<LsofSource>(); }});
     else

@@ -25,7 +25,8 @@ using Registry = std::function<QList<SourceSpec>(const settings::Values&)>;
 
 // The sources in force for the settings, in the order their records take
 // precedence: the one place that chooses them, for the tray and the command
-// line alike. "lister" chooses the process source: /proc ("proc", the
+// line alike. "containers" adds the container engines' published ports
+// ahead of the rest; "lister" chooses the process source: /proc ("proc", the
 // default) or lsof ("lsof").
 QList<SourceSpec> sourcesFor(const settings::Values& values);
 

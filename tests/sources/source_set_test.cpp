@@ -29,17 +29,20 @@ QStringList idsOf(const QList<SourceSpec>& specs) {
 
 } // namespace
 
-TEST(Registry, ListerSettingChoosesTheProcessSource) {
+TEST(Registry, SettingsChooseTheSources) {
     const struct {
         const char* json;
         const char* ids;
     } cases[] = {
-        {"{}", "proc"},
-        {R"({"lister": "proc"})", "proc"},
-        {R"({"lister": "lsof"})", "lsof"},
-        {R"({"lister": "LSOF"})", "proc"},
-        {R"({"lister": 1})", "proc"},
-        {"not json", "proc"},
+        {"{}", "containers+proc"},
+        {R"({"lister": "proc"})", "containers+proc"},
+        {R"({"lister": "lsof"})", "containers+lsof"},
+        {R"({"lister": "LSOF"})", "containers+proc"},
+        {R"({"lister": 1})", "containers+proc"},
+        {"not json", "containers+proc"},
+        {R"({"containers": false})", "proc"},
+        {R"({"containers": false, "lister": "lsof"})", "lsof"},
+        {R"({"containers": "no"})", "containers+proc"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
@@ -137,7 +140,7 @@ TEST(SourceSet, ScanRunningWhenTheSourceChangesIsRunAgainOnTheNewOne) {
     const QList<ListeningPort> expected = {{listener.port(), listener.pid(), name}};
 
     SourceSet set;
-    set.update(stored(R"({"lister": "proc"})"));
+    set.update(stored(R"({"lister": "proc", "containers": false})"));
     int calls = 0;
     std::optional<ScanResult> result;
     ASSERT_TRUE(set.scan({20'000, 29'999, QSet<QString>{name}}, [&](ScanResult r) {
@@ -145,7 +148,7 @@ TEST(SourceSet, ScanRunningWhenTheSourceChangesIsRunAgainOnTheNewOne) {
         ++calls;
         result = std::move(r);
     }));
-    EXPECT_TRUE(set.update(stored(R"({"lister": "lsof"})")));
+    EXPECT_TRUE(set.update(stored(R"({"lister": "lsof", "containers": false})")));
     EXPECT_EQ(set.identity(), QStringLiteral("lsof"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 20'000));
     QTest::qWait(50);

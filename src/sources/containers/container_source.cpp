@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -118,6 +119,9 @@ public:
     ~Engine() override { closeAll(); }
 
     void start() { m_timer.start(0); }
+    // Whether the first look at the socket has come to an end: a listing, a
+    // failure, or no engine to ask.
+    bool settled() const { return m_settled; }
 
     const EngineSocket& socket() const { return m_socket; }
     const QList<ContainerInfo>& containers() const { return m_containers; }
@@ -262,7 +266,9 @@ private:
     }
 
     void set(QList<ContainerInfo> containers, QString problem) {
-        if (containers == m_containers && problem == m_problem)
+        const bool first = !m_settled;
+        m_settled = true;
+        if (containers == m_containers && problem == m_problem && !first)
             return;
         m_containers = std::move(containers);
         m_problem = std::move(problem);
@@ -284,11 +290,14 @@ private:
     QString m_product;
     QList<ContainerInfo> m_containers;
     QString m_problem;
+    bool m_settled = false;
 };
 
 ContainerSource::ContainerSource(QList<EngineSocket> sockets, ContainerSourceTiming timing,
                                  QString procRoot, QObject* parent)
     : QObject(parent), m_timing(timing), m_proc(std::make_unique<ProcFs>(std::move(procRoot))) {
+    m_firstWait.setSingleShot(true);
+    connect(&m_firstWait, &QTimer::timeout, this, &ContainerSource::answer);
     for (EngineSocket& socket : sockets) {
         m_engines.push_back(std::make_unique<Engine>(std::move(socket), timing, *m_proc,
                                                      [this] { engineChanged(); }));
@@ -299,6 +308,12 @@ ContainerSource::ContainerSource(QList<EngineSocket> sockets, ContainerSourceTim
 ContainerSource::~ContainerSource() = default;
 
 void ContainerSource::engineChanged() {
+    const auto answerWhenSettled = qScopeGuard([this] {
+        const bool settled = std::all_of(m_engines.cbegin(), m_engines.cend(),
+                                         [](const auto& engine) { return engine->settled(); });
+        if (m_waiting && settled)
+            QMetaObject::invokeMethod(this, &ContainerSource::answer, Qt::QueuedConnection);
+    });
     QList<Entry> entries;
     QString problem;
     QSet<qint64> taken;
@@ -339,22 +354,34 @@ bool ContainerSource::scan(ScanFilter filter, Done done) {
     if (m_scanning)
         return false;
     m_scanning = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this, filter = std::move(filter), done = std::move(done)] {
-            ScanResult result;
-            {
-                const QMutexLocker locker(&m_lock);
-                for (const Entry& entry : m_entries) {
-                    if (filter.inRange(entry.record.port))
-                        result.ports.append(entry.record);
-                }
-            }
-            m_scanning = false;
-            done(std::move(result));
-        },
-        Qt::QueuedConnection);
+    m_waiting.emplace(std::move(filter), std::move(done));
+    const bool settled = std::all_of(m_engines.cbegin(), m_engines.cend(),
+                                     [](const auto& engine) { return engine->settled(); });
+    if (settled)
+        QMetaObject::invokeMethod(this, &ContainerSource::answer, Qt::QueuedConnection);
+    else
+        m_firstWait.start(m_timing.firstListing);
     return true;
+}
+
+void ContainerSource::answer() {
+    if (!m_waiting)
+        return;
+    m_firstWait.stop();
+    auto [filter, done] = std::move(*m_waiting);
+    m_waiting.reset();
+    ScanResult result;
+    {
+        const QMutexLocker locker(&m_lock);
+        for (const Entry& entry : m_entries) {
+            if (filter.inRange(entry.record.port))
+                result.ports.append(entry.record);
+        }
+        if (!m_problem.isEmpty())
+            result.problems.insert(QString(), m_problem);
+    }
+    m_scanning = false;
+    done(std::move(result));
 }
 
 std::optional<ContainerSource::Entry> ContainerSource::entryFor(const ListeningPort& record) const {

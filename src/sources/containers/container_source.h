@@ -8,8 +8,11 @@
 #include <QObject>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class ProcFs;
@@ -40,6 +43,7 @@ struct ContainerSourceTiming {
     int request = 10000;   // any request but a stop
     int stop = 30000;      // the engine waits out the container's grace period (10 s)
     int relistDelay = 200; // events that come together cause one listing
+    int firstListing = 3000; // the longest a scan waits for the engines' first answer
 };
 
 // Servers published by containers: the ports that Docker or Podman forward to
@@ -92,12 +96,18 @@ private:
     };
 
     void engineChanged();
+    // Answers the waiting scan from the list as it is.
+    void answer();
     std::optional<Entry> entryFor(const ListeningPort& record) const;
 
     ContainerSourceTiming m_timing;
     std::unique_ptr<ProcFs> m_proc; // for the Podman check
     std::vector<std::unique_ptr<Engine>> m_engines;
     bool m_scanning = false;
+    // A scan made before every engine gave its first answer waits for them,
+    // so that a single scan (the command line's) lists the containers.
+    std::optional<std::pair<ScanFilter, Done>> m_waiting;
+    QTimer m_firstWait;
 
     mutable QMutex m_lock; // guards what follows
     QList<Entry> m_entries;

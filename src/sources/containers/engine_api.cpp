@@ -110,6 +110,7 @@ QList<PublishedPort> publishedPorts(const QList<ContainerInfo>& containers) {
             port.record.process = container.name;
             port.record.address = binding.ip.isEmpty() ? QStringLiteral("*") : binding.ip;
             port.record.origin = kContainersOrigin;
+            port.record.anyProcess = true;
             port.container = i;
             ports.append(std::move(port));
         }
