@@ -13,6 +13,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QHash>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
@@ -44,19 +45,41 @@ QString TrayMenu::uptimeText(qint64 seconds) {
     return tr("up %1 d").arg(seconds / 86400);
 }
 
-QStringList TrayMenu::detailLines(const ListeningPort& port, const ServerDetails& details) {
+QStringList TrayMenu::detailLines(const ListeningPort& port, const ServerDetails& details,
+                                  const QString& label) {
     QStringList lines;
+    QStringList names;
+    if (!label.isEmpty())
+        names << displayName(label);
+    if (!details.framework.isEmpty())
+        names << details.framework;
+    if (!names.isEmpty())
+        lines << names.join(QStringLiteral(" · "));
+    if (const std::optional<ContainerFacts>& container = details.container) {
+        QStringList service;
+        for (const QString& part : {container->project, container->service}) {
+            if (!part.isEmpty())
+                service << part;
+        }
+        lines << (service.isEmpty() ? displayName(container->image)
+                                    : tr("%1 · %2").arg(displayName(container->image),
+                                                        displayName(service.join(QLatin1Char('/')))));
+        lines << tr("container %1").arg(container->id.left(12));
+    }
     if (!details.project.isEmpty() && !details.folder.isEmpty())
         lines << tr("%1 — %2").arg(displayName(details.project),
                                    displayName(withHomeAsTilde(details.folder, QDir::homePath())));
     if (!details.commandLine.isEmpty())
         lines << elideMiddle(displayName(details.commandLine), 60);
-    QStringList facts{tr("PID %1").arg(port.pid)};
+    QStringList facts;
+    if (port.pid > 0)
+        facts << tr("PID %1").arg(port.pid);
     if (const auto seconds = secondsRunning(details.startTime))
         facts << uptimeText(*seconds);
     if (!details.address.isEmpty())
         facts << details.address;
-    lines << facts.join(QStringLiteral(" · "));
+    if (!facts.isEmpty())
+        lines << facts.join(QStringLiteral(" · "));
     return lines;
 }
 
@@ -65,10 +88,12 @@ TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
     m_shownOthers = m_monitor.otherListeners();
+    m_shownProblems = m_monitor.problems();
     build(m_panel);
     build(m_own);
     connect(&m_monitor, &PortMonitor::portsChanged, this, &TrayMenu::showMonitorState);
     connect(&m_monitor, &PortMonitor::scanErrorChanged, this, &TrayMenu::showMonitorState);
+    connect(&m_monitor, &PortMonitor::problemsChanged, this, &TrayMenu::showMonitorState);
     connect(&m_monitor, &PortMonitor::otherListenersChanged, this, [this] {
         if (m_monitor.otherListeners() == m_shownOthers)
             return;
@@ -80,6 +105,10 @@ TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
     connect(&m_stops, &StopController::forceStopOffered, this, &TrayMenu::offerForceStop);
     connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
             [this] { emit toolTipChanged(toolTip()); });
+    connect(&m_monitor.settings(), &SettingsStore::changed, this, [this](const QString& key) {
+        if (key == settings::ports.name)
+            showDetails();
+    });
 }
 
 void TrayMenu::build(View& view) {
@@ -109,13 +138,69 @@ void TrayMenu::build(View& view) {
 // The settings window goes first: it refers to the monitor, and so may
 // whatever it has open.
 TrayMenu::~TrayMenu() {
+    delete m_labelDialog;
     m_settings.reset();
 }
 
-QString TrayMenu::submenuTitle(const ListeningPort& port, LabelStyle style) {
-    // One arg() call with both values: a "%1" inside a process name stays text.
-    return tr("%1 - %2").arg(QString::number(port.port),
-                             literalMenuText(displayName(port.process), style));
+QString TrayMenu::submenuTitle(const ListeningPort& port, LabelStyle style, const QString& kind) {
+    // One arg() call with every value: a "%1" inside a name stays text.
+    const QString number = QString::number(port.port);
+    const QString process = literalMenuText(displayName(port.process), style);
+    if (kind.isEmpty())
+        return tr("%1 - %2").arg(number, process);
+    constexpr int kindCells = 24;
+    return tr("%1 - %2 · %3")
+        .arg(number, process, literalMenuText(elideEnd(displayName(kind), kindCells), style));
+}
+
+QString TrayMenu::kindOf(const ServerDetails& details, const settings::PortChoice& choice) {
+    return choice.label.isEmpty() ? details.framework : choice.label;
+}
+
+settings::PortChoice TrayMenu::choiceIn(const settings::PortChoices& choices,
+                                        const ListeningPort& port) {
+    return port.host.isEmpty() ? choices.value(port.port) : settings::PortChoice{};
+}
+
+settings::PortChoice TrayMenu::choiceOf(const ListeningPort& port) const {
+    return choiceIn(m_monitor.settings().values().ports, port);
+}
+
+bool TrayMenu::usesHttps(const ListeningPort& port) const {
+    return choiceOf(port).https.value_or(m_monitor.details(port).https);
+}
+
+QString TrayMenu::urlOf(const ListeningPort& port) const {
+    return serverUrl(port.port, m_monitor.details(port).address, usesHttps(port));
+}
+
+void TrayMenu::changeChoice(const ListeningPort& port,
+                            const std::function<void(settings::PortChoice&)>& change) {
+    settings::PortChoice choice = choiceOf(port);
+    change(choice);
+    // A failed save is told by the tooltip, as for every other setting.
+    setPortChoice(m_monitor.settings(), port.port, choice);
+}
+
+// A small dialog that does not block the menu: the label is set when the user
+// accepts it, and removed when it is accepted empty.
+void TrayMenu::editLabel(const ListeningPort& port) {
+    delete m_labelDialog;
+    m_labelDialog = new QInputDialog();
+    m_labelDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_labelDialog->setWindowTitle(tr("Label for Port %1").arg(port.port));
+    m_labelDialog->setLabelText(tr("Name the server on port %1 (empty removes the label):")
+                                    .arg(port.port));
+    m_labelDialog->setTextValue(choiceOf(port).label);
+    connect(m_labelDialog, &QInputDialog::textValueSelected, this,
+            [this, port](const QString& text) {
+                changeChoice(port, [label = text.trimmed()](settings::PortChoice& choice) {
+                    choice.label = label;
+                });
+            });
+    m_labelDialog->show();
+    m_labelDialog->raise();
+    m_labelDialog->activateWindow();
 }
 
 void TrayMenu::setLabelStyle(LabelStyle style) {
@@ -136,19 +221,25 @@ QString TrayMenu::toolTip() const {
                   : count == 1 ? tr("Harborwatch — 1 server listening")
                                : tr("Harborwatch — %1 servers listening").arg(count);
     // One line per server, as many as the menu lists.
+    const settings::PortChoices choices = m_monitor.settings().values().ports;
     for (const ListeningPort& port : m_shownPorts.first(std::min(count, maxServerRows))) {
-        const QString project = m_monitor.details(port.port).project;
+        const ServerDetails details = m_monitor.details(port);
+        const QString kind = kindOf(details, choiceIn(choices, port));
+        const QString name = kind.isEmpty()
+                                 ? displayName(port.process)
+                                 : tr("%1 · %2").arg(displayName(port.process), displayName(kind));
         const QString number = QString::number(port.port);
-        tip +=
-            QLatin1Char('\n') +
-            (project.isEmpty()
-                 ? tr("%1  %2").arg(number, displayName(port.process))
-                 : tr("%1  %2 — %3").arg(number, displayName(port.process), displayName(project)));
+        tip += QLatin1Char('\n') +
+               (details.project.isEmpty()
+                    ? tr("%1  %2").arg(number, name)
+                    : tr("%1  %2 — %3").arg(number, name, displayName(details.project)));
     }
     if (count > maxServerRows)
         tip += QLatin1Char('\n') + tr("and %1 more").arg(count - maxServerRows);
     if (!m_shownError.isEmpty())
         tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
+    for (const QString& problem : std::as_const(m_shownProblems))
+        tip += QLatin1Char('\n') + problem;
     if (const QString& unsaved = m_monitor.settings().saveError(); !unsaved.isEmpty())
         tip += QLatin1Char('\n') + tr("Settings could not be saved: %1").arg(unsaved);
     return tip;
@@ -187,10 +278,12 @@ bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TrayMenu::showMonitorState() {
-    if (m_monitor.ports() == m_shownPorts && m_monitor.scanError() == m_shownError)
+    if (m_monitor.ports() == m_shownPorts && m_monitor.scanError() == m_shownError &&
+        m_monitor.problems() == m_shownProblems)
         return;
     m_shownPorts = m_monitor.ports();
     m_shownError = m_monitor.scanError();
+    m_shownProblems = m_monitor.problems();
     updateServerItems(m_panel);
     updateServerItems(m_own);
     emit toolTipChanged(toolTip());
@@ -251,6 +344,11 @@ void TrayMenu::updateServerItems(View& view) {
         addLine(tr("No ports running"), top);
     if (m_shownPorts.size() > shown)
         addLine(tr("and %1 more").arg(m_shownPorts.size() - shown), serversEnd(view));
+    // A remote host's problem is told in that host's own submenu.
+    for (auto problem = m_shownProblems.cbegin(); problem != m_shownProblems.cend(); ++problem) {
+        if (!problem.key().startsWith(QLatin1String("ssh:")))
+            addLine(problem.value(), serversEnd(view));
+    }
 }
 
 void TrayMenu::dropRow(View& view, const ServerRow& row) {
@@ -265,36 +363,48 @@ QAction* TrayMenu::serversEnd(const View& view) {
 TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port, QAction* before) {
     ServerRow row;
     row.port = port;
-    row.menu = new QMenu(submenuTitle(port, view.style), view.menu.get());
+    row.shownDetails = m_monitor.details(port);
+    row.shownChoice = choiceOf(port);
+    row.menu = new QMenu(submenuTitle(port, view.style, kindOf(row.shownDetails, row.shownChoice)),
+                         view.menu.get());
     QMenu* submenu = row.menu;
-    // The address and folder are looked up when chosen: they are the
-    // monitor's latest, which may have arrived after the submenu was built.
-    const qint64 number = port.port;
-    const auto url = [this, number] {
-        return serverUrl(number, m_monitor.details(number).address);
-    };
-    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this, [this, url] {
-        const QString address = url();
+    // The address, folder and choices are looked up when chosen: they are the
+    // latest, which may have arrived after the submenu was built.
+    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this, [this, port] {
+        const QString address = urlOf(port);
         if (!openInBrowser(address))
             emit browserFailed(address);
     });
-    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this, [this, url] {
-        const QString address = url();
+    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this, [this, port] {
+        const QString address = urlOf(port);
         copyToClipboard(address, this, [this, address] { emit copyFailed(address); });
     });
     row.openFolder = submenu->addAction(tr("Open Folder"));
-    connect(row.openFolder, &QAction::triggered, this, [this, number] {
-        const QString folder = m_monitor.details(number).folder;
+    connect(row.openFolder, &QAction::triggered, this, [this, port] {
+        const QString folder = m_monitor.details(port).folder;
         if (!folder.isEmpty())
             QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     });
     submenu->addSeparator();
-    QAction* stop = submenu->addAction(tr("Stop Server"));
+    connect(submenu->addAction(tr("Label…")), &QAction::triggered, this,
+            [this, port] { editLabel(port); });
+    row.useHttps = submenu->addAction(tr("Use HTTPS"));
+    row.useHttps->setCheckable(true);
+    connect(row.useHttps, &QAction::triggered, this, [this, port](bool checked) {
+        changeChoice(port, [checked](settings::PortChoice& choice) { choice.https = checked; });
+    });
+    row.notify = submenu->addAction(tr("Notify"));
+    row.notify->setCheckable(true);
+    connect(row.notify, &QAction::triggered, this, [this, port](bool checked) {
+        changeChoice(port, [checked](settings::PortChoice& choice) { choice.notify = checked; });
+    });
+    submenu->addSeparator();
+    const bool container = port.origin == QLatin1String("containers");
+    QAction* stop = submenu->addAction(container ? tr("Stop Container") : tr("Stop Server"));
     stop->setObjectName(QStringLiteral("stopServer"));
     connect(stop, &QAction::triggered, this, [this, port] { m_stops.stop(port); });
 
-    row.shownDetails = m_monitor.details(number);
-    fillDetailLines(view, row);
+    refreshRow(view, row);
     // The uptime is told as of the moment the submenu opens.
     connect(submenu, &QMenu::aboutToShow, this, [this, &view, submenu] {
         for (ServerRow& shown : view.rows) {
@@ -308,11 +418,21 @@ TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port
     return row;
 }
 
+void TrayMenu::refreshRow(const View& view, ServerRow& row) {
+    const QString title =
+        submenuTitle(row.port, view.style, kindOf(row.shownDetails, row.shownChoice));
+    if (row.menu->title() != title)
+        row.menu->setTitle(title);
+    fillDetailLines(view, row);
+    row.useHttps->setChecked(row.shownChoice.https.value_or(row.shownDetails.https));
+    row.notify->setChecked(row.shownChoice.notify);
+}
+
 // Replaces the inert lines at the top of the row's submenu. Lines whose text
 // did not change keep their item, so an open submenu does not flicker.
 void TrayMenu::fillDetailLines(const View& view, ServerRow& row) {
     QStringList texts;
-    for (const QString& line : detailLines(row.port, row.shownDetails))
+    for (const QString& line : detailLines(row.port, row.shownDetails, row.shownChoice.label))
         texts << literalMenuText(line, view.style);
     QStringList current;
     for (QAction* item : std::as_const(row.detailItems)) {
@@ -347,18 +467,22 @@ void TrayMenu::fillDetailLines(const View& view, ServerRow& row) {
 }
 
 void TrayMenu::showDetails() {
-    bool projectChanged = false;
+    bool tipChanged = false;
+    const settings::PortChoices choices = m_monitor.settings().values().ports;
     for (View* view : {&m_panel, &m_own}) {
         for (ServerRow& row : view->rows) {
-            ServerDetails details = m_monitor.details(row.port.port);
-            if (details == row.shownDetails)
+            ServerDetails details = m_monitor.details(row.port);
+            settings::PortChoice choice = choiceIn(choices, row.port);
+            if (details == row.shownDetails && choice == row.shownChoice)
                 continue;
-            projectChanged = projectChanged || details.project != row.shownDetails.project;
+            tipChanged = tipChanged || details.project != row.shownDetails.project ||
+                         kindOf(details, choice) != kindOf(row.shownDetails, row.shownChoice);
             row.shownDetails = std::move(details);
-            fillDetailLines(*view, row);
+            row.shownChoice = std::move(choice);
+            refreshRow(*view, row);
         }
     }
-    if (projectChanged)
+    if (tipChanged)
         emit toolTipChanged(toolTip());
 }
 

@@ -1,17 +1,21 @@
 #pragma once
 
+#include "config/settings.h"
 #include "core/listening_port.h"
 #include "core/server_details.h"
 
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class PortMonitor;
 class QAction;
+class QInputDialog;
 class QMenu;
 class SettingsWindow;
 class StopController;
@@ -20,8 +24,12 @@ class StopController;
 // submenu per listening server (at most maxServerRows, then an inert line "and
 // N more"; or "No ports running"), "Other Listeners" when the range holds
 // listeners that are not allowed, then "Refresh", "Settings..." and "Quit". A
-// server's submenu starts with inert lines telling its project, command line,
-// pid, uptime and address, as far as they are known, then its actions.
+// server's row is named by its label or framework as well as its process; its
+// submenu starts with inert lines telling what it is (label and framework, or
+// a container's image and id), its project, command line, pid, uptime and
+// address, as far as they are known, then its actions. A source that lists
+// nothing for the moment (no container engine answers) has a line of its own
+// below the servers.
 // The monitor publishes every two seconds; the menu is rebuilt only when what
 // it shows changes, because some tray hosts flicker or close an open menu on
 // every layout update. Submenus of servers that stay listed are kept as they
@@ -66,18 +74,26 @@ public:
     enum class LabelStyle { Widgets, DBusMenu };
     void setLabelStyle(LabelStyle style);
 
-    // "<port> - <process>", the process name escaped so that it is shown
-    // exactly as it is.
-    static QString submenuTitle(const ListeningPort& port, LabelStyle style = LabelStyle::Widgets);
+    // "<port> - <process>", or "<port> - <process> · <kind>" with a kind (a
+    // label or framework, cut to a few words); the names escaped so that they
+    // are shown exactly as they are.
+    static QString submenuTitle(const ListeningPort& port, LabelStyle style = LabelStyle::Widgets,
+                                const QString& kind = {});
+    // What names a server beside its process: the user's label for its port,
+    // else its framework; empty when neither is known.
+    static QString kindOf(const ServerDetails& details, const settings::PortChoice& choice);
     // `text` escaped so that a menu drawn in `style` shows it exactly.
     static QString literalMenuText(QString text, LabelStyle style);
 
     // "up 45 s", "up 12 min", "up 2 h", "up 3 d": whole units, rounded down.
     static QString uptimeText(qint64 seconds);
     // The inert lines that open a server's submenu (project and folder,
-    // command line, pid, uptime and address), on one line each but not escaped
-    // for the menu; lines without data are left out.
-    static QStringList detailLines(const ListeningPort& port, const ServerDetails& details);
+    // command line, pid, uptime and address; for a container its image and
+    // compose service, and its short id, first; the label and framework
+    // before all), on one line each but not escaped for the menu; lines
+    // without data are left out.
+    static QStringList detailLines(const ListeningPort& port, const ServerDetails& details,
+                                   const QString& label = {});
 
 signals:
     void quitRequested();
@@ -98,7 +114,10 @@ private:
         QMenu* menu = nullptr;
         QList<QAction*> detailItems; // the inert lines and the separator below them
         ServerDetails shownDetails;
+        settings::PortChoice shownChoice;
         QAction* openFolder = nullptr;
+        QAction* useHttps = nullptr;
+        QAction* notify = nullptr;
         bool forceStop = false; // "Force Stop" is shown
     };
     // One of the two menus and what it shows.
@@ -123,7 +142,19 @@ private:
     void dropRow(View& view, const ServerRow& row);
     ServerRow addServerRow(View& view, const ListeningPort& port, QAction* before);
     void fillDetailLines(const View& view, ServerRow& row);
+    // Brings the row's title, detail lines and checks in line with the
+    // monitor's details and the user's choice for its port.
+    void refreshRow(const View& view, ServerRow& row);
     void showDetails();
+    // The user's choice for the record's port; ports of other machines have none.
+    settings::PortChoice choiceOf(const ListeningPort& port) const;
+    static settings::PortChoice choiceIn(const settings::PortChoices& choices,
+                                         const ListeningPort& port);
+    bool usesHttps(const ListeningPort& port) const;
+    QString urlOf(const ListeningPort& port) const;
+    void changeChoice(const ListeningPort& port,
+                      const std::function<void(settings::PortChoice&)>& change);
+    void editLabel(const ListeningPort& port);
     void updateOtherListeners(View& view);
     // The first item below the servers.
     static QAction* serversEnd(const View& view);
@@ -135,9 +166,11 @@ private:
     View m_panel;
     View m_own;
     std::unique_ptr<SettingsWindow> m_settings;
+    QPointer<QInputDialog> m_labelDialog; // deletes itself when closed
     // What the menus show now.
     QList<ListeningPort> m_shownPorts;
     QList<ListeningPort> m_shownOthers;
     QString m_shownError;
+    QMap<QString, QString> m_shownProblems;
     bool m_started = false;
 };

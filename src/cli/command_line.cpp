@@ -124,9 +124,14 @@ private:
 
 // The record with what its source tells of it.
 ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
-                      std::optional<qint64> bootTime) {
-    ServerRow row{port.port, port.pid, port.process, serverUrl(port.port, port.address),
+                      const settings::PortChoices& choices, std::optional<qint64> bootTime) {
+    const bool https = (port.host.isEmpty() ? choices.value(port.port).https : std::nullopt)
+                           .value_or(details.https);
+    ServerRow row{port.port, port.pid, port.process, serverUrl(port.port, port.address, https),
                   port.address};
+    if (!details.framework.isEmpty())
+        row.framework = details.framework;
+    row.container = details.container;
     if (!details.folder.isEmpty())
         row.folder = details.folder;
     if (!details.project.isEmpty())
@@ -146,12 +151,13 @@ int runList(const CommandLineRequest& request) {
     }
     // The boot time never changes while the program runs: read once.
     const std::optional<qint64> bootTime = ProcFs().bootTime();
+    const settings::PortChoices choices = SettingsStore().values().ports;
     QList<ServerRow> rows;
     rows.reserve(scan.result().ports.size());
     for (const ListeningPort& server : scan.result().ports) {
         const ServerSource* source = scan.sourceOf(server);
         rows.append(serverRowOf(server, source ? source->details(server) : ServerDetails{},
-                                bootTime));
+                                choices, bootTime));
     }
     if (request.json)
         return finishOutput(printOut(serverListJson(rows)));
@@ -186,10 +192,15 @@ int runStop(const CommandLineRequest& request) {
                        .arg(name, QString::number(server->port), result->reason));
         return exitFailed;
     }
+    // A container's port is held by no process of its own: the engine stopped it.
     const QString line =
-        tr("Sent %1 to %2 (pid %3) on port %4.")
-            .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"), name,
-                 QString::number(server->pid), QString::number(server->port));
+        server->anyProcess
+            ? (request.force ? tr("Killed container %1 on port %2.")
+                             : tr("Stopped container %1 on port %2."))
+                  .arg(name, QString::number(server->port))
+            : tr("Sent %1 to %2 (pid %3) on port %4.")
+                  .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"),
+                       name, QString::number(server->pid), QString::number(server->port));
     printOut(line.toUtf8() + '\n');
     return exitOk;
 }

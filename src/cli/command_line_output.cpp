@@ -22,15 +22,16 @@ QString isoUtc(const QDateTime& time) {
 } // namespace
 
 QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
-    constexpr int columns = 6;
+    constexpr int columns = 7;
     using Line = std::array<QString, columns>;
     QList<Line> lines;
     lines.reserve(rows.size() + 1);
     lines.append({QStringLiteral("PORT"), QStringLiteral("PID"), QStringLiteral("NAME"),
-                  QStringLiteral("PROJECT"), QStringLiteral("URL"), QStringLiteral("COMMAND")});
+                  QStringLiteral("FRAMEWORK"), QStringLiteral("PROJECT"), QStringLiteral("URL"),
+                  QStringLiteral("COMMAND")});
     for (const ServerRow& row : rows) {
         lines.append({QString::number(row.port), QString::number(row.pid), displayName(row.process),
-                      cell(row.project), displayName(row.url),
+                      cell(row.framework), cell(row.project), displayName(row.url),
                       cell(row.command ? std::optional(shellCommandText(*row.command)) : std::nullopt)});
     }
 
@@ -74,6 +75,17 @@ QJsonObject serverJson(const ServerRow& row) {
                               : QJsonValue());
     object.insert(QStringLiteral("started"),
                   row.started ? QJsonValue(isoUtc(*row.started)) : QJsonValue());
+    object.insert(QStringLiteral("framework"),
+                  row.framework ? QJsonValue(*row.framework) : QJsonValue());
+    QJsonValue container;
+    if (const std::optional<ContainerFacts>& facts = row.container) {
+        container = QJsonObject{{QStringLiteral("id"), facts->id},
+                                {QStringLiteral("name"), facts->name},
+                                {QStringLiteral("image"), facts->image},
+                                {QStringLiteral("project"), facts->project},
+                                {QStringLiteral("service"), facts->service}};
+    }
+    object.insert(QStringLiteral("container"), container);
     return object;
 }
 

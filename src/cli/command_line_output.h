@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
+#include "core/server_details.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -24,17 +25,20 @@ struct ServerRow {
     std::optional<QString> folder = {};
     std::optional<QStringList> command = {};
     std::optional<QDateTime> started = {};
+    std::optional<QString> framework = {};
+    std::optional<ContainerFacts> container = {};
 };
 
 enum class ServerEvent { Started, Stopped };
 
-// The aligned table with the header PORT, PID, NAME, PROJECT, URL, COMMAND
+// The aligned table with the header PORT, PID, NAME, FRAMEWORK, PROJECT, URL, COMMAND
 // and one line per row, every line ending in a newline. With a
 // `terminalWidth` above 0 the COMMAND column is cut so that lines fit in it.
 QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
 
 // The row as JSON with the keys port, pid, process, url, address, project,
-// folder, command and started (ISO 8601, UTC); null for what is unknown.
+// folder, command, started (ISO 8601, UTC), framework and container (an
+// object with id, name, image, project and service); null for what is unknown.
 QJsonObject serverJson(const ServerRow& row);
 
 // The rows as one JSON array, followed by a newline.

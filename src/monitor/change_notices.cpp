@@ -1,5 +1,6 @@
 #include "monitor/change_notices.h"
 
+#include "config/settings_store.h"
 #include "core/display_text.h"
 #include "monitor/port_monitor.h"
 
@@ -63,10 +64,21 @@ QList<Notice> noticesFor(const PortChanges& changes) {
     return notices;
 }
 
+PortChanges audibleChanges(PortChanges changes, const settings::Values& values) {
+    const auto quiet = [&values](const ListeningPort& port) {
+        if (values.quietProcesses.contains(port.process))
+            return true;
+        return port.host.isEmpty() && !values.ports.value(port.port).notify;
+    };
+    changes.started.removeIf(quiet);
+    changes.stopped.removeIf(quiet);
+    return changes;
+}
+
 ChangeNotices::ChangeNotices(PortMonitor& monitor, Notify notify, QObject* parent)
     : QObject(parent), m_notify(std::move(notify)) {
-    connect(&monitor, &PortMonitor::changesFound, this, [this](const PortChanges& changes) {
-        for (const Notice& notice : noticesFor(changes))
+    connect(&monitor, &PortMonitor::changesFound, this, [this, &monitor](const PortChanges& changes) {
+        for (const Notice& notice : noticesFor(audibleChanges(changes, monitor.settings().values())))
             m_notify(notice.title, notice.body);
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/settings.h"
 #include "core/changes.h"
 
 #include <QList>
@@ -24,12 +25,17 @@ inline constexpr int maxSingleNotices = 3;
 
 QList<Notice> noticesFor(const PortChanges& changes);
 
+// The changes the user wants to hear of: those of ports of this machine whose
+// "notify" choice is off and those of quiet process names are left out. They
+// stay in the list; only their notifications go.
+PortChanges audibleChanges(PortChanges changes, const settings::Values& values);
+
 // One event as a line: "node on port 3000", "Port 3000 is no longer listening".
 QString startedText(const ListeningPort& port);
 QString stoppedText(const ListeningPort& port);
 
 // Posts what the user is told of the monitor's changes: from the changes each
-// scan finds, the notices above, through `notify`.
+// scan finds, the notices above for the audible ones, through `notify`.
 class ChangeNotices : public QObject {
     Q_OBJECT
 public:

@@ -3,6 +3,7 @@
 #include "config/settings_store.h"
 #include "settings/settings_style.h"
 
+#include <QCheckBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -87,7 +88,8 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setFocusPolicy(Qt::StrongFocus);
     m_list->setAccessibleName(tr("Allowed Processes"));
-    m_list->setAccessibleDescription(tr("Delete removes the selected name"));
+    m_list->setAccessibleDescription(
+        tr("Delete removes the selected name; Space turns its notifications on or off"));
     m_list->installEventFilter(this);
     m_list->setUniformItemSizes(true);
     m_list->setAlternatingRowColors(false);
@@ -95,7 +97,10 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
     auto* resetButton = new QPushButton(tr("Reset to Defaults"));
     resetButton->setObjectName(QStringLiteral("resetButton"));
     resetButton->setAutoDefault(false);
+    m_containers = new QCheckBox(tr("Show ports published by containers"));
+    m_containers->setObjectName(QStringLiteral("containers"));
     auto* resetRow = new QHBoxLayout;
+    resetRow->addWidget(m_containers);
     resetRow->addStretch();
     resetRow->addWidget(resetButton);
 
@@ -109,18 +114,26 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
 
     setTabOrder(m_entry, m_add);
     setTabOrder(m_add, m_list);
-    setTabOrder(m_list, resetButton);
+    setTabOrder(m_list, m_containers);
+    setTabOrder(m_containers, resetButton);
 
     connect(m_entry, &QLineEdit::textChanged, this, &ProcessesTab::updateAddEnabled);
     connect(m_add, &QPushButton::clicked, this, &ProcessesTab::add);
     connect(resetButton, &QPushButton::clicked, this, &ProcessesTab::reset);
+    connect(m_containers, &QCheckBox::clicked, this,
+            [this](bool shown) { m_store.set(settings::containers, shown); });
     connect(&m_store, &SettingsStore::changed, this, [this](const QString& key) {
         if (key == settings::allowlist.name)
             refreshList();
+        else if (key == settings::quietProcesses.name)
+            refreshNotifyChecks();
+        else if (key == settings::containers.name)
+            m_containers->setChecked(m_store.get(settings::containers));
     });
 
     updateAddEnabled();
     refreshList();
+    m_containers->setChecked(m_store.get(settings::containers));
 }
 
 void ProcessesTab::clearEntry() {
@@ -147,6 +160,11 @@ bool ProcessesTab::eventFilter(QObject* watched, QEvent* event) {
         return false;
     const int key = static_cast<QKeyEvent*>(event)->key();
     const QListWidgetItem* current = m_list->currentItem();
+    if (key == Qt::Key_Space && current) {
+        const QString name = current->data(Qt::UserRole).toString();
+        setNotifies(name, m_store.get(settings::quietProcesses).contains(name));
+        return true;
+    }
     if ((key != Qt::Key_Delete && key != Qt::Key_Backspace) || !current)
         return false;
     const int row = m_list->row(current);
@@ -159,6 +177,24 @@ bool ProcessesTab::eventFilter(QObject* watched, QEvent* event) {
 
 void ProcessesTab::remove(const QString& name) {
     removeAllowed(m_store, name);
+}
+
+void ProcessesTab::setNotifies(const QString& name, bool notifies) {
+    QSet<QString> quiet = m_store.get(settings::quietProcesses);
+    if (notifies)
+        quiet.remove(name);
+    else
+        quiet.insert(name);
+    m_store.set(settings::quietProcesses, quiet);
+}
+
+void ProcessesTab::refreshNotifyChecks() {
+    const QSet<QString> quiet = m_store.get(settings::quietProcesses);
+    for (int row = 0; row < m_list->count(); ++row) {
+        QListWidgetItem* item = m_list->item(row);
+        if (auto* box = m_list->itemWidget(item)->findChild<QCheckBox*>())
+            box->setChecked(!quiet.contains(item->data(Qt::UserRole).toString()));
+    }
 }
 
 void ProcessesTab::reset() {
@@ -194,6 +230,14 @@ void ProcessesTab::insertRow(int position, const QString& name) {
     label->setTextFormat(Qt::PlainText);
     label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
+    // Checked: its servers' starts and stops are notified.
+    auto* notify = new QCheckBox(tr("Notify"));
+    notify->setFocusPolicy(Qt::NoFocus);
+    notify->setChecked(!m_store.get(settings::quietProcesses).contains(name));
+    notify->setAccessibleName(tr("Notify about %1").arg(name));
+    connect(notify, &QCheckBox::clicked, this,
+            [this, name](bool checked) { setNotifies(name, checked); });
+
     auto* remove = new QToolButton;
     remove->setFocusPolicy(Qt::NoFocus);
     remove->setIcon(settings_style::removeIcon());
@@ -207,6 +251,7 @@ void ProcessesTab::insertRow(int position, const QString& name) {
     layout->setContentsMargins(6, 1, 2, 1);
     layout->addWidget(label);
     layout->addStretch();
+    layout->addWidget(notify);
     layout->addWidget(remove);
 
     auto* item = new QListWidgetItem;

@@ -6,13 +6,15 @@
 #include <QStringView>
 #include <QWidget>
 
+class QCheckBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
 class SettingsStore;
 
-// The "Processes" tab: edits the allowlist in the settings store; the monitor
-// follows the store and scans after every edit.
+// The "Processes" tab: edits the allowlist in the settings store, whether each
+// allowed name's starts and stops are notified, and whether containers'
+// ports are listed; the monitor follows the store and scans after every edit.
 class ProcessesTab : public QWidget {
     Q_OBJECT
 public:
@@ -36,6 +38,8 @@ private:
     void remove(const QString& name);
     void reset();
     void updateAddEnabled();
+    void setNotifies(const QString& name, bool notifies);
+    void refreshNotifyChecks();
     void refreshList();
     void insertRow(int position, const QString& name);
 
@@ -43,5 +47,6 @@ private:
     QLineEdit* m_entry = nullptr;
     QPushButton* m_add = nullptr;
     QListWidget* m_list = nullptr;
+    QCheckBox* m_containers = nullptr;
     QStringList m_shown; // the names in m_list, row by row
 };

@@ -14,6 +14,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
@@ -46,7 +47,7 @@ const QStringList commands{"---", "Refresh", "Settings...", "---", "Quit"};
 // A server's submenu when nothing but the pid is known of its process.
 QString serverItems(qint64 pid) {
     return QStringLiteral("(disabled) PID %1 | --- | Open in Browser | Copy URL | (disabled) Open "
-                          "Folder | --- | Stop Server")
+                          "Folder | --- | Label… | Use HTTPS | Notify | --- | Stop Server")
         .arg(pid);
 }
 
@@ -498,7 +499,8 @@ TEST_F(TrayMenuTestBase, DetailsOpenTheSubmenuAndTheUrlFollowsTheAddress) {
     EXPECT_EQ(items().first(),
               "8080 - node > (disabled) shop — " + folder +
                   " | (disabled) node dev | (disabled) PID 4242 · 192.168.1.20 | --- | Open in "
-                  "Browser | Copy URL | Open Folder | --- | Stop Server");
+                  "Browser | Copy URL | Open Folder | --- | Label… | Use HTTPS | Notify | --- | "
+                  "Stop Server");
     EXPECT_EQ(toolTips.last().first().toString(),
               "Harborwatch — 1 server listening\n8080  node — shop");
 
@@ -509,6 +511,37 @@ TEST_F(TrayMenuTestBase, DetailsOpenTheSubmenuAndTheUrlFollowsTheAddress) {
     find(submenu(0), "Open Folder")->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(files.opened, QList<QUrl>{QUrl::fromLocalFile(folder)});
+}
+
+// A row is named by its label, else its framework; "Use HTTPS" (detected or
+// chosen) makes the URL https; the choices go to the settings file.
+TEST_F(TrayMenuTestBase, LabelsFrameworksAndHttpsNameAndReachTheServer) {
+    script->details = [](const ListeningPort& port) {
+        ServerDetails details;
+        details.framework = port.port == 5173 ? QStringLiteral("Vite") : QString();
+        details.https = port.port == 5173;
+        return details;
+    };
+    publish({{5173, 41, "node"}, {8000, 42, "python3"}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !monitor.details(5173).framework.isEmpty(); }, 5000));
+    EXPECT_EQ(submenu(0)->title(), "5173 - node · Vite");
+    EXPECT_EQ(submenu(1)->title(), "8000 - python3");
+    EXPECT_TRUE(find(submenu(0), "Use HTTPS")->isChecked());
+    find(submenu(0), "Copy URL")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("https://localhost:5173"));
+
+    find(submenu(1), "Use HTTPS")->trigger();
+    find(submenu(1), "Notify")->trigger();
+    setPortChoice(store, 8000, {QStringLiteral("A label far too long for any menu row"),
+                                store.values().ports.value(8000).https,
+                                store.values().ports.value(8000).notify});
+    EXPECT_EQ(submenu(1)->title(), "8000 - python3 · A label far too long fo…");
+    EXPECT_EQ(submenu(1)->actions().first()->text(), "A label far too long for any menu row");
+    EXPECT_FALSE(find(submenu(1), "Notify")->isChecked());
+    find(submenu(1), "Copy URL")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("https://localhost:8000"));
+    EXPECT_EQ(store.stored(QStringLiteral("ports"))["8000"]["protocol"].toString(), "https");
+    EXPECT_FALSE(store.stored(QStringLiteral("ports"))["8000"]["notify"].toBool(true));
 }
 
 // The real thing: lsof finds test listeners, /proc tells their details.

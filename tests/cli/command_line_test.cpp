@@ -117,19 +117,21 @@ TEST(CommandLineOutput, TableIsAlignedAndCutToTheTerminal) {
         {5173, 42, QStringLiteral("node"), QStringLiteral("http://localhost:5173"),
          QStringLiteral("127.0.0.1"), QStringLiteral("shop"), QStringLiteral("/home/ann/shop"),
          QStringList{QStringLiteral("node"), QStringLiteral("vite"), QStringLiteral("--port"),
-                     QStringLiteral("5173")}},
+                     QStringLiteral("5173")},
+         std::nullopt, QStringLiteral("Vite")},
         {8000, 31337, QStringLiteral("python\n3"), QStringLiteral("http://localhost:8000"),
          QStringLiteral("::")},
     };
     // clang-format off
     EXPECT_EQ(serverTable(rows).toStdString(),
-              "PORT  PID    NAME         PROJECT  URL                    COMMAND\n"
-              "5173  42     node         shop     http://localhost:5173  node vite --port 5173\n"
-              "8000  31337  python\\x0a3  -        http://localhost:8000  -\n");
-    EXPECT_EQ(serverTable(rows, 70).section(QLatin1Char('\n'), 1, 1).toStdString(),
-              "5173  42     node         shop     http://localhost:5173  node vite -…");
+              "PORT  PID    NAME         FRAMEWORK  PROJECT  URL                    COMMAND\n"
+              "5173  42     node         Vite       shop     http://localhost:5173  node vite --port 5173\n"
+              "8000  31337  python\\x0a3  -          -        http://localhost:8000  -\n");
+    EXPECT_EQ(serverTable(rows, 81).section(QLatin1Char('\n'), 1, 1).toStdString(),
+              "5173  42     node         Vite       shop     http://localhost:5173  node vite -…");
     // clang-format on
-    EXPECT_EQ(serverTable({}, 80).toStdString(), "PORT  PID  NAME  PROJECT  URL  COMMAND\n");
+    EXPECT_EQ(serverTable({}, 80).toStdString(),
+              "PORT  PID  NAME  FRAMEWORK  PROJECT  URL  COMMAND\n");
 }
 
 TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
@@ -141,7 +143,11 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
                           QStringLiteral("shop"),
                           QStringLiteral("/home/ann/shop"),
                           QStringList{QStringLiteral("node"), QStringLiteral("a b")},
-                          QDateTime(QDate(2026, 3, 1), QTime(9, 30, 5), Qt::UTC)};
+                          QDateTime(QDate(2026, 3, 1), QTime(9, 30, 5), Qt::UTC),
+                          QStringLiteral("Vite"),
+                          ContainerFacts{QStringLiteral("0123456789abcdef"), QStringLiteral("shop-web-1"),
+                                         QStringLiteral("node:20"), QStringLiteral("shop"),
+                                         QStringLiteral("web"), QStringLiteral("Docker")}};
     const QJsonObject full = serverJson(known);
     EXPECT_EQ(full.value(QStringLiteral("port")).toInteger(), 5173);
     EXPECT_EQ(full.value(QStringLiteral("pid")).toInteger(), 42);
@@ -150,14 +156,23 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
               QJsonArray({QStringLiteral("node"), QStringLiteral("a b")}));
     EXPECT_EQ(full.value(QStringLiteral("started")).toString(),
               QStringLiteral("2026-03-01T09:30:05Z"));
+    EXPECT_EQ(full.value(QStringLiteral("framework")).toString(), QStringLiteral("Vite"));
+    EXPECT_EQ(full.value(QStringLiteral("container")).toObject(),
+              QJsonObject({{"id", "0123456789abcdef"},
+                           {"name", "shop-web-1"},
+                           {"image", "node:20"},
+                           {"project", "shop"},
+                           {"service", "web"}}));
 
     const QJsonObject sparse = serverJson({8000, 7, QStringLiteral("x"), {}, {}});
     EXPECT_EQ(
         sparse.keys(),
-        QStringList({QStringLiteral("address"), QStringLiteral("command"), QStringLiteral("folder"),
-                     QStringLiteral("pid"), QStringLiteral("port"), QStringLiteral("process"),
-                     QStringLiteral("project"), QStringLiteral("started"), QStringLiteral("url")}));
-    for (const char* key : {"project", "folder", "command", "started"})
+        QStringList({QStringLiteral("address"), QStringLiteral("command"),
+                     QStringLiteral("container"), QStringLiteral("folder"),
+                     QStringLiteral("framework"), QStringLiteral("pid"), QStringLiteral("port"),
+                     QStringLiteral("process"), QStringLiteral("project"),
+                     QStringLiteral("started"), QStringLiteral("url")}));
+    for (const char* key : {"project", "folder", "command", "started", "framework", "container"})
         EXPECT_TRUE(sparse.value(QLatin1String(key)).isNull()) << key;
 }
 
@@ -184,11 +199,11 @@ TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
     const auto request = [](const char* arguments) {
         return parseCommandLine(split(arguments)).request;
     };
-    EXPECT_EQ(filterFor(request("--list"), stored), (ScanFilter{3000, 8000, defaults, "lsof"}));
+    EXPECT_EQ(filterFor(request("--list"), stored), (ScanFilter{3000, 8000, defaults, "containers+lsof"}));
     EXPECT_EQ(filterFor(request("--watch --range 80-90"), stored),
-              (ScanFilter{80, 90, defaults, "lsof"}));
+              (ScanFilter{80, 90, defaults, "containers+lsof"}));
     EXPECT_EQ(filterFor(request("--list --all"), stored),
-              (ScanFilter{1, 65535, std::nullopt, "lsof"}));
+              (ScanFilter{1, 65535, std::nullopt, "containers+lsof"}));
     EXPECT_EQ(filterFor(request("--stop 80 --all --range 80"), stored),
-              (ScanFilter{80, 80, std::nullopt, "lsof"}));
+              (ScanFilter{80, 80, std::nullopt, "containers+lsof"}));
 }

@@ -25,7 +25,8 @@ import e2e_session  # noqa: E402  (imported before dbus: the namespace comes fir
 from e2e_session import Failure, Skip, check, check_equal, wait_until  # noqa: E402
 
 RANGE = "3000-9999"
-SUBMENU = ["Open in Browser", "Copy URL", "Open Folder", "---", "Stop Server"]
+SUBMENU = ["Open in Browser", "Copy URL", "Open Folder", "---", "Label…", "Use HTTPS", "Notify", "---",
+           "Stop Server"]
 COMMANDS = ["---", "Refresh", "Settings...", "---", "Quit"]
 EMPTY_MENU = ["(disabled) No ports running"] + COMMANDS
 POLL_PERIOD = 2.0  # the program rescans this often

@@ -165,6 +165,24 @@ TEST(ChangePolicyTest, MoreBecomeOneSummaryEachWay) {
     }
 }
 
+// Silenced ports and quiet names make no notification; a remote host's port
+// of the same number is not this machine's.
+TEST(ChangePolicyTest, SilencedServersAreNotTold) {
+    settings::Values values;
+    values.ports.insert(3000, settings::PortChoice{{}, {}, false});
+    values.ports.insert(3001, settings::PortChoice{QStringLiteral("Shop"), {}, true});
+    values.quietProcesses = {QStringLiteral("ruby")};
+    ListeningPort remote = server(3000);
+    remote.host = QStringLiteral("box");
+    PortChanges changes;
+    changes.started = {server(3000), server(3001), server(3002, "ruby"), remote};
+    changes.stopped = {server(3000), server(4000, "ruby"), server(4001)};
+    const PortChanges audible = audibleChanges(changes, values);
+    EXPECT_EQ(numbers(audible.started), (std::vector<qint64>{3001, 3000}));
+    EXPECT_EQ(audible.started.last().host, QStringLiteral("box"));
+    EXPECT_EQ(numbers(audible.stopped), (std::vector<qint64>{4001}));
+}
+
 TEST(ChangePolicyTest, NothingChangedIsNothingToTell) {
     EXPECT_TRUE(noticesFor(PortChanges{}).isEmpty());
 }

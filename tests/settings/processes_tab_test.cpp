@@ -2,6 +2,7 @@
 
 #include "settings/processes_tab.h"
 
+#include <QCheckBox>
 #include <QJsonArray>
 #include <QLabel>
 #include <QListWidget>
@@ -218,6 +219,7 @@ TEST_F(ProcessesTabTest, KeyboardAddRemoveAndTabOrder) {
 
     typeOver(entry(), "x");
     for (QWidget* next : {static_cast<QWidget*>(addButton()), static_cast<QWidget*>(list()),
+                          static_cast<QWidget*>(child<QCheckBox>("containers")),
                           static_cast<QWidget*>(resetButton())}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
@@ -241,6 +243,32 @@ TEST_F(ProcessesTabTest, ListFollowsOutsideChangesAndShowsNamesVerbatim) {
     EXPECT_EQ(shownNames(), QStringList({"%1", "<b>bold</b>", "a&b"}));
     EXPECT_EQ(rowWidget("<b>bold</b>")->findChild<QLabel*>()->textFormat(), Qt::PlainText);
     EXPECT_EQ(rowWidget("%1")->findChild<QToolButton*>()->accessibleName(), "Remove %1");
+}
+
+// A name's Notify box (or Space on its row) keeps it listed but quiet; the
+// containers box switches their ports; both follow the file.
+TEST_F(ProcessesTabTest, QuietNamesAndContainersAreStored) {
+    auto* notify = rowWidget("node")->findChild<QCheckBox*>();
+    ASSERT_NE(notify, nullptr);
+    EXPECT_TRUE(notify->isChecked());
+    QTest::mouseClick(notify, Qt::LeftButton);
+    EXPECT_EQ(store.get(settings::quietProcesses), QSet<QString>{"node"});
+    EXPECT_TRUE(monitor->filter().allowlist->contains("node"));
+
+    list()->setCurrentRow(int(shownNames().indexOf("node")));
+    QTest::keyClick(list(), Qt::Key_Space);
+    EXPECT_TRUE(store.get(settings::quietProcesses).isEmpty());
+    EXPECT_TRUE(notify->isChecked());
+
+    store.set(settings::quietProcesses, {"node"});
+    EXPECT_FALSE(notify->isChecked());
+
+    auto* containers = child<QCheckBox>("containers");
+    EXPECT_TRUE(containers->isChecked());
+    QTest::mouseClick(containers, Qt::LeftButton);
+    EXPECT_FALSE(store.get(settings::containers));
+    store.set(settings::containers, true);
+    EXPECT_TRUE(containers->isChecked());
 }
 
 TEST_F(ProcessesTabTest, ClosingTheWindowEmptiesTheEntry) {
