@@ -485,6 +485,29 @@ TEST(TrayMenuText, UptimeElisionAndLines) {
     EXPECT_EQ(TrayMenu::detailLines({3000, 42, "node"}, full),
               QStringList({"shop — ~/src/shop", "node x\\x0aserver", "PID 42 · ::1"}));
     EXPECT_EQ(TrayMenu::detailLines({3000, 42, "node"}, {}), QStringList{"PID 42"});
+
+    // A container: no pid of its own; image, compose service and short id first.
+    ServerDetails container{QDir::homePath() + "/src/shop", "shop", {}, "postgres", 0, "0.0.0.0"};
+    container.framework = "Vite";
+    container.container = ContainerFacts{"0123456789abcdef0123", "shop-db-1", "postgres:16",
+                                         "shop", "db", "Docker"};
+    EXPECT_EQ(TrayMenu::detailLines({5432, 0, "shop-db-1"}, container, "Database"),
+              QStringList({"Database · Vite", "postgres:16 · shop/db", "container 0123456789ab",
+                           "shop — ~/src/shop", "postgres", "0.0.0.0"}));
+}
+
+// A source that lists nothing for now says why below the servers, until it
+// answers again.
+TEST_F(TrayMenuTest, ASourcesProblemIsALineBelowTheServers) {
+    ScanResult result{{{3000, 42, "node"}}};
+    result.problems.insert(QString(), QStringLiteral("Containers unavailable: the engine refused"));
+    monitor.scan();
+    ASSERT_TRUE(script->complete(result));
+    EXPECT_EQ(items().mid(1), QStringList({"(disabled) Containers unavailable: the engine refused"}) +
+                                   commands);
+    EXPECT_TRUE(tray.toolTip().endsWith("\nContainers unavailable: the engine refused"));
+    publish({{3000, 42, "node"}});
+    EXPECT_EQ(items().mid(1), commands);
 }
 
 // Details come from the monitor's source; the menu shows them as they arrive.
