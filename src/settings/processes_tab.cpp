@@ -97,7 +97,7 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
     auto* resetButton = new QPushButton(tr("Reset to Defaults"));
     resetButton->setObjectName(QStringLiteral("resetButton"));
     resetButton->setAutoDefault(false);
-    m_containers = new QCheckBox(tr("Show ports published by containers"));
+    m_containers = new QCheckBox(tr("Show container ports"));
     m_containers->setObjectName(QStringLiteral("containers"));
     auto* resetRow = new QHBoxLayout;
     resetRow->addWidget(m_containers);
