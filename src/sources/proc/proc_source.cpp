@@ -14,8 +14,11 @@
 
 namespace {
 
-// How long what a walk learned may stand before the next walk starts from nothing.
-constexpr std::chrono::seconds freshWalkEvery{30};
+// How long what a walk learned about the allowed processes may stand, and how
+// long the holders of the other sockets may stand before they are searched for
+// again (their search reads the descriptors of nearly every process).
+constexpr std::chrono::seconds walkEvery{30};
+constexpr std::chrono::minutes searchEvery{5};
 
 bool cancelled(const std::atomic<bool>* cancel) {
     return cancel && cancel->load(std::memory_order_relaxed);
@@ -34,7 +37,7 @@ ScanResult ProcScan::run(const ScanFilter& filter, const std::atomic<bool>* canc
                     .arg(m_proc.root())};
     const auto now = std::chrono::steady_clock::now();
     const bool fresh = !m_known || filter.minPort != m_minPort || filter.maxPort != m_maxPort ||
-                       filter.allowlist != m_allowlist || now - m_walkedFresh >= freshWalkEvery;
+                       filter.allowlist != m_allowlist || now - m_startedFresh >= searchEvery;
     if (fresh) {
         m_sockets.clear();
         m_processes.clear();
@@ -75,8 +78,11 @@ ScanResult ProcScan::run(const ScanFilter& filter, const std::atomic<bool>* canc
     if (!m_sockets.empty()) {
         // Not one short-circuit: the holders that went are forgotten either way.
         const bool confirmed = confirmHolders();
-        if ((fresh || appeared || !confirmed) && !walk(filter, cancel))
-            return {};
+        if (fresh || appeared || !confirmed || now - m_walked >= walkEvery) {
+            if (!walk(filter, cancel))
+                return {};
+            m_walked = now;
+        }
         if (!searchHolders(cancel))
             return {};
     }
@@ -86,8 +92,10 @@ ScanResult ProcScan::run(const ScanFilter& filter, const std::atomic<bool>* canc
     m_minPort = filter.minPort;
     m_maxPort = filter.maxPort;
     m_allowlist = filter.allowlist;
-    if (fresh)
-        m_walkedFresh = now;
+    if (fresh) {
+        m_walked = now;
+        m_startedFresh = now;
+    }
     return result();
 }
 

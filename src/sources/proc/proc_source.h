@@ -26,14 +26,14 @@
 // kernel name (comm).
 //
 // The walk over every process runs when a socket appears that it does not
-// know, a known process exits or changes its kernel name, the range or the
-// allowlist changes, and at least every 30 seconds, when it starts from
-// nothing. It decides each process from its kernel name or, when that is not
-// allowed, from its executable's file name, before reading its descriptors: a
-// port goes to the lowest allowed pid holding a socket on it, under the name
-// that matched. The holders of the sockets left over are searched for through
-// every process's descriptors, once per socket. A process that exits during a
-// walk is left out. Not thread-safe.
+// know, a known process exits or changes its kernel name, and at least every
+// 30 seconds; the scan starts from nothing when the range or the allowlist
+// changes and at least every 5 minutes. The walk decides each process from its
+// kernel name or, when that is not allowed, from its executable's file name,
+// before reading its descriptors: a port goes to the lowest allowed pid holding
+// a socket on it, under the name that matched. The holders of the sockets left
+// over are searched for through every process's descriptors, once per socket.
+// A process that exits during a walk is left out. Not thread-safe.
 class ProcScan {
 public:
     explicit ProcScan(ProcFs proc = ProcFs());
@@ -97,7 +97,8 @@ private:
     bool m_known = false; // whether the state is that of a finished scan
     qint64 m_minPort = 0, m_maxPort = 0;
     std::optional<QSet<QString>> m_allowlist;
-    std::chrono::steady_clock::time_point m_walkedFresh;
+    std::chrono::steady_clock::time_point m_walked;       // the last walk
+    std::chrono::steady_clock::time_point m_startedFresh; // the last scan from nothing
     int m_walks = 0;
     int m_holderSearches = 0;
 };
