@@ -189,16 +189,20 @@ std::vector<qint64> ProcFs::pids() const {
 }
 
 std::optional<QByteArray> ProcFs::comm(qint64 pid) const {
-    if (pid <= 0)
-        return std::nullopt;
     char buffer[64];
-    const ssize_t n = readSmall(folder(), PidPath(pid, "comm").text, buffer, sizeof buffer);
-    if (n <= 0)
+    const qsizetype length = comm(pid, buffer, sizeof buffer);
+    if (length < 0)
         return std::nullopt;
-    qsizetype length = n;
-    if (buffer[length - 1] == '\n')
-        --length;
     return QByteArray(buffer, length);
+}
+
+qsizetype ProcFs::comm(qint64 pid, char* buffer, qsizetype size) const {
+    if (pid <= 0 || size <= 0)
+        return -1;
+    const ssize_t n = readSmall(folder(), PidPath(pid, "comm").text, buffer, size_t(size));
+    if (n <= 0)
+        return -1;
+    return buffer[n - 1] == '\n' ? n - 1 : n;
 }
 
 QByteArray ProcFs::exeName(qint64 pid) const {

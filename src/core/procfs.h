@@ -40,6 +40,9 @@ public:
     std::vector<qint64> pids() const;
     // The kernel name (<pid>/comm) without the closing newline.
     std::optional<QByteArray> comm(qint64 pid) const;
+    // The same into `buffer` (the kernel's names take at most 16 bytes with the
+    // newline), for reads that must not allocate: its length, or -1.
+    qsizetype comm(qint64 pid, char* buffer, qsizetype size) const;
     // The file name of the process's executable (<pid>/exe), a " (deleted)"
     // mark dropped; empty when the link cannot be read (another user's
     // process, a kernel thread).

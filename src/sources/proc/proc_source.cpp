@@ -10,120 +10,23 @@
 
 #include <algorithm>
 #include <csignal>
+#include <utility>
 
 namespace {
+
+// How long what a walk learned about the allowed processes may stand, and how
+// long the holders of the other sockets may stand before they are searched for
+// again (their search reads the descriptors of nearly every process).
+constexpr std::chrono::seconds walkEvery{30};
+constexpr std::chrono::minutes searchEvery{5};
 
 bool cancelled(const std::atomic<bool>* cancel) {
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-bool byPort(const ListeningPort& a, const ListeningPort& b) {
-    return a.port < b.port;
-}
-
 } // namespace
 
 ProcScan::ProcScan(ProcFs proc) : m_proc(std::move(proc)) {}
-
-QHash<qint64, ListeningPort> ProcScan::allowedHolders(const Walk& walk,
-                                                      const ScanFilter& filter) const {
-    std::optional<QSet<QByteArray>> allowed;
-    if (filter.allowlist) {
-        allowed.emplace();
-        allowed->reserve(filter.allowlist->size());
-        for (const QString& name : *filter.allowlist)
-            allowed->insert(name.toUtf8());
-    }
-    const auto allows = [&allowed](const QByteArray& name) {
-        return !allowed || allowed->contains(name);
-    };
-    QHash<qint64, ListeningPort> held; // by port
-    for (qint64 pid : walk.pids) {
-        if (held.size() == walk.portCount || cancelled(walk.cancel))
-            break;
-        // The name decides before the descriptors are read.
-        const auto comm = m_proc.comm(pid);
-        if (!comm)
-            continue;
-        QByteArray name = *comm;
-        if (!allows(name)) {
-            name = m_proc.exeName(pid);
-            if (name.isEmpty() || !allows(name))
-                continue;
-        }
-        const auto startTime = m_proc.startTime(pid);
-        if (!startTime)
-            continue;
-        m_proc.forEachSocketInode(pid, [&](quint64 inode) {
-            const ListeningSocket* s = walk.sockets.value(inode);
-            if (s && !held.contains(s->port))
-                held.insert(s->port,
-                            {s->port, pid, QString::fromUtf8(name), *startTime, s->address});
-            return true;
-        });
-    }
-    return held;
-}
-
-QList<ListeningPort> ProcScan::otherHolders(const Walk& walk,
-                                            const QHash<qint64, ListeningPort>& held) {
-    // Forget sockets that are gone or now held by an allowed process, and
-    // holders that have exited.
-    for (auto it = m_holders.begin(); it != m_holders.end();) {
-        const ListeningSocket* s = walk.sockets.value(it.key());
-        if (!s || held.contains(s->port) ||
-            (it->pid > 0 && m_proc.startTime(it->pid) != it->startTime))
-            it = m_holders.erase(it);
-        else
-            ++it;
-    }
-    QSet<quint64> unknown;
-    for (const ListeningSocket* s : walk.sockets) {
-        if (!held.contains(s->port) && !m_holders.contains(s->inode))
-            unknown.insert(s->inode);
-    }
-    if (!unknown.isEmpty()) {
-        ++m_holderSearches;
-        for (qint64 pid : walk.pids) {
-            if (unknown.isEmpty() || cancelled(walk.cancel))
-                break;
-            QList<quint64> found;
-            m_proc.forEachSocketInode(pid, [&](quint64 inode) {
-                if (unknown.contains(inode))
-                    found.append(inode);
-                return found.size() < unknown.size();
-            });
-            if (found.isEmpty())
-                continue;
-            const auto startTime = m_proc.startTime(pid);
-            const auto comm = m_proc.comm(pid);
-            if (!startTime || !comm)
-                continue; // exited meanwhile
-            for (quint64 inode : std::as_const(found)) {
-                m_holders.insert(inode, {pid, *startTime, QString::fromUtf8(*comm)});
-                unknown.remove(inode);
-            }
-        }
-        if (cancelled(walk.cancel))
-            return {};
-        // Held by processes that cannot be seen: not searched for again.
-        for (quint64 inode : std::as_const(unknown))
-            m_holders.insert(inode, {});
-    }
-
-    QHash<qint64, ListeningPort> others; // by port: the lowest visible pid
-    for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
-        const ListeningSocket* s = walk.sockets.value(it.key());
-        const auto existing = others.constFind(s->port);
-        if (existing != others.cend() && existing->pid > 0 &&
-            (it->pid == 0 || existing->pid <= it->pid))
-            continue;
-        others.insert(s->port, {s->port, it->pid, it->name, it->startTime, s->address});
-    }
-    QList<ListeningPort> sorted = others.values();
-    std::sort(sorted.begin(), sorted.end(), byPort);
-    return sorted;
-}
 
 ScanResult ProcScan::run(const ScanFilter& filter, const std::atomic<bool>* cancel) {
     const auto sockets = m_proc.listeningSockets();
@@ -132,30 +35,301 @@ ScanResult ProcScan::run(const ScanFilter& filter, const std::atomic<bool>* canc
                 QCoreApplication::translate("ProcSource",
                                             "%1/net/tcp cannot be read; is /proc mounted?")
                     .arg(m_proc.root())};
-    Walk walk;
-    walk.cancel = cancel;
-    QSet<qint64> ports;
+    const auto now = std::chrono::steady_clock::now();
+    const bool fresh = !m_known || filter.minPort != m_minPort || filter.maxPort != m_maxPort ||
+                       filter.allowlist != m_allowlist || now - m_startedFresh >= searchEvery;
+    if (fresh) {
+        m_sockets.clear();
+        m_processes.clear();
+    }
+    m_known = false; // until this scan is through
+    m_pidsRead = false;
+
+    // The sockets in the range, merged with the known ones by inode: the
+    // known keep what was learned, the others are new.
+    std::vector<const ListeningSocket*>& current = m_current;
+    current.clear();
     for (const ListeningSocket& s : *sockets) {
-        if (filter.inRange(s.port)) {
-            walk.sockets.insert(s.inode, &s);
-            ports.insert(s.port);
+        if (filter.inRange(s.port))
+            current.push_back(&s);
+    }
+    std::sort(
+        current.begin(), current.end(),
+        [](const ListeningSocket* a, const ListeningSocket* b) { return a->inode < b->inode; });
+    m_next.clear();
+    bool appeared = false;
+    auto known = m_sockets.begin();
+    for (const ListeningSocket* s : current) {
+        if (!m_next.empty() && m_next.back().inode == s->inode)
+            continue; // listed twice
+        while (known != m_sockets.end() && known->inode < s->inode)
+            ++known;
+        if (known != m_sockets.end() && known->inode == s->inode && known->port == s->port) {
+            m_next.push_back(std::move(*known));
+        } else {
+            m_next.push_back({s->inode, s->port, s->address});
+            appeared = true;
         }
     }
-    if (walk.sockets.isEmpty()) {
-        m_holders.clear();
-        return {};
-    }
-    walk.portCount = ports.size();
-    walk.pids = m_proc.pids();
+    std::swap(m_sockets, m_next);
+    m_next.clear();
+    current.clear();
 
-    const QHash<qint64, ListeningPort> held = allowedHolders(walk, filter);
+    if (!m_sockets.empty()) {
+        // Not one short-circuit: the holders that went are forgotten either way.
+        const bool confirmed = confirmHolders();
+        if (fresh || appeared || !confirmed || now - m_walked >= walkEvery) {
+            if (!walk(filter, cancel))
+                return {};
+            m_walked = now;
+        }
+        if (!searchHolders(cancel))
+            return {};
+    }
+    dropUnreferenced();
+
+    m_known = true;
+    m_minPort = filter.minPort;
+    m_maxPort = filter.maxPort;
+    m_allowlist = filter.allowlist;
+    if (fresh) {
+        m_walked = now;
+        m_startedFresh = now;
+    }
+    return result();
+}
+
+bool ProcScan::confirmHolders() {
+    bool confirmed = true;
+    char comm[64];
+    const auto gone = [&](const Process& p) {
+        // The name before the start time: a pid reused in between shows in the latter.
+        const qsizetype length = m_proc.comm(p.pid, comm, sizeof comm);
+        if (length >= 0 && QByteArrayView(comm, length) == p.comm &&
+            m_proc.startTime(p.pid) == p.startTime)
+            return false;
+        confirmed = false;
+        for (Socket& s : m_sockets) {
+            if (s.otherPid == p.pid)
+                s.otherPid = unsearched;
+        }
+        return true;
+    };
+    m_processes.erase(std::remove_if(m_processes.begin(), m_processes.end(), gone),
+                      m_processes.end());
+    return confirmed;
+}
+
+bool ProcScan::walk(const ScanFilter& filter, const std::atomic<bool>* cancel) {
+    ++m_walks;
+    qsizetype unresolved = qsizetype(m_sockets.size());
+    for (Socket& s : m_sockets) {
+        s.allowedPid = 0;
+        s.allowedOrder = 0;
+    }
+    std::optional<QSet<QByteArray>> allowed;
+    if (filter.allowlist) {
+        if (filter.allowlist->isEmpty())
+            return true; // no process is allowed
+        allowed.emplace();
+        allowed->reserve(filter.allowlist->size());
+        for (const QString& name : *filter.allowlist)
+            allowed->insert(name.toUtf8());
+    }
+    const auto allows = [&allowed](const QByteArray& name) {
+        return !allowed || allowed->contains(name);
+    };
+    quint64 order = 0;
+    char comm[64];
+    for (qint64 pid : pids()) {
+        if (unresolved == 0)
+            break;
+        if (cancelled(cancel))
+            return false;
+        // The name decides before the descriptors are read.
+        const qsizetype length = m_proc.comm(pid, comm, sizeof comm);
+        if (length < 0)
+            continue;
+        const QByteArray kernelName = QByteArray::fromRawData(comm, length);
+        QByteArray exeName;
+        if (!allows(kernelName)) {
+            exeName = m_proc.exeName(pid);
+            if (exeName.isEmpty() || !allows(exeName))
+                continue;
+        }
+        const auto startTime = m_proc.startTime(pid);
+        if (!startTime)
+            continue;
+        bool holds = false;
+        m_proc.forEachSocketInode(pid, [&](quint64 inode) {
+            Socket* s = socket(inode);
+            if (s && s->allowedPid == 0) {
+                s->allowedPid = pid;
+                s->allowedOrder = ++order;
+                holds = true;
+                --unresolved;
+            }
+            return unresolved > 0;
+        });
+        if (holds)
+            addProcess({pid, *startTime, QByteArray(comm, length),
+                        QString::fromUtf8(exeName.isEmpty() ? kernelName : exeName)});
+    }
+    return true;
+}
+
+bool ProcScan::searchHolders(const std::atomic<bool>* cancel) {
+    // The sockets of the ports no allowed process holds. A port is searched
+    // for whole, so that its sockets' holders compare within one search.
+    sortByPort();
+    qsizetype wanted = 0;
+    for (auto group = m_byPort.begin(); group != m_byPort.end();) {
+        auto end = group;
+        bool held = false, searched = true;
+        for (; end != m_byPort.end() && (*end)->port == (*group)->port; ++end) {
+            held = held || (*end)->allowedPid > 0;
+            searched = searched && (*end)->otherPid != unsearched;
+        }
+        for (; group != end; ++group) {
+            if (held) {
+                (*group)->otherPid = unsearched; // not needed while the port is held
+            } else if (!searched) {
+                (*group)->wanted = true;
+                ++wanted;
+            }
+        }
+    }
+    if (wanted == 0)
+        return true;
+
+    ++m_holderSearches;
+    quint64 order = 0;
+    char comm[64];
+    for (qint64 pid : pids()) {
+        if (wanted == 0)
+            break;
+        if (cancelled(cancel))
+            return false;
+        m_found.clear();
+        m_proc.forEachSocketInode(pid, [&](quint64 inode) {
+            Socket* s = socket(inode);
+            if (s && s->wanted) {
+                s->wanted = false;
+                m_found.push_back(s);
+                --wanted;
+            }
+            return wanted > 0;
+        });
+        if (m_found.empty())
+            continue;
+        const qsizetype length = m_proc.comm(pid, comm, sizeof comm);
+        const auto startTime = m_proc.startTime(pid);
+        if (length < 0 || !startTime) { // exited meanwhile
+            for (Socket* s : m_found)
+                s->wanted = true;
+            wanted += qsizetype(m_found.size());
+            continue;
+        }
+        const Process* known = process(pid);
+        if (!known || known->startTime != *startTime)
+            addProcess(
+                {pid, *startTime, QByteArray(comm, length), QString::fromUtf8(comm, length)});
+        for (Socket* s : m_found) {
+            s->otherPid = pid;
+            s->otherOrder = ++order;
+        }
+    }
+    // Held by processes that cannot be seen: not searched for again.
+    for (Socket& s : m_sockets) {
+        if (std::exchange(s.wanted, false))
+            s.otherPid = 0;
+    }
+    return true;
+}
+
+void ProcScan::sortByPort() {
+    // Within a port, the one that is listed first: the allowed holder the walk
+    // met first, else the lowest visible holder, else the lowest inode.
+    m_byPort.clear();
+    for (Socket& s : m_sockets)
+        m_byPort.push_back(&s);
+    std::sort(m_byPort.begin(), m_byPort.end(), [](const Socket* a, const Socket* b) {
+        if (a->port != b->port)
+            return a->port < b->port;
+        if ((a->allowedPid > 0) != (b->allowedPid > 0))
+            return a->allowedPid > 0;
+        if (a->allowedPid > 0)
+            return a->allowedOrder < b->allowedOrder;
+        if ((a->otherPid > 0) != (b->otherPid > 0))
+            return a->otherPid > 0;
+        if (a->otherPid > 0 && a->otherPid != b->otherPid)
+            return a->otherPid < b->otherPid;
+        if (a->otherPid > 0)
+            return a->otherOrder < b->otherOrder;
+        return a->inode < b->inode;
+    });
+}
+
+void ProcScan::dropUnreferenced() {
+    m_referenced.clear();
+    for (const Socket& s : m_sockets) {
+        if (s.allowedPid > 0)
+            m_referenced.push_back(s.allowedPid);
+        if (s.otherPid > 0)
+            m_referenced.push_back(s.otherPid);
+    }
+    std::sort(m_referenced.begin(), m_referenced.end());
+    m_processes.erase(std::remove_if(m_processes.begin(), m_processes.end(),
+                                     [this](const Process& p) {
+                                         return !std::binary_search(m_referenced.begin(),
+                                                                    m_referenced.end(), p.pid);
+                                     }),
+                      m_processes.end());
+}
+
+ScanResult ProcScan::result() {
+    sortByPort();
     ScanResult result;
-    result.others = otherHolders(walk, held);
-    if (cancelled(cancel))
-        return {};
-    result.ports = held.values();
-    std::sort(result.ports.begin(), result.ports.end(), byPort);
+    for (auto it = m_byPort.begin(); it != m_byPort.end(); ++it) {
+        if (it != m_byPort.begin() && (*(it - 1))->port == (*it)->port)
+            continue;
+        const Socket& s = **it;
+        const qint64 pid = s.allowedPid > 0 ? s.allowedPid : std::max<qint64>(s.otherPid, 0);
+        const Process* p = pid > 0 ? process(pid) : nullptr;
+        ListeningPort record{s.port, p ? pid : 0, p ? p->name : QString(), p ? p->startTime : 0,
+                             s.address};
+        (s.allowedPid > 0 ? result.ports : result.others).append(std::move(record));
+    }
     return result;
+}
+
+ProcScan::Socket* ProcScan::socket(quint64 inode) {
+    const auto it = std::lower_bound(m_sockets.begin(), m_sockets.end(), inode,
+                                     [](const Socket& s, quint64 i) { return s.inode < i; });
+    return it != m_sockets.end() && it->inode == inode ? &*it : nullptr;
+}
+
+const ProcScan::Process* ProcScan::process(qint64 pid) const {
+    const auto it = std::lower_bound(m_processes.begin(), m_processes.end(), pid,
+                                     [](const Process& p, qint64 id) { return p.pid < id; });
+    return it != m_processes.end() && it->pid == pid ? &*it : nullptr;
+}
+
+void ProcScan::addProcess(Process process) {
+    const auto it = std::lower_bound(m_processes.begin(), m_processes.end(), process.pid,
+                                     [](const Process& p, qint64 id) { return p.pid < id; });
+    if (it != m_processes.end() && it->pid == process.pid)
+        *it = std::move(process);
+    else
+        m_processes.insert(it, std::move(process));
+}
+
+const std::vector<qint64>& ProcScan::pids() {
+    if (!m_pidsRead) {
+        m_pids = m_proc.pids();
+        m_pidsRead = true;
+    }
+    return m_pids;
 }
 
 ProcSource::ProcSource(ProcFs proc, QString home)

@@ -1,6 +1,6 @@
+#include "core/procfs.h"
 #include "sources/lsof/lsof_source.h"
 #include "sources/proc/proc_source.h"
-#include "core/procfs.h"
 
 #include "support/test_support.h"
 
@@ -12,8 +12,18 @@
 #include <QThread>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <netinet/in.h>
 #include <optional>
 #include <ostream>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -177,7 +187,8 @@ TEST(ProcSource, UnreadableProcFailsWithAReason) {
     ProcSource proc(ProcFs(empty.path()));
     const ScanResult result = proc.scanBlocking({1, 65535, QSet<QString>{QStringLiteral("node")}});
     EXPECT_FALSE(result.ok());
-    EXPECT_EQ(result.error, empty.path() + QStringLiteral("/net/tcp cannot be read; is /proc mounted?"));
+    EXPECT_EQ(result.error,
+              empty.path() + QStringLiteral("/net/tcp cannot be read; is /proc mounted?"));
 }
 
 // The scan runs on a worker; the result comes back on the asking thread, once,
@@ -212,4 +223,268 @@ TEST(ProcSource, DeliversOnTheAskingThreadOneScanAtATime) {
         ASSERT_TRUE(proc.scan({20'000, 29'999, QSet<QString>{name}}, [](ScanResult) { FAIL(); }));
     }
     QTest::qWait(50);
+}
+
+namespace {
+
+// The write end stays with the test process: the processes below end when it does.
+int lifeline() {
+    static const int readEnd = [] {
+        int ends[2];
+        return pipe2(ends, O_CLOEXEC) == 0 ? ends[0] : -1;
+    }();
+    return readEnd;
+}
+
+// A forked process of the test that holds exactly the listening sockets it is
+// given, under a name. It carries out one command at a time and answers once
+// done: "nNAME" renames it (prctl), "c" closes its sockets, "fNAME" forks a
+// child named NAME that keeps them and outlives it (answered with its pid).
+// Destroyed, it ends and is reaped.
+class SocketHolder {
+public:
+    SocketHolder(const QByteArray& name, int socket) {
+        int command[2], answer[2];
+        if (pipe2(command, O_CLOEXEC) != 0 || pipe2(answer, O_CLOEXEC) != 0)
+            return;
+        const int life = lifeline();
+        const long limit = sysconf(_SC_OPEN_MAX);
+        m_pid = fork();
+        if (m_pid == 0)
+            run(name.constData(), socket, command[0], answer[1], life, int(limit));
+        close(command[0]);
+        close(answer[1]);
+        m_command = command[1];
+        m_answer = answer[0];
+        char byte;
+        if (m_pid < 0 || read(m_answer, &byte, 1) != 1)
+            m_pid = -1;
+    }
+    ~SocketHolder() {
+        close(m_command); // its read ends: it exits
+        close(m_answer);
+        if (m_pid > 0)
+            waitpid(m_pid, nullptr, 0);
+    }
+    SocketHolder(const SocketHolder&) = delete;
+    SocketHolder& operator=(const SocketHolder&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    // Sends a command and returns its answer: a pid for "f", else 0.
+    pid_t tell(const QByteArray& command) {
+        pid_t answer = 0;
+        const size_t size = command.startsWith('f') ? sizeof answer : 1;
+        if (write(m_command, command.constData(), size_t(command.size())) != command.size() ||
+            read(m_answer, &answer, size) != ssize_t(size))
+            ADD_FAILURE() << "holder " << m_pid << " did not answer " << command.constData();
+        return size == 1 ? 0 : answer;
+    }
+
+private:
+    // Async-signal-safe calls only: the test process may have threads.
+    [[noreturn]] static void run(const char* name, int socket, int command, int answer, int life,
+                                 int limit) {
+        prctl(PR_SET_NAME, name, 0, 0, 0);
+        for (int fd = 3; fd < limit; ++fd) {
+            if (fd != socket && fd != command && fd != answer && fd != life)
+                close(fd);
+        }
+        (void)!write(answer, "x", 1);
+        char message[32];
+        for (;;) {
+            const ssize_t n = read(command, message, sizeof message - 1);
+            if (n <= 0)
+                _exit(0);
+            message[n] = '\0';
+            if (message[0] == 'n') {
+                prctl(PR_SET_NAME, message + 1, 0, 0, 0);
+            } else if (message[0] == 'c') {
+                close(socket);
+            } else if (message[0] == 'f') {
+                int named[2];
+                if (pipe(named) != 0)
+                    _exit(1);
+                const pid_t child = fork();
+                if (child == 0) {
+                    prctl(PR_SET_NAME, message + 1, 0, 0, 0);
+                    close(command);
+                    close(answer);
+                    close(named[0]);
+                    close(named[1]); // named now
+                    char byte;
+                    while (read(life, &byte, 1) < 0 && errno == EINTR) {
+                    }
+                    _exit(0);
+                }
+                close(named[1]);
+                char byte;
+                (void)!read(named[0], &byte, 1);
+                close(named[0]);
+                (void)!write(answer, &child, sizeof child);
+                continue;
+            }
+            (void)!write(answer, "x", 1);
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_command = -1;
+    int m_answer = -1;
+};
+
+// Two sockets bound to consecutive ports of 127.0.0.1, listening only when a
+// step says so, the processes holding them and the allowlist of the scans.
+// The test process is the reaper of the processes its holders fork.
+struct ScriptedWorld {
+    int sockets[2] = {-1, -1};
+    qint64 firstPort = 0;
+    std::map<std::string, std::unique_ptr<SocketHolder>> holders;
+    std::map<std::string, pid_t> pids; // every holder, forked children included
+    std::vector<pid_t> orphans;        // the forked children, reaped here
+    QSet<QString> allowlist;
+
+    ScriptedWorld() {
+        prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+        for (int attempt = 0; attempt < 50 && firstPort == 0; ++attempt) {
+            const int port = 40'000 + (getpid() * 7 + attempt * 131) % 20'000;
+            for (int i = 0; i < 2; ++i) {
+                sockets[i] = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                address.sin_port = htons(uint16_t(port + i));
+                if (bind(sockets[i], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+                    break;
+                if (i == 1)
+                    firstPort = port;
+            }
+            if (firstPort == 0)
+                closeSockets();
+        }
+    }
+    ~ScriptedWorld() {
+        for (pid_t pid : orphans)
+            kill(pid, SIGKILL);
+        holders.clear();
+        for (pid_t pid : orphans)
+            waitpid(pid, nullptr, 0);
+        closeSockets();
+        prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+    }
+    void closeSockets() {
+        for (int& fd : sockets) {
+            if (fd >= 0)
+                close(std::exchange(fd, -1));
+        }
+    }
+
+    static QByteArray name(char which) {
+        return QStringLiteral("hwinc%1%2").arg(getpid() % 100'000).arg(QLatin1Char(which)).toUtf8();
+    }
+    qint64 port(int socket) const { return firstPort + socket; }
+    // The socket starts listening, held by a new process alone.
+    void listenIn(int socket, const std::string& holder, char name) {
+        ASSERT_EQ(::listen(sockets[socket], 8), 0);
+        holders[holder] =
+            std::make_unique<SocketHolder>(ScriptedWorld::name(name), sockets[socket]);
+        pids[holder] = holders[holder]->pid();
+        ASSERT_GT(pids[holder], 0);
+        close(std::exchange(sockets[socket], -1));
+    }
+    void fork(const std::string& holder, const std::string& child, char name) {
+        pids[child] = holders[holder]->tell('f' + ScriptedWorld::name(name));
+        ASSERT_GT(pids[child], 0);
+        orphans.push_back(pids[child]);
+    }
+    void allow(std::initializer_list<char> names) {
+        allowlist.clear();
+        for (char c : names)
+            allowlist.insert(QString::fromUtf8(name(c)));
+    }
+};
+
+} // namespace
+
+// A scan that carries over what the last one learned lists what a scan from
+// nothing lists, through a script of changes; the walk over every process runs
+// only where something changed that the sockets' known holders cannot tell.
+TEST(ProcScan, CarriedOverScansListWhatAFullWalkLists) {
+    ScriptedWorld world;
+    if (world.firstPort == 0)
+        GTEST_SKIP() << "no two consecutive free ports on 127.0.0.1";
+    world.allow({'a', 'b', 'c', 'd'});
+
+    struct Held {
+        int socket;
+        const char* holder;
+        char name;
+        bool listed; // else among the other listeners
+    };
+    const struct Step {
+        const char* what;
+        std::function<void(ScriptedWorld&)> act;
+        std::vector<Held> expected;
+        bool walks;
+    } steps[] = {
+        {"a first listener",
+         [](ScriptedWorld& w) { w.listenIn(0, "h0", 'a'); },
+         {{0, "h0", 'a', true}},
+         true},
+        {"nothing changed", [](ScriptedWorld&) {}, {{0, "h0", 'a', true}}, false},
+        {"a new listener, shared with a child",
+         [](ScriptedWorld& w) {
+             w.listenIn(1, "h1", 'b');
+             w.fork("h1", "k1", 'c');
+         },
+         {{0, "h0", 'a', true}, {1, "h1", 'b', true}},
+         true},
+        {"its holder exits while the child keeps the socket",
+         [](ScriptedWorld& w) { w.holders.erase("h1"); },
+         {{0, "h0", 'a', true}, {1, "k1", 'c', true}},
+         true},
+        {"a holder renames itself",
+         [](ScriptedWorld& w) { w.holders["h0"]->tell("n" + w.name('d')); },
+         {{0, "h0", 'd', true}, {1, "k1", 'c', true}},
+         true},
+        {"a holder renames itself to a name not allowed",
+         [](ScriptedWorld& w) { w.holders["h0"]->tell("n" + w.name('x')); },
+         {{0, "h0", 'x', false}, {1, "k1", 'c', true}},
+         true},
+        {"a listener is closed",
+         [](ScriptedWorld& w) { w.holders["h0"]->tell("c"); },
+         {{1, "k1", 'c', true}},
+         false},
+        {"the allowlist loses a name",
+         [](ScriptedWorld& w) {
+             w.allow({'a', 'b', 'd'});
+         },
+         {{1, "k1", 'c', false}},
+         true},
+        {"nothing changed", [](ScriptedWorld&) {}, {{1, "k1", 'c', false}}, false},
+    };
+
+    const QList<qint64> ports = {world.port(0), world.port(1)};
+    ProcScan carried;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act(world);
+        if (HasFatalFailure())
+            return;
+        std::vector<Record> listed, others;
+        for (const Held& h : step.expected)
+            (h.listed ? listed : others)
+                .push_back({world.port(h.socket), world.pids[h.holder],
+                            QString::fromUtf8(world.name(h.name)), QStringLiteral("127.0.0.1")});
+
+        const ScanFilter filter{world.port(0), world.port(1), world.allowlist};
+        const int walks = carried.walks();
+        const ScanResult seen = carried.run(filter);
+        const ScanResult full = ProcScan().run(filter);
+        ASSERT_TRUE(seen.ok() && full.ok());
+        EXPECT_EQ(recordsOn(seen.ports, ports), listed);
+        EXPECT_EQ(recordsOn(seen.others, ports), others);
+        EXPECT_EQ(recordsOn(full.ports, ports), listed);
+        EXPECT_EQ(recordsOn(full.others, ports), others);
+        EXPECT_EQ(carried.walks() - walks, step.walks ? 1 : 0);
+    }
 }
