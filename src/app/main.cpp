@@ -33,8 +33,8 @@ namespace {
 // How long to wait for a tray host before showing the icon anyway.
 constexpr std::chrono::seconds trayHostLimit{30};
 
-std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
-    auto icon = std::make_unique<QSystemTrayIcon>(harborwatchIcon());
+std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu, const QIcon& image) {
+    auto icon = std::make_unique<QSystemTrayIcon>(image);
     icon->setToolTip(menu.toolTip());
     icon->setContextMenu(menu.menu());
     QObject::connect(&menu, &TrayMenu::toolTipChanged, icon.get(), &QSystemTrayIcon::setToolTip);
@@ -153,7 +153,11 @@ int main(int argc, char** argv) {
         menu.setLabelStyle(host == TrayHostWait::Host::StatusNotifier
                                ? TrayMenu::LabelStyle::DBusMenu
                                : TrayMenu::LabelStyle::Widgets);
-        trayIcon = createTrayIcon(menu);
+        // A StatusNotifierItem host draws a symbolic icon in the panel's own
+        // colour; an XEmbed tray shows the pixels it gets, so the coloured one.
+        trayIcon = createTrayIcon(menu, host == TrayHostWait::Host::StatusNotifier
+                                            ? harborwatchTrayIcon()
+                                            : harborwatchIcon());
         // The menu exists from now on: its first appearance starts the monitor.
         menu.appear();
     });
