@@ -5,6 +5,7 @@
 #include "cli/command_line.h"
 #include "config/settings_store.h"
 #include "core/termination_signals.h"
+#include "core/translation.h"
 #include "monitor/change_notices.h"
 #include "monitor/port_monitor.h"
 #include "monitor/stop_controller.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
 
     QtCommandLine commandLine(argc, argv, display.platform);
     QApplication app(commandLine.argc(), commandLine.argv());
+    installTranslation(app);
     QApplication::setApplicationName(QStringLiteral("harborwatch"));
     QApplication::setApplicationDisplayName(QStringLiteral("Harborwatch"));
     QApplication::setDesktopFileName(QStringLiteral("harborwatch"));

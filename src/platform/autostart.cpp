@@ -13,9 +13,10 @@ namespace autostart {
 
 namespace {
 
-QString tr(const char* text) {
-    return QCoreApplication::translate("Autostart", text);
-}
+// The context of this file's texts for translation.
+struct Autostart {
+    Q_DECLARE_TR_FUNCTIONS(Autostart)
+};
 
 const QString fileName = QStringLiteral("harborwatch.desktop");
 
@@ -124,17 +125,17 @@ QString setEnabled(const QString& path, bool enabled, const QString& program) {
         QFile file(path);
         if (!file.exists() || file.remove())
             return {};
-        return tr("%1 could not be removed: %2").arg(path, file.errorString());
+        return Autostart::tr("%1 could not be removed: %2").arg(path, file.errorString());
     }
     const QByteArray text = entryFor(installedEntry(), program);
     if (text.isEmpty())
-        return tr("the program's path %1 cannot be written in a desktop entry").arg(program);
+        return Autostart::tr("the program's path %1 cannot be written in a desktop entry").arg(program);
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
-        return tr("the folder %1 could not be made").arg(folder);
+        return Autostart::tr("the folder %1 could not be made").arg(folder);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        return tr("%1 could not be written: %2").arg(path, file.errorString());
+        return Autostart::tr("%1 could not be written: %2").arg(path, file.errorString());
     return {};
 }
 
