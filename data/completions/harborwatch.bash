@@ -26,7 +26,7 @@ _harborwatch() {
             return 0
             ;;
     esac
-    local options="--list --watch --stop --json --all --range --initial --force --help --version"
+    local options="--list --watch --stop --json --all --range --initial --force --help --help-all --version"
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return 0
 }

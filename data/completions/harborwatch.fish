@@ -21,4 +21,5 @@ complete -c harborwatch -l range -x -d 'Ports LO to HI instead of the stored ran
 complete -c harborwatch -l initial -d 'With --watch: first print the servers already running'
 complete -c harborwatch -l force -d 'With --stop: send SIGKILL instead of SIGTERM'
 complete -c harborwatch -s h -l help -d 'Print the options'
+complete -c harborwatch -l help-all -d 'Print the options'
 complete -c harborwatch -s v -l version -d 'Print the version'

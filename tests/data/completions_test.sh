@@ -27,7 +27,7 @@ help="$(env -u LANGUAGE LC_ALL=C "$program" --help)" || fail "$program --help fa
 for option in $(grep -oE -- '(^|[ ,])--[a-z][a-z-]*' <<<"$help" | tr -d ' ,' | sort -u); do
     name="${option#--}"
     grep -qE -- "(^|[ \"'])--$name( |\"|$)" "$dir/harborwatch.bash" || fail "bash lacks $option"
-    grep -qF -- "--$name[" "$dir/_harborwatch" || fail "zsh lacks $option"
+    grep -qE -- "--$name(\\[|\\})" "$dir/_harborwatch" || fail "zsh lacks $option"
     grep -qE -- "-l $name( |$)" "$dir/harborwatch.fish" || fail "fish lacks $option"
 done
 
