@@ -19,6 +19,8 @@ and answers on the command line as well (harborwatch --list, --watch and
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://github.com/harborwatch/harborwatch")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_HARBORWATCH_STRIP ${CMAKE_STRIP})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageStrip.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
