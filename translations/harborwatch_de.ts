@@ -168,6 +168,14 @@ im Infobereich.</translation>
         <source>bad value for --stop: &apos;%1&apos; (expected a port from 1 to 65535)</source>
         <translation>ungültiger Wert für --stop: „%1“ (erwartet ein Port von 1 bis 65535)</translation>
     </message>
+    <message>
+        <source>Killed container %1 on port %2.</source>
+        <translation>Container %1 auf Port %2 hart beendet.</translation>
+    </message>
+    <message>
+        <source>Stopped container %1 on port %2.</source>
+        <translation>Container %1 auf Port %2 beendet.</translation>
+    </message>
 </context>
 <context>
     <name>ContainerEngine</name>
@@ -411,16 +419,28 @@ im Infobereich.</translation>
         <translation>Hinzufügen</translation>
     </message>
     <message>
-        <source>Delete removes the selected name</source>
-        <translation>Entf entfernt den ausgewählten Namen</translation>
-    </message>
-    <message>
         <source>Reset to Defaults</source>
         <translation>Auf Standard zurücksetzen</translation>
     </message>
     <message>
         <source>Remove %1</source>
         <translation>%1 entfernen</translation>
+    </message>
+    <message>
+        <source>Delete removes the selected name; Space turns its notifications on or off</source>
+        <translation>Entf entfernt den ausgewählten Namen; die Leertaste schaltet seine Benachrichtigungen ein oder aus</translation>
+    </message>
+    <message>
+        <source>Show container ports</source>
+        <translation>Container-Ports anzeigen</translation>
+    </message>
+    <message>
+        <source>Notify</source>
+        <translation>Benachrichtigen</translation>
+    </message>
+    <message>
+        <source>Notify about %1</source>
+        <translation>Über %1 benachrichtigen</translation>
     </message>
 </context>
 <context>
@@ -595,6 +615,42 @@ im Infobereich.</translation>
     <message>
         <source>Force Stop</source>
         <translation>Beenden erzwingen</translation>
+    </message>
+    <message>
+        <source>%1 · %2</source>
+        <translation>%1 · %2</translation>
+    </message>
+    <message>
+        <source>container %1</source>
+        <translation>Container %1</translation>
+    </message>
+    <message>
+        <source>%1 - %2 · %3</source>
+        <translation>%1 - %2 · %3</translation>
+    </message>
+    <message>
+        <source>Label for Port %1</source>
+        <translation>Bezeichnung für Port %1</translation>
+    </message>
+    <message>
+        <source>Name the server on port %1 (empty removes the label):</source>
+        <translation>Name für den Server auf Port %1 (leer entfernt die Bezeichnung):</translation>
+    </message>
+    <message>
+        <source>Label…</source>
+        <translation>Bezeichnung …</translation>
+    </message>
+    <message>
+        <source>Use HTTPS</source>
+        <translation>HTTPS verwenden</translation>
+    </message>
+    <message>
+        <source>Notify</source>
+        <translation>Benachrichtigen</translation>
+    </message>
+    <message>
+        <source>Stop Container</source>
+        <translation>Container beenden</translation>
     </message>
 </context>
 <context>
