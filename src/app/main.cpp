@@ -157,9 +157,9 @@ int main(int argc, char** argv) {
                                : TrayMenu::LabelStyle::Widgets);
         // A StatusNotifierItem host draws a symbolic icon in the panel's own
         // colour; an XEmbed tray shows the pixels it gets, so the coloured one.
-        trayIcon = createTrayIcon(menu, host == TrayHostWait::Host::StatusNotifier
-                                            ? harborwatchTrayIcon()
-                                            : harborwatchIcon());
+        trayIcon =
+            createTrayIcon(menu, host == TrayHostWait::Host::StatusNotifier ? harborwatchTrayIcon()
+                                                                            : harborwatchIcon());
         // The menu exists from now on: its first appearance starts the monitor.
         menu.appear();
     });

@@ -521,8 +521,8 @@ void TrayMenu::updateOtherListeners(View& view) {
         view.othersMenu->addMenu(listener);
     }
     if (m_shownOthers.size() > maxServerRows) {
-        QAction* more =
-            view.othersMenu->addAction(tr("and %n more", nullptr, int(m_shownOthers.size() - maxServerRows)));
+        QAction* more = view.othersMenu->addAction(
+            tr("and %n more", nullptr, int(m_shownOthers.size() - maxServerRows)));
         more->setEnabled(false);
     }
     view.othersMenu->installEventFilter(this);

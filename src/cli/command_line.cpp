@@ -201,8 +201,8 @@ int runStop(const CommandLineRequest& request) {
                              : CommandLine::tr("Stopped container %1 on port %2."))
                   .arg(name, QString::number(server->port))
             : CommandLine::tr("Sent %1 to %2 (pid %3) on port %4.")
-                  .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"),
-                       name, QString::number(server->pid), QString::number(server->port));
+                  .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"), name,
+                       QString::number(server->pid), QString::number(server->port));
     printOut(line.toUtf8() + '\n');
     return exitOk;
 }
@@ -302,33 +302,36 @@ bool wantsCommandLine(int argc, char** argv) {
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        CommandLine::tr("Lists the local development servers listening on TCP ports, as the tray shows them:\n"
-           "the servers whose port is in the stored range and whose process is on the\n"
-           "allowlist. Without options it starts the tray program."));
-    const QCommandLineOption list(QStringLiteral("list"),
-                                  CommandLine::tr("Print the servers as a table, or as JSON with --json."));
+    parser.setApplicationDescription(CommandLine::tr(
+        "Lists the local development servers listening on TCP ports, as the tray shows them:\n"
+        "the servers whose port is in the stored range and whose process is on the\n"
+        "allowlist. Without options it starts the tray program."));
+    const QCommandLineOption list(
+        QStringLiteral("list"),
+        CommandLine::tr("Print the servers as a table, or as JSON with --json."));
     const QCommandLineOption watch(
         QStringLiteral("watch"),
         CommandLine::tr("Print a line for each server that starts or stops, until interrupted."));
     const QCommandLineOption stop(QStringLiteral("stop"),
                                   CommandLine::tr("Stop the server listed on PORT with SIGTERM."),
                                   QStringLiteral("PORT"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  CommandLine::tr("Print JSON: one array with --list, one object per line "
-                                     "with --watch."));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        CommandLine::tr("Print JSON: one array with --list, one object per line "
+                        "with --watch."));
     const QCommandLineOption all(
         QStringLiteral("all"),
-        CommandLine::tr("Every listening TCP port of any process you may inspect, whatever the stored range "
-           "and allowlist."));
+        CommandLine::tr(
+            "Every listening TCP port of any process you may inspect, whatever the stored range "
+            "and allowlist."));
     const QCommandLineOption range(QStringLiteral("range"),
                                    CommandLine::tr("Ports LO to HI instead of the stored range."),
                                    QStringLiteral("LO-HI"));
     const QCommandLineOption initial(
         QStringLiteral("initial"),
         CommandLine::tr("With --watch: first print the servers already running, as started."));
-    const QCommandLineOption force(QStringLiteral("force"),
-                                   CommandLine::tr("With --stop: send SIGKILL instead of SIGTERM."));
+    const QCommandLineOption force(
+        QStringLiteral("force"), CommandLine::tr("With --stop: send SIGKILL instead of SIGTERM."));
     parser.addOptions({list, watch, stop, json, all, range, initial, force});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -342,7 +345,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
                 {},
                 QStringLiteral("harborwatch " HARBORWATCH_VERSION)};
     if (!parser.positionalArguments().isEmpty())
-        return usageError(CommandLine::tr("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        return usageError(
+            CommandLine::tr("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     CommandLineRequest request;
     QStringList commands;
@@ -351,7 +355,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
             commands.append("--" + option->names().first());
     }
     if (commands.size() > 1)
-        return usageError(CommandLine::tr("%1 and %2 cannot be combined").arg(commands[0], commands[1]));
+        return usageError(
+            CommandLine::tr("%1 and %2 cannot be combined").arg(commands[0], commands[1]));
     if (commands.isEmpty()) {
         if (parser.optionNames().isEmpty())
             return usageError(CommandLine::tr("no command given: use --list, --watch or --stop"));
@@ -396,15 +401,17 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(range)) {
         request.range = rangeValue(parser.value(range));
         if (!request.range)
-            return usageError(CommandLine::tr("bad value for --range: '%1' (expected LO-HI, ports from 1 to "
-                                 "65535)")
-                                  .arg(parser.value(range)));
+            return usageError(
+                CommandLine::tr("bad value for --range: '%1' (expected LO-HI, ports from 1 to "
+                                "65535)")
+                    .arg(parser.value(range)));
     }
     if (request.command == Command::Stop) {
         const auto port = portValue(parser.value(stop));
         if (!port)
-            return usageError(CommandLine::tr("bad value for --stop: '%1' (expected a port from 1 to 65535)")
-                                  .arg(parser.value(stop)));
+            return usageError(
+                CommandLine::tr("bad value for --stop: '%1' (expected a port from 1 to 65535)")
+                    .arg(parser.value(stop)));
         request.stopPort = *port;
     }
     return {ParsedCommandLine::Outcome::Run, request, {}};

@@ -49,15 +49,16 @@ QString stoppedText(const ListeningPort& port) {
 QList<Notice> noticesFor(const PortChanges& changes) {
     QList<Notice> notices;
     if (changes.started.size() > maxSingleNotices) {
-        notices.append({ChangePolicy::tr("Ports Started"), enumerate(changes.started, startedText)});
+        notices.append(
+            {ChangePolicy::tr("Ports Started"), enumerate(changes.started, startedText)});
     } else {
         for (const ListeningPort& port : changes.started)
             notices.append({ChangePolicy::tr("Port Started"), startedText(port)});
     }
     if (changes.stopped.size() > maxSingleNotices) {
         notices.append(
-            {ChangePolicy::tr("Ports Stopped"),
-             ChangePolicy::tr("Ports %1 are no longer listening").arg(enumerate(changes.stopped, portNumber))});
+            {ChangePolicy::tr("Ports Stopped"), ChangePolicy::tr("Ports %1 are no longer listening")
+                                                    .arg(enumerate(changes.stopped, portNumber))});
     } else {
         for (const ListeningPort& port : changes.stopped)
             notices.append({ChangePolicy::tr("Port Stopped"), stoppedText(port)});

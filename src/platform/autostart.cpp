@@ -26,8 +26,8 @@ const QString fileName = QStringLiteral("harborwatch.desktop");
 QByteArray execArgument(const QString& program) {
     static const QString reserved = QStringLiteral(" \t\"'\\><~|&;$*?#()`");
     QString argument = program;
-    const bool quote = std::any_of(program.cbegin(), program.cend(),
-                                   [](QChar c) { return reserved.contains(c); });
+    const bool quote =
+        std::any_of(program.cbegin(), program.cend(), [](QChar c) { return reserved.contains(c); });
     if (quote) {
         argument.clear();
         for (QChar c : program) {
@@ -129,7 +129,8 @@ QString setEnabled(const QString& path, bool enabled, const QString& program) {
     }
     const QByteArray text = entryFor(installedEntry(), program);
     if (text.isEmpty())
-        return Autostart::tr("the program's path %1 cannot be written in a desktop entry").arg(program);
+        return Autostart::tr("the program's path %1 cannot be written in a desktop entry")
+            .arg(program);
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return Autostart::tr("the folder %1 could not be made").arg(folder);

@@ -169,14 +169,16 @@ private:
         if (!reply.ok())
             return fail(reply.error);
         if (reply.status != 200)
-            return fail(ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
+            return fail(
+                ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
         const EngineVersion engine = readEngineVersion(reply.body);
         if (!engine.ok())
             return fail(engine.error);
         QString error;
         const QByteArray prefix = apiPrefix(engine, &error);
         if (prefix.isEmpty())
-            return fail(ContainerEngine::tr("%1 %2: %3").arg(engine.product, engine.version, error));
+            return fail(
+                ContainerEngine::tr("%1 %2: %3").arg(engine.product, engine.version, error));
         m_prefix = prefix;
         m_product = engine.product;
         // The stream first, so that no change between the listing and the
@@ -195,15 +197,16 @@ private:
     void eventsEnded(EngineReply reply) {
         m_events = nullptr;
         if (reply.ok() && reply.status != 200)
-            return fail(
-                ContainerEngine::tr("the engine refused its events: %1").arg(engineMessage(reply.body)));
+            return fail(ContainerEngine::tr("the engine refused its events: %1")
+                            .arg(engineMessage(reply.body)));
         closeAll();
         if (!socketOwner(m_socket.path)) {
             set({}, {}); // it stopped and took its socket along
             m_retry = m_timing.firstRetry;
         } else {
-            set({}, unavailable(reply.ok() ? ContainerEngine::tr("%1 ended its event stream").arg(m_product)
-                                           : reply.error));
+            set({}, unavailable(
+                        reply.ok() ? ContainerEngine::tr("%1 ended its event stream").arg(m_product)
+                                   : reply.error));
         }
         retryLater();
     }
@@ -226,7 +229,8 @@ private:
         if (!reply.ok())
             return fail(reply.error);
         if (reply.status != 200)
-            return fail(ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
+            return fail(
+                ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
         ContainerList read = readContainerList(reply.body);
         if (!read.ok())
             return fail(read.error);
@@ -438,8 +442,8 @@ void ContainerSource::stop(const ListeningPort& record, bool force, StopDone don
     if (engine.prefix().isEmpty())
         return answer({StopOutcome::Failed, ContainerEngine::tr("the engine did not answer")});
     if (!isSafeContainerId(entry->container.id))
-        return answer(
-            {StopOutcome::Failed, ContainerEngine::tr("the engine gave the container an unusable id")});
+        return answer({StopOutcome::Failed,
+                       ContainerEngine::tr("the engine gave the container an unusable id")});
     const QByteArray target = "/containers/" + entry->container.id.toLatin1() +
                               (force ? QByteArray("/kill") : QByteArray("/stop"));
     QPointer<Engine> from(&engine);
@@ -447,7 +451,8 @@ void ContainerSource::stop(const ListeningPort& record, bool force, StopDone don
         "POST", target, force ? m_timing.request : m_timing.stop,
         [from, port = record.port, done = std::move(done)](EngineReply reply) {
             if (!reply.ok())
-                return done({StopOutcome::Failed, ContainerEngine::tr("the engine did not answer")});
+                return done(
+                    {StopOutcome::Failed, ContainerEngine::tr("the engine did not answer")});
             switch (reply.status) {
             case 200:
             case 204:
@@ -459,8 +464,9 @@ void ContainerSource::stop(const ListeningPort& record, bool force, StopDone don
             case 409: // not running (kill)
                 return done(stopRefused(StopOutcome::Exited, port));
             default:
-                return done({StopOutcome::Failed,
-                             ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body))});
+                return done(
+                    {StopOutcome::Failed,
+                     ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body))});
             }
         });
 }

@@ -167,10 +167,10 @@ QByteArray apiPrefix(const EngineVersion& engine, QString* error) {
         chosen = engine.minApi;
     if (chosen < kOldestUsableApi || (engine.api > 0 && chosen > engine.api)) {
         if (error) {
-            *error =
-                ContainerEngine::tr("its API version 1.%1 is older than 1.%2, the oldest this program reads")
-                    .arg(engine.api)
-                    .arg(kOldestUsableApi);
+            *error = ContainerEngine::tr(
+                         "its API version 1.%1 is older than 1.%2, the oldest this program reads")
+                         .arg(engine.api)
+                         .arg(kOldestUsableApi);
         }
         return {};
     }

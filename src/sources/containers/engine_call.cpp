@@ -33,8 +33,8 @@ EngineCall* EngineCall::start(const QString& socketPath, const QByteArray& reque
     connect(call->m_deadline, &QTimer::timeout, call, [call] {
         EngineReply reply;
         reply.timedOut = true;
-        reply.error =
-            ContainerEngine::tr("the engine did not answer within %1 s").arg((call->m_timeoutMs + 999) / 1000);
+        reply.error = ContainerEngine::tr("the engine did not answer within %1 s")
+                          .arg((call->m_timeoutMs + 999) / 1000);
         call->finish(std::move(reply));
     });
     connect(call->m_socket, &QLocalSocket::connected, call, [call] {
@@ -125,8 +125,10 @@ void EngineCall::socketFailed() {
         ended();
         return;
     }
-    finish(
-        {0, {}, ContainerEngine::tr("the connection to %1 failed (%2)").arg(path, m_socket->errorString())});
+    finish({0,
+            {},
+            ContainerEngine::tr("the connection to %1 failed (%2)")
+                .arg(path, m_socket->errorString())});
 }
 
 void EngineCall::finish(EngineReply reply) {

@@ -161,7 +161,8 @@ bool HttpReplyReader::startBody() {
             return false;
         }
         if (*value > m_maxBody) {
-            fail(ContainerEngine::tr("the engine's reply is larger than %1").arg(sizeText(m_maxBody)));
+            fail(ContainerEngine::tr("the engine's reply is larger than %1")
+                     .arg(sizeText(m_maxBody)));
             return false;
         }
         m_framing = Framing::Length;
@@ -216,7 +217,8 @@ void HttpReplyReader::readBody() {
                     return;
                 }
                 if (m_body.size() + *size > m_maxBody) {
-                    fail(ContainerEngine::tr("the engine's reply is larger than %1").arg(sizeText(m_maxBody)));
+                    fail(ContainerEngine::tr("the engine's reply is larger than %1")
+                             .arg(sizeText(m_maxBody)));
                     return;
                 }
                 m_remaining = *size;
@@ -279,15 +281,17 @@ HttpReplyReader::State HttpReplyReader::feed(QByteArrayView bytes) {
 HttpReplyReader::State HttpReplyReader::finish() {
     switch (m_state) {
     case State::Head:
-        return fail(m_statusRead || !m_pending.isEmpty()
-                        ? ContainerEngine::tr("the engine closed the connection in the middle of its reply")
-                        : ContainerEngine::tr("the engine closed the connection without an answer"));
+        return fail(
+            m_statusRead || !m_pending.isEmpty()
+                ? ContainerEngine::tr("the engine closed the connection in the middle of its reply")
+                : ContainerEngine::tr("the engine closed the connection without an answer"));
     case State::Body:
         if (m_framing == Framing::UntilClose) {
             m_state = State::Done;
             return m_state;
         }
-        return fail(ContainerEngine::tr("the engine closed the connection in the middle of its reply"));
+        return fail(
+            ContainerEngine::tr("the engine closed the connection in the middle of its reply"));
     case State::Done:
     case State::Failed:
         break;
