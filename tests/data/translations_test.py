@@ -4,7 +4,9 @@ translations/harborwatch_<lang>.ts: lupdate is run over the sources into a
 copy of the file, and every text it marks unfinished (new or changed in the
 sources), left empty, or whose placeholders differ from the source's fails
 the test, as does a text in the file that the sources no longer have.
-scripts/translations updates the files.
+A tr() call that lupdate cannot place in a context fails it too, since its
+text would be missing from every file unnoticed. scripts/translations
+updates the files.
 
 usage: translations_test.py LUPDATE SOURCE_DIR TRANSLATIONS_DIR
 """
@@ -63,9 +65,15 @@ def main():
         with tempfile.TemporaryDirectory() as temp:
             updated = os.path.join(temp, os.path.basename(committed))
             shutil.copy(committed, updated)
-            subprocess.run([lupdate, "-silent", "-locations", "none", "-no-obsolete",
-                            sources, "-ts", updated], check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            run = subprocess.run([lupdate, "-silent", "-locations", "none", "-no-obsolete",
+                                  sources, "-ts", updated], check=True, text=True,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            # A text lupdate cannot place in a context is missing from every
+            # translation without being reported as unfinished.
+            for line in run.stderr.splitlines():
+                if "without context" in line or "lacks Q_OBJECT" in line:
+                    failures.append("lupdate: %s (use Context::tr() with "
+                                    "Q_DECLARE_TR_FUNCTIONS(Context))" % line)
             current = messages(updated)
         if not current:
             failures.append("%s: lupdate found no texts in %s" % (committed, sources))
