@@ -14,7 +14,13 @@ HARBORWATCH_PACKAGES=(
     python3 python3-dbus python3-gi trayer
     mutter xwayland qt6-wayland wl-clipboard  # the GNOME Wayland end-to-end scenario
     docker.io busybox-static iproute2  # a container engine of the tests' own
+    qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools  # translations (lupdate, lrelease)
+    libqt6svg6  # the symbolic tray icon is an SVG
+    desktop-file-utils appstream man-db groff-base zsh fish  # checks of the desktop files
 )
+
+# Building and checking the Debian package (scripts/package).
+HARBORWATCH_PACKAGE_PACKAGES=(dpkg-dev file gzip lintian)
 
 # clang with its libFuzzer runtime, for scripts/fuzz only.
 HARBORWATCH_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

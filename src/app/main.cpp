@@ -5,6 +5,7 @@
 #include "cli/command_line.h"
 #include "config/settings_store.h"
 #include "core/termination_signals.h"
+#include "core/translation.h"
 #include "monitor/change_notices.h"
 #include "monitor/port_monitor.h"
 #include "monitor/stop_controller.h"
@@ -33,8 +34,8 @@ namespace {
 // How long to wait for a tray host before showing the icon anyway.
 constexpr std::chrono::seconds trayHostLimit{30};
 
-std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu) {
-    auto icon = std::make_unique<QSystemTrayIcon>(harborwatchIcon());
+std::unique_ptr<QSystemTrayIcon> createTrayIcon(TrayMenu& menu, const QIcon& image) {
+    auto icon = std::make_unique<QSystemTrayIcon>(image);
     icon->setToolTip(menu.toolTip());
     icon->setContextMenu(menu.menu());
     QObject::connect(&menu, &TrayMenu::toolTipChanged, icon.get(), &QSystemTrayIcon::setToolTip);
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
 
     QtCommandLine commandLine(argc, argv, display.platform);
     QApplication app(commandLine.argc(), commandLine.argv());
+    installTranslation(app);
     QApplication::setApplicationName(QStringLiteral("harborwatch"));
     QApplication::setApplicationDisplayName(QStringLiteral("Harborwatch"));
     QApplication::setDesktopFileName(QStringLiteral("harborwatch"));
@@ -153,7 +155,11 @@ int main(int argc, char** argv) {
         menu.setLabelStyle(host == TrayHostWait::Host::StatusNotifier
                                ? TrayMenu::LabelStyle::DBusMenu
                                : TrayMenu::LabelStyle::Widgets);
-        trayIcon = createTrayIcon(menu);
+        // A StatusNotifierItem host draws a symbolic icon in the panel's own
+        // colour; an XEmbed tray shows the pixels it gets, so the coloured one.
+        trayIcon =
+            createTrayIcon(menu, host == TrayHostWait::Host::StatusNotifier ? harborwatchTrayIcon()
+                                                                            : harborwatchIcon());
         // The menu exists from now on: its first appearance starts the monitor.
         menu.appear();
     });

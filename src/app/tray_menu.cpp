@@ -235,7 +235,7 @@ QString TrayMenu::toolTip() const {
                     : tr("%1  %2 — %3").arg(number, name, displayName(details.project)));
     }
     if (count > maxServerRows)
-        tip += QLatin1Char('\n') + tr("and %1 more").arg(count - maxServerRows);
+        tip += QLatin1Char('\n') + tr("and %n more", nullptr, int(count - maxServerRows));
     if (!m_shownError.isEmpty())
         tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
     for (const QString& problem : std::as_const(m_shownProblems))
@@ -343,7 +343,7 @@ void TrayMenu::updateServerItems(View& view) {
     if (m_shownPorts.isEmpty())
         addLine(tr("No ports running"), top);
     if (m_shownPorts.size() > shown)
-        addLine(tr("and %1 more").arg(m_shownPorts.size() - shown), serversEnd(view));
+        addLine(tr("and %n more", nullptr, int(m_shownPorts.size() - shown)), serversEnd(view));
     // A remote host's problem is told in that host's own submenu.
     for (auto problem = m_shownProblems.cbegin(); problem != m_shownProblems.cend(); ++problem) {
         if (!problem.key().startsWith(QLatin1String("ssh:")))
@@ -521,8 +521,8 @@ void TrayMenu::updateOtherListeners(View& view) {
         view.othersMenu->addMenu(listener);
     }
     if (m_shownOthers.size() > maxServerRows) {
-        QAction* more =
-            view.othersMenu->addAction(tr("and %1 more").arg(m_shownOthers.size() - maxServerRows));
+        QAction* more = view.othersMenu->addAction(
+            tr("and %n more", nullptr, int(m_shownOthers.size() - maxServerRows)));
         more->setEnabled(false);
     }
     view.othersMenu->installEventFilter(this);

@@ -6,6 +6,7 @@
 #include "core/integers.h"
 #include "core/procfs.h"
 #include "core/termination_signals.h"
+#include "core/translation.h"
 #include "monitor/port_monitor.h"
 #include "sources/registry.h"
 #include "sources/source_set.h"
@@ -25,9 +26,10 @@
 
 namespace {
 
-QString tr(const char* text) {
-    return QCoreApplication::translate("CommandLine", text);
-}
+// The context of this file's texts for translation.
+struct CommandLine {
+    Q_DECLARE_TR_FUNCTIONS(CommandLine)
+};
 
 // Qt's display options, which QGuiApplication takes out of the arguments,
 // with and without a value.
@@ -84,7 +86,7 @@ bool printOut(const QByteArray& bytes) {
 int finishOutput(bool written) {
     if (written)
         return exitOk;
-    printError(tr("cannot write to standard output"));
+    printError(CommandLine::tr("cannot write to standard output"));
     return exitFailed;
 }
 
@@ -175,7 +177,7 @@ int runStop(const CommandLineRequest& request) {
                                      [&](const auto& s) { return s.port == request.stopPort; });
     ServerSource* source = server == servers.cend() ? nullptr : scan.sourceOf(*server);
     if (!source) {
-        printError(tr("no listed server has port %1").arg(request.stopPort));
+        printError(CommandLine::tr("no listed server has port %1").arg(request.stopPort));
         return exitFailed;
     }
     std::optional<StopResult> result;
@@ -188,19 +190,19 @@ int runStop(const CommandLineRequest& request) {
         loop.exec();
     const QString name = displayName(server->process);
     if (!result->delivered()) {
-        printError(tr("%1 on port %2 was not stopped: %3")
+        printError(CommandLine::tr("%1 on port %2 was not stopped: %3")
                        .arg(name, QString::number(server->port), result->reason));
         return exitFailed;
     }
     // A container's port is held by no process of its own: the engine stopped it.
     const QString line =
         server->anyProcess
-            ? (request.force ? tr("Killed container %1 on port %2.")
-                             : tr("Stopped container %1 on port %2."))
+            ? (request.force ? CommandLine::tr("Killed container %1 on port %2.")
+                             : CommandLine::tr("Stopped container %1 on port %2."))
                   .arg(name, QString::number(server->port))
-            : tr("Sent %1 to %2 (pid %3) on port %4.")
-                  .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"),
-                       name, QString::number(server->pid), QString::number(server->port));
+            : CommandLine::tr("Sent %1 to %2 (pid %3) on port %4.")
+                  .arg(request.force ? QStringLiteral("SIGKILL") : QStringLiteral("SIGTERM"), name,
+                       QString::number(server->pid), QString::number(server->port));
     printOut(line.toUtf8() + '\n');
     return exitOk;
 }
@@ -235,7 +237,7 @@ int runWatch(const CommandLineRequest& request) {
         for (const ListeningPort& server : changes.stopped)
             lines += watchLine(ServerEvent::Stopped, server, request.json, now);
         if (!lines.isEmpty() && !printOut(lines) && status == exitOk) {
-            printError(tr("cannot write to standard output"));
+            printError(CommandLine::tr("cannot write to standard output"));
             status = exitFailed;
             QCoreApplication::quit();
         }
@@ -300,33 +302,36 @@ bool wantsCommandLine(int argc, char** argv) {
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        tr("Lists the local development servers listening on TCP ports, as the tray shows them:\n"
-           "the servers whose port is in the stored range and whose process is on the\n"
-           "allowlist. Without options it starts the tray program."));
-    const QCommandLineOption list(QStringLiteral("list"),
-                                  tr("Print the servers as a table, or as JSON with --json."));
+    parser.setApplicationDescription(CommandLine::tr(
+        "Lists the local development servers listening on TCP ports, as the tray shows them:\n"
+        "the servers whose port is in the stored range and whose process is on the\n"
+        "allowlist. Without options it starts the tray program."));
+    const QCommandLineOption list(
+        QStringLiteral("list"),
+        CommandLine::tr("Print the servers as a table, or as JSON with --json."));
     const QCommandLineOption watch(
         QStringLiteral("watch"),
-        tr("Print a line for each server that starts or stops, until interrupted."));
+        CommandLine::tr("Print a line for each server that starts or stops, until interrupted."));
     const QCommandLineOption stop(QStringLiteral("stop"),
-                                  tr("Stop the server listed on PORT with SIGTERM."),
+                                  CommandLine::tr("Stop the server listed on PORT with SIGTERM."),
                                   QStringLiteral("PORT"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  tr("Print JSON: one array with --list, one object per line "
-                                     "with --watch."));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        CommandLine::tr("Print JSON: one array with --list, one object per line "
+                        "with --watch."));
     const QCommandLineOption all(
         QStringLiteral("all"),
-        tr("Every listening TCP port of any process you may inspect, whatever the stored range "
-           "and allowlist."));
+        CommandLine::tr(
+            "Every listening TCP port of any process you may inspect, whatever the stored range "
+            "and allowlist."));
     const QCommandLineOption range(QStringLiteral("range"),
-                                   tr("Ports LO to HI instead of the stored range."),
+                                   CommandLine::tr("Ports LO to HI instead of the stored range."),
                                    QStringLiteral("LO-HI"));
     const QCommandLineOption initial(
         QStringLiteral("initial"),
-        tr("With --watch: first print the servers already running, as started."));
-    const QCommandLineOption force(QStringLiteral("force"),
-                                   tr("With --stop: send SIGKILL instead of SIGTERM."));
+        CommandLine::tr("With --watch: first print the servers already running, as started."));
+    const QCommandLineOption force(
+        QStringLiteral("force"), CommandLine::tr("With --stop: send SIGKILL instead of SIGTERM."));
     parser.addOptions({list, watch, stop, json, all, range, initial, force});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -340,7 +345,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
                 {},
                 QStringLiteral("harborwatch " HARBORWATCH_VERSION)};
     if (!parser.positionalArguments().isEmpty())
-        return usageError(tr("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        return usageError(
+            CommandLine::tr("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     CommandLineRequest request;
     QStringList commands;
@@ -349,10 +355,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
             commands.append("--" + option->names().first());
     }
     if (commands.size() > 1)
-        return usageError(tr("%1 and %2 cannot be combined").arg(commands[0], commands[1]));
+        return usageError(
+            CommandLine::tr("%1 and %2 cannot be combined").arg(commands[0], commands[1]));
     if (commands.isEmpty()) {
         if (parser.optionNames().isEmpty())
-            return usageError(tr("no command given: use --list, --watch or --stop"));
+            return usageError(CommandLine::tr("no command given: use --list, --watch or --stop"));
         const QString given = parser.optionNames().first();
         QString needs = QStringLiteral("--list, --watch or --stop");
         if (given == json.names().first())
@@ -361,7 +368,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
             needs = QStringLiteral("--watch");
         else if (given == force.names().first())
             needs = QStringLiteral("--stop");
-        return usageError(tr("--%1 works only with %2").arg(given, needs));
+        return usageError(CommandLine::tr("--%1 works only with %2").arg(given, needs));
     }
     if (parser.isSet(list))
         request.command = CommandLineRequest::Command::List;
@@ -383,7 +390,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     for (const auto& modifier : modifiers) {
         if (parser.isSet(modifier.option) && !modifier.allowed)
             return usageError(
-                tr("--%1 works only with %2")
+                CommandLine::tr("--%1 works only with %2")
                     .arg(modifier.option.names().first(), QLatin1String(modifier.needs)));
     }
 
@@ -394,15 +401,17 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(range)) {
         request.range = rangeValue(parser.value(range));
         if (!request.range)
-            return usageError(tr("bad value for --range: '%1' (expected LO-HI, ports from 1 to "
-                                 "65535)")
-                                  .arg(parser.value(range)));
+            return usageError(
+                CommandLine::tr("bad value for --range: '%1' (expected LO-HI, ports from 1 to "
+                                "65535)")
+                    .arg(parser.value(range)));
     }
     if (request.command == Command::Stop) {
         const auto port = portValue(parser.value(stop));
         if (!port)
-            return usageError(tr("bad value for --stop: '%1' (expected a port from 1 to 65535)")
-                                  .arg(parser.value(stop)));
+            return usageError(
+                CommandLine::tr("bad value for --stop: '%1' (expected a port from 1 to 65535)")
+                    .arg(parser.value(stop)));
         request.stopPort = *port;
     }
     return {ParsedCommandLine::Outcome::Run, request, {}};
@@ -411,6 +420,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
 int runCommandLine(int argc, char** argv) {
     const QStringList arguments = commandLineArguments(argc, argv);
     QCoreApplication app(argc, argv);
+    installTranslation(app);
     QCoreApplication::setApplicationName(QStringLiteral("harborwatch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(HARBORWATCH_VERSION));
 

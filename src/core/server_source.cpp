@@ -5,31 +5,35 @@
 
 #include <optional>
 
+namespace {
+// The context of the stop outcomes' texts for translation.
+struct ProcessControl {
+    Q_DECLARE_TR_FUNCTIONS(ProcessControl)
+};
+} // namespace
+
 QString describeStopOutcome(StopOutcome outcome, qint64 port, const QString& detail) {
-    const auto tr = [](const char* text) {
-        return QCoreApplication::translate("ProcessControl", text);
-    };
     switch (outcome) {
     case StopOutcome::Delivered:
         return {};
     case StopOutcome::NotListed:
-        return tr("it is no longer in the list");
+        return ProcessControl::tr("it is no longer in the list");
     case StopOutcome::InvalidPid:
-        return tr("it has no valid process id");
+        return ProcessControl::tr("it has no valid process id");
     case StopOutcome::UnknownStartTime:
-        return tr("its process could not be confirmed (its start time is unknown)");
+        return ProcessControl::tr("its process could not be confirmed (its start time is unknown)");
     case StopOutcome::Exited:
-        return tr("it exited already");
+        return ProcessControl::tr("it exited already");
     case StopOutcome::PidReused:
-        return tr("another process has its pid now");
+        return ProcessControl::tr("another process has its pid now");
     case StopOutcome::NotListening:
-        return tr("it no longer listens on port %1").arg(port);
+        return ProcessControl::tr("it no longer listens on port %1").arg(port);
     case StopOutcome::PermissionDenied:
-        return tr("permission denied — it belongs to another user");
+        return ProcessControl::tr("permission denied — it belongs to another user");
     case StopOutcome::Failed:
         break;
     }
-    return tr("the signal could not be sent (%1)").arg(detail);
+    return ProcessControl::tr("the signal could not be sent (%1)").arg(detail);
 }
 
 StopResult stopRefused(StopOutcome outcome, qint64 port, const QString& detail) {

@@ -9,9 +9,10 @@
 
 namespace {
 
-QString tr(const char* text) {
-    return QCoreApplication::translate("ChangePolicy", text);
-}
+// The context of this file's texts for translation.
+struct ChangePolicy {
+    Q_DECLARE_TR_FUNCTIONS(ChangePolicy)
+};
 
 // "a, b and c"; with more than five items, the first three and "and N more".
 template <typename Describe>
@@ -24,11 +25,11 @@ QString enumerate(const QList<ListeningPort>& ports, Describe describe) {
     for (qsizetype i = 0; i < named; ++i)
         items.append(describe(ports[i]));
     const QString last = named < ports.size()
-                             ? tr("%1 more").arg(QString::number(ports.size() - named))
+                             ? ChangePolicy::tr("%n more", nullptr, int(ports.size() - named))
                              : items.takeLast();
     if (items.isEmpty())
         return last;
-    return tr("%1 and %2").arg(items.join(tr(", ")), last);
+    return ChangePolicy::tr("%1 and %2").arg(items.join(ChangePolicy::tr(", ")), last);
 }
 
 QString portNumber(const ListeningPort& port) {
@@ -38,28 +39,29 @@ QString portNumber(const ListeningPort& port) {
 } // namespace
 
 QString startedText(const ListeningPort& port) {
-    return tr("%1 on port %2").arg(displayName(port.process), portNumber(port));
+    return ChangePolicy::tr("%1 on port %2").arg(displayName(port.process), portNumber(port));
 }
 
 QString stoppedText(const ListeningPort& port) {
-    return tr("Port %1 is no longer listening").arg(portNumber(port));
+    return ChangePolicy::tr("Port %1 is no longer listening").arg(portNumber(port));
 }
 
 QList<Notice> noticesFor(const PortChanges& changes) {
     QList<Notice> notices;
     if (changes.started.size() > maxSingleNotices) {
-        notices.append({tr("Ports Started"), enumerate(changes.started, startedText)});
+        notices.append(
+            {ChangePolicy::tr("Ports Started"), enumerate(changes.started, startedText)});
     } else {
         for (const ListeningPort& port : changes.started)
-            notices.append({tr("Port Started"), startedText(port)});
+            notices.append({ChangePolicy::tr("Port Started"), startedText(port)});
     }
     if (changes.stopped.size() > maxSingleNotices) {
         notices.append(
-            {tr("Ports Stopped"),
-             tr("Ports %1 are no longer listening").arg(enumerate(changes.stopped, portNumber))});
+            {ChangePolicy::tr("Ports Stopped"), ChangePolicy::tr("Ports %1 are no longer listening")
+                                                    .arg(enumerate(changes.stopped, portNumber))});
     } else {
         for (const ListeningPort& port : changes.stopped)
-            notices.append({tr("Port Stopped"), stoppedText(port)});
+            notices.append({ChangePolicy::tr("Port Stopped"), stoppedText(port)});
     }
     return notices;
 }

@@ -8,3 +8,7 @@ QIcon harborwatchIcon() {
         compiled.addFile(QStringLiteral(":/icons/%1/harborwatch.png").arg(size), QSize(size, size));
     return QIcon::fromTheme(QStringLiteral("harborwatch"), compiled);
 }
+
+QIcon harborwatchTrayIcon() {
+    return QIcon::fromTheme(QStringLiteral("harborwatch-symbolic"), harborwatchIcon());
+}

@@ -1,8 +1,11 @@
 #include "settings/port_range_tab.h"
 
 #include "config/settings_store.h"
+#include "platform/autostart.h"
 #include "settings/settings_style.h"
 
+#include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -47,13 +50,29 @@ PortRangeTab::PortRangeTab(SettingsStore& store, QWidget* parent)
     groupLayout->addWidget(caption);
     groupLayout->addWidget(m_warning);
 
+    auto* general = new QGroupBox(tr("General"));
+    m_startAtLogin = new QCheckBox(tr("Start at login"));
+    m_startAtLogin->setObjectName(QStringLiteral("startAtLoginBox"));
+    m_startAtLoginError = new QLabel;
+    m_startAtLoginError->setObjectName(QStringLiteral("startAtLoginError"));
+    m_startAtLoginError->setTextFormat(Qt::PlainText);
+    m_startAtLoginError->setWordWrap(true);
+    m_startAtLoginError->hide();
+    auto* generalLayout = new QVBoxLayout(general);
+    generalLayout->addWidget(m_startAtLogin);
+    generalLayout->addWidget(m_startAtLoginError);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
+    layout->addWidget(general);
     layout->addStretch();
 
     display(m_min);
     display(m_max);
+    showStartAtLogin();
 
+    // Only the user's click changes the entry, not showing what is there.
+    connect(m_startAtLogin, &QCheckBox::clicked, this, &PortRangeTab::setStartAtLogin);
     // Return and focus leaving the field both finish an edit.
     connect(m_min.field, &QLineEdit::editingFinished, this, [this] { commit(m_min); });
     connect(m_max.field, &QLineEdit::editingFinished, this, [this] { commit(m_max); });
@@ -112,6 +131,20 @@ void PortRangeTab::showEvent(QShowEvent* event) {
         return;
     display(m_min);
     display(m_max);
+    showStartAtLogin();
+}
+
+void PortRangeTab::showStartAtLogin() {
+    m_startAtLogin->setChecked(autostart::isEnabled(autostart::entryPath()));
+}
+
+void PortRangeTab::setStartAtLogin(bool enabled) {
+    const QString problem = autostart::setEnabled(autostart::entryPath(), enabled,
+                                                  QCoreApplication::applicationFilePath());
+    m_startAtLoginError->setText(tr("Start at login could not be changed: %1").arg(problem));
+    m_startAtLoginError->setVisible(!problem.isEmpty());
+    // What the entry says now, also when it could not be changed.
+    showStartAtLogin();
 }
 
 void PortRangeTab::changeEvent(QEvent* event) {

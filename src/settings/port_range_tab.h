@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class SettingsStore;
@@ -15,6 +16,11 @@ class SettingsStore;
 // never writes). A committed new bound above 0 is stored; the monitor follows
 // the store and scans once. While From is above To a line says that no port
 // can match.
+//
+// Its General section holds "Start at login", which writes or removes the
+// autostart entry (platform/autostart.h) running this program's file. It shows
+// whether the entry starts the program, read anew each time the tab appears,
+// so an entry made, hidden or removed by hand shows as it is.
 class PortRangeTab : public QWidget {
     Q_OBJECT
 public:
@@ -39,9 +45,13 @@ private:
     void commit(const Bound& bound);
     void storeChanged(const QString& key);
     void updateWarning();
+    void showStartAtLogin();
+    void setStartAtLogin(bool enabled);
 
     SettingsStore& m_store;
     Bound m_min;
     Bound m_max;
     QLabel* m_warning = nullptr;
+    QCheckBox* m_startAtLogin = nullptr;
+    QLabel* m_startAtLoginError = nullptr;
 };

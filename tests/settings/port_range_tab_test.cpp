@@ -2,6 +2,10 @@
 
 #include "settings/port_range_tab.h"
 
+#include "platform/autostart.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QTabWidget>
 
@@ -261,6 +265,44 @@ TEST_F(PortRangeTabTest, FollowsTheLocaleAndTheStore) {
     // A value written elsewhere shows at once.
     store.setInteger("maxPort", 12000);
     EXPECT_EQ(maxField()->text(), "12.000");
+}
+
+// Start at login writes the autostart entry under XDG_CONFIG_HOME and shows
+// the entry as it is when the tab appears again, also after edits by hand.
+TEST_F(PortRangeTabTest, StartAtLoginWritesTheEntryAndShowsWhatIsThere) {
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    const bool hadPrevious = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const QString entry = config.filePath("autostart/harborwatch.desktop");
+
+    SettingsWindow& w = openWindow();
+    auto* box = child<QCheckBox>("startAtLoginBox");
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    EXPECT_TRUE(box->isChecked());
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains(
+        "\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
+    file.close();
+
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("Hidden=true\n"); // turned off by hand
+    file.close();
+    w.close();
+    w.open();
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    EXPECT_TRUE(autostart::isEnabled(entry));
+    box->click();
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_TRUE(child<QLabel>("startAtLoginError")->isHidden());
+
+    if (hadPrevious)
+        qputenv("XDG_CONFIG_HOME", previous);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
 }
 
 } // namespace

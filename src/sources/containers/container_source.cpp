@@ -18,9 +18,10 @@
 
 namespace {
 
-QString trEngine(const char* text) {
-    return QCoreApplication::translate("ContainerEngine", text);
-}
+// The context of this file's texts for translation.
+struct ContainerEngine {
+    Q_DECLARE_TR_FUNCTIONS(ContainerEngine)
+};
 
 // The path with its folder's symbolic links resolved, so that /var/run and
 // /run name one socket; the socket itself need not exist.
@@ -64,7 +65,7 @@ bool runsPodmanContainer(const ProcFs& proc, uint owner) {
 }
 
 QString unavailable(const QString& reason) {
-    return trEngine("Containers unavailable: %1").arg(reason);
+    return ContainerEngine::tr("Containers unavailable: %1").arg(reason);
 }
 
 } // namespace
@@ -168,14 +169,16 @@ private:
         if (!reply.ok())
             return fail(reply.error);
         if (reply.status != 200)
-            return fail(trEngine("the engine refused: %1").arg(engineMessage(reply.body)));
+            return fail(
+                ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
         const EngineVersion engine = readEngineVersion(reply.body);
         if (!engine.ok())
             return fail(engine.error);
         QString error;
         const QByteArray prefix = apiPrefix(engine, &error);
         if (prefix.isEmpty())
-            return fail(trEngine("%1 %2: %3").arg(engine.product, engine.version, error));
+            return fail(
+                ContainerEngine::tr("%1 %2: %3").arg(engine.product, engine.version, error));
         m_prefix = prefix;
         m_product = engine.product;
         // The stream first, so that no change between the listing and the
@@ -194,15 +197,16 @@ private:
     void eventsEnded(EngineReply reply) {
         m_events = nullptr;
         if (reply.ok() && reply.status != 200)
-            return fail(
-                trEngine("the engine refused its events: %1").arg(engineMessage(reply.body)));
+            return fail(ContainerEngine::tr("the engine refused its events: %1")
+                            .arg(engineMessage(reply.body)));
         closeAll();
         if (!socketOwner(m_socket.path)) {
             set({}, {}); // it stopped and took its socket along
             m_retry = m_timing.firstRetry;
         } else {
-            set({}, unavailable(reply.ok() ? trEngine("%1 ended its event stream").arg(m_product)
-                                           : reply.error));
+            set({}, unavailable(
+                        reply.ok() ? ContainerEngine::tr("%1 ended its event stream").arg(m_product)
+                                   : reply.error));
         }
         retryLater();
     }
@@ -225,7 +229,8 @@ private:
         if (!reply.ok())
             return fail(reply.error);
         if (reply.status != 200)
-            return fail(trEngine("the engine refused: %1").arg(engineMessage(reply.body)));
+            return fail(
+                ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
         ContainerList read = readContainerList(reply.body);
         if (!read.ok())
             return fail(read.error);
@@ -435,10 +440,10 @@ void ContainerSource::stop(const ListeningPort& record, bool force, StopDone don
         return answer(stopRefused(StopOutcome::NotListed, record.port));
     Engine& engine = *m_engines[size_t(entry->engine)];
     if (engine.prefix().isEmpty())
-        return answer({StopOutcome::Failed, trEngine("the engine did not answer")});
+        return answer({StopOutcome::Failed, ContainerEngine::tr("the engine did not answer")});
     if (!isSafeContainerId(entry->container.id))
-        return answer(
-            {StopOutcome::Failed, trEngine("the engine gave the container an unusable id")});
+        return answer({StopOutcome::Failed,
+                       ContainerEngine::tr("the engine gave the container an unusable id")});
     const QByteArray target = "/containers/" + entry->container.id.toLatin1() +
                               (force ? QByteArray("/kill") : QByteArray("/stop"));
     QPointer<Engine> from(&engine);
@@ -446,7 +451,8 @@ void ContainerSource::stop(const ListeningPort& record, bool force, StopDone don
         "POST", target, force ? m_timing.request : m_timing.stop,
         [from, port = record.port, done = std::move(done)](EngineReply reply) {
             if (!reply.ok())
-                return done({StopOutcome::Failed, trEngine("the engine did not answer")});
+                return done(
+                    {StopOutcome::Failed, ContainerEngine::tr("the engine did not answer")});
             switch (reply.status) {
             case 200:
             case 204:
@@ -458,8 +464,9 @@ void ContainerSource::stop(const ListeningPort& record, bool force, StopDone don
             case 409: // not running (kill)
                 return done(stopRefused(StopOutcome::Exited, port));
             default:
-                return done({StopOutcome::Failed,
-                             trEngine("the engine refused: %1").arg(engineMessage(reply.body))});
+                return done(
+                    {StopOutcome::Failed,
+                     ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body))});
             }
         });
 }

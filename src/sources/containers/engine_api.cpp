@@ -11,9 +11,10 @@
 
 namespace {
 
-QString trEngine(const char* text) {
-    return QCoreApplication::translate("ContainerEngine", text);
-}
+// The context of this file's texts for translation.
+struct ContainerEngine {
+    Q_DECLARE_TR_FUNCTIONS(ContainerEngine)
+};
 
 // The first of a container's names: "/shop-web-1" -> "shop-web-1". A linked
 // container's alias ("/other/alias") is passed over for its own name.
@@ -56,9 +57,9 @@ ContainerList readContainerList(QByteArrayView json) {
     const QJsonDocument document =
         QJsonDocument::fromJson(QByteArray::fromRawData(json.data(), json.size()), &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return {{}, trEngine("the engine's container list is not valid JSON")};
+        return {{}, ContainerEngine::tr("the engine's container list is not valid JSON")};
     if (!document.isArray())
-        return {{}, trEngine("the engine's container list is not a list")};
+        return {{}, ContainerEngine::tr("the engine's container list is not a list")};
 
     ContainerList list;
     for (const QJsonValue& entry : document.array()) {
@@ -139,7 +140,7 @@ EngineVersion readEngineVersion(QByteArrayView json) {
     const QJsonDocument document =
         QJsonDocument::fromJson(QByteArray::fromRawData(json.data(), json.size()), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        return {{}, {}, 0, 0, trEngine("the engine's version reply is not valid JSON")};
+        return {{}, {}, 0, 0, ContainerEngine::tr("the engine's version reply is not valid JSON")};
     const QJsonObject object = document.object();
     EngineVersion engine;
     engine.product = QStringLiteral("Docker");
@@ -154,7 +155,7 @@ EngineVersion readEngineVersion(QByteArrayView json) {
     engine.api = apiMinor(object.value(QLatin1String("ApiVersion")).toString());
     engine.minApi = apiMinor(object.value(QLatin1String("MinAPIVersion")).toString());
     if (engine.api == 0)
-        engine.error = trEngine("the engine does not name its API version");
+        engine.error = ContainerEngine::tr("the engine does not name its API version");
     return engine;
 }
 
@@ -166,10 +167,10 @@ QByteArray apiPrefix(const EngineVersion& engine, QString* error) {
         chosen = engine.minApi;
     if (chosen < kOldestUsableApi || (engine.api > 0 && chosen > engine.api)) {
         if (error) {
-            *error =
-                trEngine("its API version 1.%1 is older than 1.%2, the oldest this program reads")
-                    .arg(engine.api)
-                    .arg(kOldestUsableApi);
+            *error = ContainerEngine::tr(
+                         "its API version 1.%1 is older than 1.%2, the oldest this program reads")
+                         .arg(engine.api)
+                         .arg(kOldestUsableApi);
         }
         return {};
     }

@@ -8,9 +8,10 @@
 
 namespace {
 
-QString trEngine(const char* text) {
-    return QCoreApplication::translate("ContainerEngine", text);
-}
+// The context of this file's texts for translation.
+struct ContainerEngine {
+    Q_DECLARE_TR_FUNCTIONS(ContainerEngine)
+};
 
 } // namespace
 
@@ -32,8 +33,8 @@ EngineCall* EngineCall::start(const QString& socketPath, const QByteArray& reque
     connect(call->m_deadline, &QTimer::timeout, call, [call] {
         EngineReply reply;
         reply.timedOut = true;
-        reply.error =
-            trEngine("the engine did not answer within %1 s").arg((call->m_timeoutMs + 999) / 1000);
+        reply.error = ContainerEngine::tr("the engine did not answer within %1 s")
+                          .arg((call->m_timeoutMs + 999) / 1000);
         call->finish(std::move(reply));
     });
     connect(call->m_socket, &QLocalSocket::connected, call, [call] {
@@ -109,13 +110,13 @@ void EngineCall::socketFailed() {
         ended();
         return;
     case QLocalSocket::ConnectionRefusedError:
-        finish({0, {}, trEngine("nothing answers at %1").arg(path)});
+        finish({0, {}, ContainerEngine::tr("nothing answers at %1").arg(path)});
         return;
     case QLocalSocket::ServerNotFoundError:
-        finish({0, {}, trEngine("%1 does not exist").arg(path)});
+        finish({0, {}, ContainerEngine::tr("%1 does not exist").arg(path)});
         return;
     case QLocalSocket::SocketAccessError:
-        finish({0, {}, trEngine("no permission to use %1").arg(path)});
+        finish({0, {}, ContainerEngine::tr("no permission to use %1").arg(path)});
         return;
     default:
         break;
@@ -124,8 +125,10 @@ void EngineCall::socketFailed() {
         ended();
         return;
     }
-    finish(
-        {0, {}, trEngine("the connection to %1 failed (%2)").arg(path, m_socket->errorString())});
+    finish({0,
+            {},
+            ContainerEngine::tr("the connection to %1 failed (%2)")
+                .arg(path, m_socket->errorString())});
 }
 
 void EngineCall::finish(EngineReply reply) {

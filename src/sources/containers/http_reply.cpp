@@ -8,9 +8,10 @@ namespace {
 constexpr qsizetype kMaxHeadSize = 64 * 1024;
 constexpr qsizetype kMaxChunkLine = 1024;
 
-QString trEngine(const char* text) {
-    return QCoreApplication::translate("ContainerEngine", text);
-}
+// The context of this file's texts for translation.
+struct ContainerEngine {
+    Q_DECLARE_TR_FUNCTIONS(ContainerEngine)
+};
 
 QString sizeText(qsizetype bytes) {
     if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
@@ -77,11 +78,11 @@ bool HttpReplyReader::takeLine(QByteArray& line, qsizetype limit) {
     const qsizetype end = m_pending.indexOf('\n', m_pos);
     if (end < 0) {
         if (m_pending.size() - m_pos > limit)
-            fail(trEngine("the engine's reply has a line too long to be HTTP"));
+            fail(ContainerEngine::tr("the engine's reply has a line too long to be HTTP"));
         return false;
     }
     if (end - m_pos > limit) {
-        fail(trEngine("the engine's reply has a line too long to be HTTP"));
+        fail(ContainerEngine::tr("the engine's reply has a line too long to be HTTP"));
         return false;
     }
     qsizetype length = end - m_pos;
@@ -98,7 +99,7 @@ bool HttpReplyReader::readHead() {
         const qsizetype before = m_pos;
         if (!takeLine(line, kMaxHeadSize - m_headSize)) {
             if (m_state != State::Failed && m_pending.size() - m_pos > kMaxHeadSize - m_headSize)
-                fail(trEngine("the engine's reply has a head larger than 64 KiB"));
+                fail(ContainerEngine::tr("the engine's reply has a head larger than 64 KiB"));
             return false;
         }
         m_headSize += m_pos - before;
@@ -106,12 +107,12 @@ bool HttpReplyReader::readHead() {
             // "HTTP/1.1 200 OK"
             if (!line.startsWith("HTTP/1.") || line.size() < 12 || line[8] != ' ' ||
                 (line.size() > 12 && line[12] != ' ')) {
-                fail(trEngine("the engine's answer is not HTTP"));
+                fail(ContainerEngine::tr("the engine's answer is not HTTP"));
                 return false;
             }
             const auto status = decimal(QByteArrayView(line).sliced(9, 3));
             if (!status || *status < 100) {
-                fail(trEngine("the engine's answer is not HTTP"));
+                fail(ContainerEngine::tr("the engine's answer is not HTTP"));
                 return false;
             }
             m_status = int(*status);
@@ -129,7 +130,7 @@ bool HttpReplyReader::readHead() {
         }
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0) {
-            fail(trEngine("the engine's reply has a malformed header"));
+            fail(ContainerEngine::tr("the engine's reply has a malformed header"));
             return false;
         }
         m_headers.append({line.first(colon).trimmed(), line.sliced(colon + 1).trimmed()});
@@ -145,7 +146,7 @@ bool HttpReplyReader::startBody() {
     const QByteArray coding = header("Transfer-Encoding").toLower();
     if (!coding.isEmpty()) {
         if (!coding.endsWith("chunked")) {
-            fail(trEngine("the engine's reply uses an unknown transfer encoding"));
+            fail(ContainerEngine::tr("the engine's reply uses an unknown transfer encoding"));
             return false;
         }
         m_framing = Framing::Chunked;
@@ -156,11 +157,12 @@ bool HttpReplyReader::startBody() {
     if (!length.isEmpty()) {
         const auto value = decimal(length);
         if (!value) {
-            fail(trEngine("the engine's reply has an invalid length"));
+            fail(ContainerEngine::tr("the engine's reply has an invalid length"));
             return false;
         }
         if (*value > m_maxBody) {
-            fail(trEngine("the engine's reply is larger than %1").arg(sizeText(m_maxBody)));
+            fail(ContainerEngine::tr("the engine's reply is larger than %1")
+                     .arg(sizeText(m_maxBody)));
             return false;
         }
         m_framing = Framing::Length;
@@ -175,7 +177,7 @@ bool HttpReplyReader::startBody() {
 
 bool HttpReplyReader::keep(QByteArrayView bytes) {
     if (m_body.size() + bytes.size() > m_maxBody) {
-        fail(trEngine("the engine's reply is larger than %1").arg(sizeText(m_maxBody)));
+        fail(ContainerEngine::tr("the engine's reply is larger than %1").arg(sizeText(m_maxBody)));
         return false;
     }
     m_body.append(bytes);
@@ -211,11 +213,12 @@ void HttpReplyReader::readBody() {
                 const auto size = hexadecimal(
                     QByteArrayView(line).first(semicolon < 0 ? line.size() : semicolon).trimmed());
                 if (!size) {
-                    fail(trEngine("the engine's reply has a malformed chunk"));
+                    fail(ContainerEngine::tr("the engine's reply has a malformed chunk"));
                     return;
                 }
                 if (m_body.size() + *size > m_maxBody) {
-                    fail(trEngine("the engine's reply is larger than %1").arg(sizeText(m_maxBody)));
+                    fail(ContainerEngine::tr("the engine's reply is larger than %1")
+                             .arg(sizeText(m_maxBody)));
                     return;
                 }
                 m_remaining = *size;
@@ -238,7 +241,7 @@ void HttpReplyReader::readBody() {
                 if (!takeLine(line, kMaxChunkLine))
                     return;
                 if (!line.isEmpty()) {
-                    fail(trEngine("the engine's reply has a malformed chunk"));
+                    fail(ContainerEngine::tr("the engine's reply has a malformed chunk"));
                     return;
                 }
                 m_chunkPart = ChunkPart::Size;
@@ -278,15 +281,17 @@ HttpReplyReader::State HttpReplyReader::feed(QByteArrayView bytes) {
 HttpReplyReader::State HttpReplyReader::finish() {
     switch (m_state) {
     case State::Head:
-        return fail(m_statusRead || !m_pending.isEmpty()
-                        ? trEngine("the engine closed the connection in the middle of its reply")
-                        : trEngine("the engine closed the connection without an answer"));
+        return fail(
+            m_statusRead || !m_pending.isEmpty()
+                ? ContainerEngine::tr("the engine closed the connection in the middle of its reply")
+                : ContainerEngine::tr("the engine closed the connection without an answer"));
     case State::Body:
         if (m_framing == Framing::UntilClose) {
             m_state = State::Done;
             return m_state;
         }
-        return fail(trEngine("the engine closed the connection in the middle of its reply"));
+        return fail(
+            ContainerEngine::tr("the engine closed the connection in the middle of its reply"));
     case State::Done:
     case State::Failed:
         break;
