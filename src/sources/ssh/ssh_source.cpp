@@ -151,7 +151,7 @@ void SshSource::pollFinished(QProcess& process) {
     if (process.exitStatus() != QProcess::NormalExit)
         return failed(tr("ssh ended unexpectedly"));
     if (process.exitCode() == 255)
-        return failed(sshReason(errors, tr("ssh failed")));
+        return failed(sshReason(errors, tr("the connection was lost")));
     if (process.exitCode() != 0)
         return failed(sshReason(errors, tr("ss failed on the host (status %1)")
                                             .arg(process.exitCode())));
@@ -240,7 +240,7 @@ void SshSource::streamEnded(QProcess& process) {
     const QByteArray errors = process.readAllStandardError();
     m_streamed.clear();
     if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 255)
-        return failed(sshReason(errors, tr("ssh failed")));
+        return failed(sshReason(errors, tr("the connection was lost")));
     // The remote harborwatch cannot serve: ss lists from now on.
     m_useStream = false;
     m_streamSeen = false;
