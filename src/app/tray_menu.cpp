@@ -1,5 +1,7 @@
 #include "app/tray_menu.h"
 
+#include "app/host_menus.h"
+
 #include "config/settings_store.h"
 #include "core/display_text.h"
 #include "core/procfs.h"
@@ -83,9 +85,27 @@ QStringList TrayMenu::detailLines(const ListeningPort& port, const ServerDetails
     return lines;
 }
 
+namespace {
+
+// The servers of this machine; other machines' are the hosts' menus.
+QList<ListeningPort> localServers(const QList<ListeningPort>& ports) {
+    QList<ListeningPort> local;
+    for (const ListeningPort& port : ports) {
+        if (port.host.isEmpty())
+            local.append(port);
+    }
+    return local;
+}
+
+} // namespace
+
 TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
-    : QObject(parent), m_monitor(monitor), m_stops(stops) {
-    m_shownPorts = m_monitor.ports();
+    : QObject(parent), m_monitor(monitor), m_stops(stops),
+      m_hosts(new HostMenus(monitor, stops, this)) {
+    connect(m_hosts, &HostMenus::browserFailed, this, &TrayMenu::browserFailed);
+    connect(m_hosts, &HostMenus::copyFailed, this, &TrayMenu::copyFailed);
+    connect(m_hosts, &HostMenus::forwardFailed, this, &TrayMenu::forwardFailed);
+    m_shownPorts = localServers(m_monitor.ports());
     m_shownError = m_monitor.scanError();
     m_shownOthers = m_monitor.otherListeners();
     m_shownProblems = m_monitor.problems();
@@ -114,6 +134,7 @@ TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
 void TrayMenu::build(View& view) {
     view.menu = std::make_unique<QMenu>();
     QMenu* menu = view.menu.get();
+    view.hostsStart = menu->addSeparator();
     view.commandsSeparator = menu->addSeparator();
 
     view.refresh = menu->addAction(tr("Refresh"));
@@ -132,6 +153,7 @@ void TrayMenu::build(View& view) {
 
     updateServerItems(view);
     updateOtherListeners(view);
+    m_hosts->attach(menu, view.hostsStart, view.style);
     menu->installEventFilter(this);
 }
 
@@ -213,6 +235,7 @@ void TrayMenu::setLabelStyle(LabelStyle style) {
     m_panel.rows.clear();
     updateServerItems(m_panel);
     updateOtherListeners(m_panel);
+    m_hosts->setStyle(m_panel.menu.get(), style);
 }
 
 QString TrayMenu::toolTip() const {
@@ -278,10 +301,11 @@ bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TrayMenu::showMonitorState() {
-    if (m_monitor.ports() == m_shownPorts && m_monitor.scanError() == m_shownError &&
+    const QList<ListeningPort> local = localServers(m_monitor.ports());
+    if (local == m_shownPorts && m_monitor.scanError() == m_shownError &&
         m_monitor.problems() == m_shownProblems)
         return;
-    m_shownPorts = m_monitor.ports();
+    m_shownPorts = local;
     m_shownError = m_monitor.scanError();
     m_shownProblems = m_monitor.problems();
     updateServerItems(m_panel);
@@ -357,7 +381,7 @@ void TrayMenu::dropRow(View& view, const ServerRow& row) {
 }
 
 QAction* TrayMenu::serversEnd(const View& view) {
-    return view.othersSeparator ? view.othersSeparator : view.commandsSeparator;
+    return view.hostsStart;
 }
 
 TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port, QAction* before) {
