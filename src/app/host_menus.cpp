@@ -53,9 +53,17 @@ HostMenus::Shown HostMenus::current() const {
     return shown;
 }
 
-void HostMenus::attach(QMenu* menu, QAction* anchor, TrayMenu::LabelStyle style) {
-    m_attached.append({menu, anchor, style, {}});
+void HostMenus::attach(QMenu* menu, TrayMenu::LabelStyle style, std::function<QAction*()> end) {
+    m_attached.append({menu, style, std::move(end), {}});
     fill(m_attached.last());
+}
+
+QAction* HostMenus::firstItem(const QMenu* menu) const {
+    for (const Attached& attached : m_attached) {
+        if (attached.menu == menu && !attached.items.isEmpty())
+            return attached.items.first();
+    }
+    return nullptr;
 }
 
 void HostMenus::setStyle(QMenu* menu, TrayMenu::LabelStyle style) {
@@ -97,7 +105,7 @@ void HostMenus::withLocalUrl(const ListeningPort& port, std::function<void(const
 
 // Made anew: host submenus are few and change seldom.
 void HostMenus::fill(Attached& attached) {
-    if (!attached.menu || !attached.anchor)
+    if (!attached.menu)
         return;
     QMenu* menu = attached.menu;
     const TrayMenu::LabelStyle style = attached.style;
@@ -106,17 +114,16 @@ void HostMenus::fill(Attached& attached) {
             continue;
         menu->removeAction(item);
         // A submenu's action goes with its menu.
-        if (QMenu* submenu = item->menu())
+        if (QMenu* submenu = item->menu(); submenu && submenu->parent() == menu)
             submenu->deleteLater();
         else
             item->deleteLater();
     }
     attached.items.clear();
-    attached.anchor->setVisible(!m_shown.hosts.isEmpty());
-
-    const QList<QAction*> actions = menu->actions();
-    const qsizetype at = actions.indexOf(attached.anchor.data());
-    QAction* before = actions.value(at + 1);
+    if (m_shown.hosts.isEmpty())
+        return;
+    QAction* before = attached.end();
+    attached.items.append(menu->insertSeparator(before));
     const auto literal = [style](const QString& text) {
         return TrayMenu::literalMenuText(text, style);
     };

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class PortMonitor;
 class PortForwarding;
 class QAction;
@@ -28,9 +30,11 @@ class HostMenus : public QObject {
 public:
     HostMenus(PortMonitor& monitor, StopController& stops, QObject* parent = nullptr);
 
-    // Keeps the hosts' items in `menu` right below `anchor` (a separator,
-    // shown while there are hosts), with labels for `style`.
-    void attach(QMenu* menu, QAction* anchor, TrayMenu::LabelStyle style);
+    // Keeps the hosts' items in `menu` (a separator, then one item per host),
+    // right above the item `end` gives, with labels for `style`.
+    void attach(QMenu* menu, TrayMenu::LabelStyle style, std::function<QAction*()> end);
+    // The first of the hosts' items in `menu`; null while there are none.
+    QAction* firstItem(const QMenu* menu) const;
     void setStyle(QMenu* menu, TrayMenu::LabelStyle style);
 
     // "5173 - node", or "5173 - node → localhost:5174" when forwarded elsewhere.
@@ -45,8 +49,8 @@ signals:
 private:
     struct Attached {
         QPointer<QMenu> menu;
-        QPointer<QAction> anchor;
         TrayMenu::LabelStyle style;
+        std::function<QAction*()> end;
         QList<QPointer<QAction>> items;
     };
     // What the items show.

@@ -134,7 +134,6 @@ TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
 void TrayMenu::build(View& view) {
     view.menu = std::make_unique<QMenu>();
     QMenu* menu = view.menu.get();
-    view.hostsStart = menu->addSeparator();
     view.commandsSeparator = menu->addSeparator();
 
     view.refresh = menu->addAction(tr("Refresh"));
@@ -153,7 +152,10 @@ void TrayMenu::build(View& view) {
 
     updateServerItems(view);
     updateOtherListeners(view);
-    m_hosts->attach(menu, view.hostsStart, view.style);
+    // The hosts' items go between this machine's servers and Other Listeners.
+    m_hosts->attach(menu, view.style, [&view] {
+        return view.othersSeparator ? view.othersSeparator : view.commandsSeparator;
+    });
     menu->installEventFilter(this);
 }
 
@@ -380,8 +382,10 @@ void TrayMenu::dropRow(View& view, const ServerRow& row) {
     row.menu->deleteLater(); // its menu action goes with it
 }
 
-QAction* TrayMenu::serversEnd(const View& view) {
-    return view.hostsStart;
+QAction* TrayMenu::serversEnd(const View& view) const {
+    if (QAction* hosts = m_hosts->firstItem(view.menu.get()))
+        return hosts;
+    return view.othersSeparator ? view.othersSeparator : view.commandsSeparator;
 }
 
 TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port, QAction* before) {

@@ -129,7 +129,6 @@ private:
         std::unique_ptr<QMenu> menu;
         LabelStyle style = LabelStyle::Widgets;
         QAction* commandsSeparator = nullptr; // first of the fixed items
-        QAction* hostsStart = nullptr;        // above the hosts' items (host_menus.h)
         QAction* refresh = nullptr;
         QAction* settings = nullptr;
         QAction* quit = nullptr;
@@ -162,7 +161,7 @@ private:
     void editLabel(const ListeningPort& port);
     void updateOtherListeners(View& view);
     // The first item below the servers.
-    static QAction* serversEnd(const View& view);
+    QAction* serversEnd(const View& view) const;
     void offerForceStop(const ListeningPort& port);
     void addForceStop(ServerRow& row);
 

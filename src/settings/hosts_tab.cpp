@@ -23,13 +23,14 @@ bool HostsTab::isDestination(const QString& text) {
 HostsTab::HostsTab(SettingsStore& store, QWidget* parent) : QWidget(parent), m_store(store) {
     auto* headline = new QLabel(tr("Remote Hosts"));
     headline->setFont(settings_style::headlineFont(headline->font()));
-    auto* caption = new QLabel(tr("Servers on these SSH hosts are listed too"));
+    auto* caption = new QLabel(tr("Servers on these hosts are listed too (box, me@host, ssh://me@box:2222)"));
     caption->setFont(settings_style::captionFont(caption->font()));
     settings_style::makeSecondary(caption);
+    caption->setWordWrap(true);
 
     m_entry = new QLineEdit;
     m_entry->setObjectName(QStringLiteral("hostEntry"));
-    m_entry->setPlaceholderText(tr("Add host (box, me@10.0.0.5, ssh://me@box:2222)..."));
+    m_entry->setPlaceholderText(tr("Add SSH host..."));
     m_entry->setAccessibleName(tr("Add host"));
     m_add = new QPushButton(tr("Add"));
     m_add->setObjectName(QStringLiteral("addHostButton"));
