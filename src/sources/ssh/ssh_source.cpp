@@ -16,7 +16,19 @@
 
 namespace {
 
-const QByteArray watchMarker = "harborwatch-found";
+// The lines the remote command writes between its listings.
+const QByteArray listedMarker = "harborwatch-listed";
+const QByteArray streamMarker = "harborwatch-found";
+const QByteArray streamEndMarker = "harborwatch-gone";
+
+// One `ss` listing first, so that the first answer comes at once; then the
+// remote harborwatch's stream where there is one, and `ss` every two seconds
+// where there is none or once it ends.
+const QString remoteCommand = QStringLiteral(
+    "ss -Htlnp; echo; echo harborwatch-listed; "
+    "if command -v harborwatch >/dev/null 2>&1; then echo harborwatch-found; "
+    "harborwatch --watch --json --initial --all; echo harborwatch-gone; fi; "
+    "while sleep 2 && ss -Htlnp; do echo; echo harborwatch-listed; done");
 
 // Binds a TCP socket on 127.0.0.1:`port` (0 for any) as ssh's listener
 // would, and gives the port it got; 0 when the port is taken.
@@ -53,13 +65,14 @@ SshSource::SshSource(QString destination, SshSourceTiming timing, QObject* paren
     m_problem = tr("connecting");
     m_firstWait.setSingleShot(true);
     connect(&m_firstWait, &QTimer::timeout, this, &SshSource::firstAnswer);
-    m_pollTimeout.setSingleShot(true);
-    connect(&m_pollTimeout, &QTimer::timeout, this, [this] {
-        discard(m_poll);
+    m_silence.setSingleShot(true);
+    connect(&m_silence, &QTimer::timeout, this, [this] {
+        discard(m_session);
         failed(tr("no answer within %1 s").arg(m_timing.callTimeoutMs / 1000));
     });
     m_retry.setSingleShot(true);
-    poll(); // connects at once, so the first scan finds an answer soon
+    connect(&m_retry, &QTimer::timeout, this, &SshSource::start);
+    start(); // connects at once, so the first scan finds an answer soon
 }
 
 // Every ssh process of the source goes, then its forwards and its master:
@@ -124,27 +137,80 @@ QProcess* SshSource::call(const QStringList& tail, std::function<void(QProcess&)
     return process;
 }
 
-void SshSource::poll() {
+void SshSource::start() {
     if (!m_folderError.isEmpty()) {
         failed(m_folderError);
         return;
     }
-    if (m_poll || m_stream || m_retry.isActive())
+    if (m_session || m_retry.isActive())
         return;
-    // The first listing also tells whether the remote has harborwatch.
-    const QString command =
-        m_probed ? QStringLiteral("ss -Htlnp")
-                 : QStringLiteral("command -v harborwatch >/dev/null 2>&1 && echo %1; ss -Htlnp")
-                       .arg(QString::fromLatin1(watchMarker));
-    m_poll = call({QStringLiteral("--"), command}, [this](QProcess& process) {
-        m_pollTimeout.stop();
-        m_poll = nullptr;
-        pollFinished(process);
+    m_buffer.clear();
+    m_listing.clear();
+    m_streamMode = false;
+    m_streamSeen = false;
+    m_streamed.clear();
+    m_session = call({QStringLiteral("--"), remoteCommand}, [this](QProcess& process) {
+        m_silence.stop();
+        m_session = nullptr;
+        ended(process);
     });
-    m_pollTimeout.start(m_timing.callTimeoutMs);
+    connect(m_session, &QProcess::readyReadStandardOutput, this, &SshSource::read);
+    m_silence.start(m_timing.callTimeoutMs);
 }
 
-void SshSource::pollFinished(QProcess& process) {
+void SshSource::read() {
+    m_buffer += m_session->readAllStandardOutput();
+    qsizetype end;
+    while ((end = m_buffer.indexOf('\n')) >= 0) {
+        const QByteArray line = m_buffer.first(end);
+        m_buffer.remove(0, end + 1);
+        readLine(line);
+    }
+}
+
+void SshSource::readLine(const QByteArray& line) {
+    if (line == listedMarker) {
+        // Silence counts while `ss` lists, not while a stream has nothing to tell.
+        m_silence.start(m_timing.callTimeoutMs);
+        connected(parseSsListing(m_listing));
+        m_listing.clear();
+        return;
+    }
+    if (line == streamMarker) {
+        m_streamMode = true;
+        m_silence.stop();
+        return;
+    }
+    if (line == streamEndMarker) {
+        // The remote harborwatch cannot serve: ss lists from now on.
+        m_streamMode = false;
+        m_streamSeen = false;
+        m_streamed.clear();
+        m_silence.start(m_timing.callTimeoutMs);
+        return;
+    }
+    if (!m_streamMode) {
+        m_listing += line + '\n';
+        return;
+    }
+    // {"event": "started"|"stopped", "port", "pid", "process", ...}; a line
+    // naming a host is about a machine of the remote's own, not the remote.
+    const QJsonObject event = QJsonDocument::fromJson(line).object();
+    const qint64 port = event.value(QStringLiteral("port")).toInteger();
+    if (port < 1 || port > 65535 || event.contains(QStringLiteral("host")))
+        return;
+    m_streamSeen = true;
+    const QString kind = event.value(QStringLiteral("event")).toString();
+    const SsHolder holder{event.value(QStringLiteral("pid")).toInteger(),
+                          event.value(QStringLiteral("process")).toString()};
+    if (kind == QLatin1String("started"))
+        m_streamed.insert(port, {QString(), port, {holder}});
+    else if (kind == QLatin1String("stopped"))
+        m_streamed.remove(port);
+    emit listed();
+}
+
+void SshSource::ended(QProcess& process) {
     const QByteArray errors = process.readAllStandardError();
     if (process.error() == QProcess::FailedToStart)
         return failed(tr("ssh could not be started: %1").arg(process.errorString()));
@@ -152,20 +218,8 @@ void SshSource::pollFinished(QProcess& process) {
         return failed(tr("ssh ended unexpectedly"));
     if (process.exitCode() == 255)
         return failed(sshReason(errors, tr("the connection was lost")));
-    if (process.exitCode() != 0)
-        return failed(sshReason(errors, tr("ss failed on the host (status %1)")
-                                            .arg(process.exitCode())));
-    QByteArray output = process.readAllStandardOutput();
-    if (!m_probed) {
-        m_probed = true;
-        if (output.startsWith(watchMarker + '\n')) {
-            output.remove(0, watchMarker.size() + 1);
-            m_useStream = true;
-        }
-    }
-    connected(parseSsListing(output));
-    if (m_useStream)
-        startStream();
+    // The loop ends only when ss fails.
+    failed(sshReason(errors, tr("ss failed on the host (status %1)").arg(process.exitCode())));
 }
 
 void SshSource::connected(QList<SsSocket> sockets) {
@@ -178,7 +232,8 @@ void SshSource::connected(QList<SsSocket> sockets) {
     // A new master has none of the forwards: they are set up again.
     if (reconnected) {
         for (const PortForward& f : std::as_const(m_forwards))
-            call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"), forwardSpec(f)},
+            call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"),
+                  forwardSpec(f)},
                  [](QProcess&) {});
     }
     firstAnswer();
@@ -190,64 +245,16 @@ void SshSource::failed(const QString& reason) {
     m_problem = reason;
     m_sockets.clear();
     m_streamed.clear();
-    m_probed = false; // a host may have changed while away
-    m_useStream = false;
+    m_streamMode = false;
+    m_streamSeen = false;
     m_retry.start(m_retryMs);
     m_retryMs = std::min(m_retryMs * 2, m_timing.lastRetryMs);
     firstAnswer();
     emit listed();
 }
 
-void SshSource::startStream() {
-    if (m_stream)
-        return;
-    m_streamBuffer.clear();
-    m_streamSeen = false;
-    m_streamed.clear();
-    m_stream = call({QStringLiteral("--"),
-                     QStringLiteral("harborwatch --watch --json --initial --all")},
-                    [this](QProcess& process) {
-                        m_stream = nullptr;
-                        streamEnded(process);
-                    });
-    connect(m_stream, &QProcess::readyReadStandardOutput, this, &SshSource::readStream);
-}
-
-// {"event": "started"|"stopped", "port", "pid", "process", ...} per line; a
-// line naming a host is about a machine of the remote's own, not the remote.
-void SshSource::readStream() {
-    m_streamBuffer += m_stream->readAllStandardOutput();
-    qsizetype end;
-    while ((end = m_streamBuffer.indexOf('\n')) >= 0) {
-        const QByteArray line = m_streamBuffer.first(end);
-        m_streamBuffer.remove(0, end + 1);
-        const QJsonObject event = QJsonDocument::fromJson(line).object();
-        const qint64 port = event.value(QStringLiteral("port")).toInteger();
-        if (port < 1 || port > 65535 || event.contains(QStringLiteral("host")))
-            continue;
-        m_streamSeen = true;
-        const QString kind = event.value(QStringLiteral("event")).toString();
-        const SsHolder holder{event.value(QStringLiteral("pid")).toInteger(),
-                              event.value(QStringLiteral("process")).toString()};
-        if (kind == QLatin1String("started"))
-            m_streamed.insert(port, {QString(), port, {holder}});
-        else if (kind == QLatin1String("stopped"))
-            m_streamed.remove(port);
-    }
-}
-
-void SshSource::streamEnded(QProcess& process) {
-    const QByteArray errors = process.readAllStandardError();
-    m_streamed.clear();
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 255)
-        return failed(sshReason(errors, tr("the connection was lost")));
-    // The remote harborwatch cannot serve: ss lists from now on.
-    m_useStream = false;
-    m_streamSeen = false;
-}
-
 QList<SsSocket> SshSource::currentSockets() const {
-    if (m_stream && m_streamSeen)
+    if (m_streamMode && m_streamSeen)
         return m_streamed.values();
     return m_sockets;
 }
@@ -263,7 +270,6 @@ bool SshSource::scan(ScanFilter filter, Done done) {
     if (m_scan)
         return false;
     m_scan = Scan{std::move(filter), std::move(done)};
-    poll();
     if (m_answered)
         QMetaObject::invokeMethod(this, &SshSource::answer, Qt::QueuedConnection);
     else if (!m_firstWait.isActive())
@@ -307,7 +313,7 @@ void SshSource::stop(const ListeningPort& record, bool force, StopDone done) {
                            {StopOutcome::Failed, tr("%1 is not connected").arg(m_destination)});
     const qint64 port = record.port;
     call({QStringLiteral("--"), remoteStopCommand(record.pid, port, record.startTime, force)},
-         [this, port, done = std::move(done)](QProcess& process) {
+         [port, done = std::move(done)](QProcess& process) {
              const QString reason =
                  sshReason(process.readAllStandardError(), tr("the host refused"));
              if (process.error() == QProcess::FailedToStart ||
@@ -315,7 +321,6 @@ void SshSource::stop(const ListeningPort& record, bool force, StopDone done) {
                  return done({StopOutcome::Failed, tr("ssh could not be run")});
              switch (process.exitCode()) {
              case 0:
-                 poll(); // the list follows soon
                  return done({StopOutcome::Delivered});
              case remoteNotListening:
                  return done(stopRefused(StopOutcome::NotListening, port));

@@ -29,12 +29,14 @@ struct SshSourceTiming {
 };
 
 // The servers of another machine, reached with the system's ssh through one
-// control master per destination. Every scan starts one listing over the
-// master, unless one is still running: the remote harborwatch's watch stream
-// where it is installed (read as it comes), else `ss -Htlnp`; a scan answers
-// at once with the latest listing, under the scan's filter. A host that does
-// not answer fails the scan with ssh's reason, and is tried again after a
-// wait that doubles from the first failure on.
+// control master per destination. One remote command runs for as long as the
+// connection lasts: it lists with `ss -Htlnp` every two seconds, or, where
+// harborwatch is on the remote PATH, reads its watch stream after a first
+// `ss` listing. A scan answers at once with the latest listing, under the
+// scan's filter. So the remote's login shell starts once per connection, not
+// once per listing. A host that does not answer fails the scan with ssh's
+// reason, and is tried again after a wait that doubles from the first
+// failure on.
 //
 // Records have the remote port, pid and name, the address, `host` = the
 // destination, start time 0. Forwards go through the same master; they, the
@@ -65,7 +67,7 @@ public:
     // Why the host is not connected; empty while it is.
     QString problem() const { return m_connected ? QString() : m_problem; }
     // Whether the remote harborwatch's stream is what lists the servers.
-    bool readsRemoteWatch() const { return m_stream != nullptr; }
+    bool readsRemoteWatch() const { return m_streamMode; }
 
 signals:
     // A listing came in, or failed.
@@ -79,13 +81,12 @@ private:
 
     QStringList callArguments(const QStringList& tail) const;
     QProcess* call(const QStringList& tail, std::function<void(QProcess&)> finished);
-    void poll();
-    void pollFinished(QProcess& process);
+    void start();
+    void read();
+    void readLine(const QByteArray& line);
+    void ended(QProcess& process);
     void connected(QList<SsSocket> sockets);
     void failed(const QString& reason);
-    void startStream();
-    void readStream();
-    void streamEnded(QProcess& process);
     void firstAnswer();
     void answer();
     QList<SsSocket> currentSockets() const;
@@ -104,13 +105,12 @@ private:
     QString m_problem;
     QList<SsSocket> m_sockets;
 
-    QProcess* m_poll = nullptr;
-    QTimer m_pollTimeout;
-    bool m_probed = false;    // whether the host has harborwatch is known
-    bool m_useStream = false; // it has, and its stream works
-    QProcess* m_stream = nullptr;
-    QByteArray m_streamBuffer;
-    bool m_streamSeen = false;
+    QProcess* m_session = nullptr; // the remote command that lists
+    QTimer m_silence;              // no listing for this long ends it
+    QByteArray m_buffer;           // output not read yet
+    QByteArray m_listing;          // the `ss` lines of the listing being read
+    bool m_streamMode = false;     // the remote harborwatch's stream is read
+    bool m_streamSeen = false;     // it has told something
     QHash<qint64, SsSocket> m_streamed; // by port
 
     int m_retryMs;
