@@ -263,8 +263,14 @@ QString TrayMenu::toolTip() const {
         tip += QLatin1Char('\n') + tr("and %n more", nullptr, int(count - maxServerRows));
     if (!m_shownError.isEmpty())
         tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
-    for (const QString& problem : std::as_const(m_shownProblems))
-        tip += QLatin1Char('\n') + problem;
+    for (auto problem = m_shownProblems.cbegin(); problem != m_shownProblems.cend(); ++problem) {
+        // A host's reason is ssh's: the host is named with it.
+        const QString& id = problem.key();
+        tip += QLatin1Char('\n') +
+               (id.startsWith(QLatin1String("ssh:"))
+                    ? tr("%1: not connected — %2").arg(displayName(id.mid(4)), problem.value())
+                    : problem.value());
+    }
     if (const QString& unsaved = m_monitor.settings().saveError(); !unsaved.isEmpty())
         tip += QLatin1Char('\n') + tr("Settings could not be saved: %1").arg(unsaved);
     return tip;
