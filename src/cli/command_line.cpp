@@ -154,8 +154,12 @@ int runList(const CommandLineRequest& request) {
     }
     // A host out of reach leaves its servers out, and says why.
     const QMap<QString, QString>& problems = scan.result().problems;
-    for (auto it = problems.cbegin(); it != problems.cend(); ++it)
-        printError(tr("%1: %2").arg(it.key(), it.value()));
+    for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
+        const QString& id = it.key();
+        printError(id.startsWith(QLatin1String("ssh:"))
+                       ? tr("%1: not connected — %2").arg(id.mid(4), it.value())
+                       : it.value());
+    }
     // The boot time never changes while the program runs: read once.
     const std::optional<qint64> bootTime = ProcFs().bootTime();
     const settings::PortChoices choices = SettingsStore().values().ports;
