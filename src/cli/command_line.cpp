@@ -157,7 +157,7 @@ int runList(const CommandLineRequest& request) {
     for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
         const QString& id = it.key();
         printError(id.startsWith(QLatin1String("ssh:"))
-                       ? tr("%1: not connected — %2").arg(id.mid(4), it.value())
+                       ? CommandLine::tr("%1: not connected — %2").arg(id.mid(4), it.value())
                        : it.value());
     }
     // The boot time never changes while the program runs: read once.
