@@ -9,6 +9,7 @@ HARBORWATCH_PACKAGES=(
     libxcb1-dev  # the tray program asks the X server whether an XEmbed tray runs
     libgtest-dev libgmock-dev libbenchmark-dev
     lsof procps dbus dbus-bin
+    openssh-client openssh-server iproute2  # remote hosts, and the real sshd test
     xvfb xauth xdotool xclip x11-utils imagemagick
     fonts-dejavu-core
     python3 python3-dbus python3-gi trayer

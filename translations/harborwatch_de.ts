@@ -84,6 +84,10 @@
         <source>Port Stopped</source>
         <translation>Port beendet</translation>
     </message>
+    <message>
+        <source>%1 on %2</source>
+        <translation>%1 auf %2</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -175,6 +179,10 @@ im Infobereich.</translation>
     <message>
         <source>Stopped container %1 on port %2.</source>
         <translation>Container %1 auf Port %2 beendet.</translation>
+    </message>
+    <message>
+        <source>%1: not connected — %2</source>
+        <translation>%1: nicht verbunden — %2</translation>
     </message>
 </context>
 <context>
@@ -286,6 +294,76 @@ im Infobereich.</translation>
     <message>
         <source>the engine closed the connection without an answer</source>
         <translation>die Container-Engine schloss die Verbindung ohne Antwort</translation>
+    </message>
+</context>
+<context>
+    <name>HostMenus</name>
+    <message>
+        <source> → localhost:%1</source>
+        <translation> → localhost:%1</translation>
+    </message>
+    <message>
+        <source>the host is no longer in the settings</source>
+        <translation>der Host steht nicht mehr in den Einstellungen</translation>
+    </message>
+    <message>
+        <source>%1: not connected — %2</source>
+        <translation>%1: nicht verbunden — %2</translation>
+    </message>
+    <message>
+        <source>Forward and Open</source>
+        <translation>Weiterleiten und öffnen</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
+    </message>
+    <message>
+        <source>Stop Forward</source>
+        <translation>Weiterleitung beenden</translation>
+    </message>
+    <message>
+        <source>Stop Server</source>
+        <translation>Server beenden</translation>
+    </message>
+    <message>
+        <source>%1 → localhost:%2 (not listening)</source>
+        <translation>%1 → localhost:%2 (lauscht nicht)</translation>
+    </message>
+    <message>
+        <source>No ports running</source>
+        <translation>Keine Ports aktiv</translation>
+    </message>
+</context>
+<context>
+    <name>HostsTab</name>
+    <message>
+        <source>Remote Hosts</source>
+        <translation>Entfernte Hosts</translation>
+    </message>
+    <message>
+        <source>Servers on these hosts are listed too (box, me@host, ssh://me@box:2222)</source>
+        <translation>Server auf diesen Hosts werden auch aufgeführt (box, ich@host, ssh://ich@box:2222)</translation>
+    </message>
+    <message>
+        <source>Add SSH host...</source>
+        <translation>SSH-Host hinzufügen …</translation>
+    </message>
+    <message>
+        <source>Add host</source>
+        <translation>Host hinzufügen</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Delete removes the selected host</source>
+        <translation>Entf entfernt den ausgewählten Host</translation>
+    </message>
+    <message>
+        <source>Remove %1</source>
+        <translation>%1 entfernen</translation>
     </message>
 </context>
 <context>
@@ -472,12 +550,63 @@ im Infobereich.</translation>
         <source>Settings could not be saved: %1</source>
         <translation>Die Einstellungen konnten nicht gespeichert werden: %1</translation>
     </message>
+    <message>
+        <source>Hosts</source>
+        <translation>Hosts</translation>
+    </message>
 </context>
 <context>
     <name>SourceSet</name>
     <message>
         <source>the %1 source is busy</source>
         <translation>die Quelle %1 ist beschäftigt</translation>
+    </message>
+</context>
+<context>
+    <name>SshSource</name>
+    <message>
+        <source>connecting</source>
+        <translation>verbinde</translation>
+    </message>
+    <message>
+        <source>no answer within %1 s</source>
+        <translation>keine Antwort innerhalb von %1 s</translation>
+    </message>
+    <message>
+        <source>ssh could not be started: %1</source>
+        <translation>ssh konnte nicht gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>ssh ended unexpectedly</source>
+        <translation>ssh endete unerwartet</translation>
+    </message>
+    <message>
+        <source>the connection was lost</source>
+        <translation>die Verbindung ging verloren</translation>
+    </message>
+    <message>
+        <source>ss failed on the host (status %1)</source>
+        <translation>ss schlug auf dem Host fehl (Status %1)</translation>
+    </message>
+    <message>
+        <source>%1 is not connected</source>
+        <translation>%1 ist nicht verbunden</translation>
+    </message>
+    <message>
+        <source>the host refused</source>
+        <translation>der Host lehnte ab</translation>
+    </message>
+    <message>
+        <source>ssh could not be run</source>
+        <translation>ssh konnte nicht ausgeführt werden</translation>
+    </message>
+    <message>
+        <source>no free port here</source>
+        <translation>hier ist kein Port frei</translation>
+    </message>
+    <message>
+        <source>ssh refused the forward</source>
+        <translation>ssh lehnte die Weiterleitung ab</translation>
     </message>
 </context>
 <context>
@@ -652,6 +781,10 @@ im Infobereich.</translation>
         <source>Stop Container</source>
         <translation>Container beenden</translation>
     </message>
+    <message>
+        <source>%1: not connected — %2</source>
+        <translation>%1: nicht verbunden — %2</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
@@ -670,6 +803,14 @@ im Infobereich.</translation>
     <message>
         <source>The desktop refused to put %1 on the clipboard.</source>
         <translation>Der Desktop hat es abgelehnt, %1 in die Zwischenablage zu legen.</translation>
+    </message>
+    <message>
+        <source>Port Not Forwarded</source>
+        <translation>Port nicht weitergeleitet</translation>
+    </message>
+    <message>
+        <source>Port %1 on %2: %3</source>
+        <translation>Port %1 auf %2: %3</translation>
     </message>
 </context>
 </TS>

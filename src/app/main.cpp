@@ -140,6 +140,13 @@ int main(int argc, char** argv) {
                             .arg(url));
     });
 
+    QObject::connect(&menu, &TrayMenu::forwardFailed,
+                     [&notifier](const QString& host, qint64 port, const QString& reason) {
+                         notifier.notify(QCoreApplication::translate("main", "Port Not Forwarded"),
+                                         QCoreApplication::translate("main", "Port %1 on %2: %3")
+                                             .arg(QString::number(port), host, reason));
+                     });
+
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     TrayHostWait trayHost(QDBusConnection::sessionBus(), &xembedTrayPresent, trayHostLimit);
     const TraySession traySession = currentTraySession();

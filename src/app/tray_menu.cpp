@@ -1,5 +1,7 @@
 #include "app/tray_menu.h"
 
+#include "app/host_menus.h"
+
 #include "config/settings_store.h"
 #include "core/display_text.h"
 #include "core/procfs.h"
@@ -83,9 +85,27 @@ QStringList TrayMenu::detailLines(const ListeningPort& port, const ServerDetails
     return lines;
 }
 
+namespace {
+
+// The servers of this machine; other machines' are the hosts' menus.
+QList<ListeningPort> localServers(const QList<ListeningPort>& ports) {
+    QList<ListeningPort> local;
+    for (const ListeningPort& port : ports) {
+        if (port.host.isEmpty())
+            local.append(port);
+    }
+    return local;
+}
+
+} // namespace
+
 TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
-    : QObject(parent), m_monitor(monitor), m_stops(stops) {
-    m_shownPorts = m_monitor.ports();
+    : QObject(parent), m_monitor(monitor), m_stops(stops),
+      m_hosts(new HostMenus(monitor, stops, this)) {
+    connect(m_hosts, &HostMenus::browserFailed, this, &TrayMenu::browserFailed);
+    connect(m_hosts, &HostMenus::copyFailed, this, &TrayMenu::copyFailed);
+    connect(m_hosts, &HostMenus::forwardFailed, this, &TrayMenu::forwardFailed);
+    m_shownPorts = localServers(m_monitor.ports());
     m_shownError = m_monitor.scanError();
     m_shownOthers = m_monitor.otherListeners();
     m_shownProblems = m_monitor.problems();
@@ -132,6 +152,10 @@ void TrayMenu::build(View& view) {
 
     updateServerItems(view);
     updateOtherListeners(view);
+    // The hosts' items go between this machine's servers and Other Listeners.
+    m_hosts->attach(menu, view.style, [&view] {
+        return view.othersSeparator ? view.othersSeparator : view.commandsSeparator;
+    });
     menu->installEventFilter(this);
 }
 
@@ -213,6 +237,7 @@ void TrayMenu::setLabelStyle(LabelStyle style) {
     m_panel.rows.clear();
     updateServerItems(m_panel);
     updateOtherListeners(m_panel);
+    m_hosts->setStyle(m_panel.menu.get(), style);
 }
 
 QString TrayMenu::toolTip() const {
@@ -238,8 +263,14 @@ QString TrayMenu::toolTip() const {
         tip += QLatin1Char('\n') + tr("and %n more", nullptr, int(count - maxServerRows));
     if (!m_shownError.isEmpty())
         tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
-    for (const QString& problem : std::as_const(m_shownProblems))
-        tip += QLatin1Char('\n') + problem;
+    for (auto problem = m_shownProblems.cbegin(); problem != m_shownProblems.cend(); ++problem) {
+        // A host's reason is ssh's: the host is named with it.
+        const QString& id = problem.key();
+        tip += QLatin1Char('\n') +
+               (id.startsWith(QLatin1String("ssh:"))
+                    ? tr("%1: not connected — %2").arg(displayName(id.mid(4)), problem.value())
+                    : problem.value());
+    }
     if (const QString& unsaved = m_monitor.settings().saveError(); !unsaved.isEmpty())
         tip += QLatin1Char('\n') + tr("Settings could not be saved: %1").arg(unsaved);
     return tip;
@@ -278,10 +309,11 @@ bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TrayMenu::showMonitorState() {
-    if (m_monitor.ports() == m_shownPorts && m_monitor.scanError() == m_shownError &&
+    const QList<ListeningPort> local = localServers(m_monitor.ports());
+    if (local == m_shownPorts && m_monitor.scanError() == m_shownError &&
         m_monitor.problems() == m_shownProblems)
         return;
-    m_shownPorts = m_monitor.ports();
+    m_shownPorts = local;
     m_shownError = m_monitor.scanError();
     m_shownProblems = m_monitor.problems();
     updateServerItems(m_panel);
@@ -356,7 +388,9 @@ void TrayMenu::dropRow(View& view, const ServerRow& row) {
     row.menu->deleteLater(); // its menu action goes with it
 }
 
-QAction* TrayMenu::serversEnd(const View& view) {
+QAction* TrayMenu::serversEnd(const View& view) const {
+    if (QAction* hosts = m_hosts->firstItem(view.menu.get()))
+        return hosts;
     return view.othersSeparator ? view.othersSeparator : view.commandsSeparator;
 }
 

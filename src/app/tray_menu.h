@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class HostMenus;
 class PortMonitor;
 class QAction;
 class QInputDialog;
@@ -102,6 +103,9 @@ signals:
     // "Copy URL" was refused by the windowing system: the URL is not on the
     // clipboard.
     void copyFailed(const QString& url);
+    // "Forward and Open" or "Copy URL" of another machine's server found no
+    // forward to be had: `reason` is ssh's.
+    void forwardFailed(const QString& host, qint64 port, const QString& reason);
     void toolTipChanged(const QString& toolTip);
 
 protected:
@@ -157,17 +161,18 @@ private:
     void editLabel(const ListeningPort& port);
     void updateOtherListeners(View& view);
     // The first item below the servers.
-    static QAction* serversEnd(const View& view);
+    QAction* serversEnd(const View& view) const;
     void offerForceStop(const ListeningPort& port);
     void addForceStop(ServerRow& row);
 
     PortMonitor& m_monitor;
     StopController& m_stops;
+    HostMenus* m_hosts = nullptr;
     View m_panel;
     View m_own;
     std::unique_ptr<SettingsWindow> m_settings;
     QPointer<QInputDialog> m_labelDialog; // deletes itself when closed
-    // What the menus show now.
+    // What the menus show now; m_shownPorts are this machine's.
     QList<ListeningPort> m_shownPorts;
     QList<ListeningPort> m_shownOthers;
     QString m_shownError;

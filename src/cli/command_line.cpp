@@ -134,6 +134,7 @@ ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
     if (!details.framework.isEmpty())
         row.framework = details.framework;
     row.container = details.container;
+    row.host = port.host;
     if (!details.folder.isEmpty())
         row.folder = details.folder;
     if (!details.project.isEmpty())
@@ -151,6 +152,14 @@ int runList(const CommandLineRequest& request) {
         printError(scan.result().error);
         return exitFailed;
     }
+    // A host out of reach leaves its servers out, and says why.
+    const QMap<QString, QString>& problems = scan.result().problems;
+    for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
+        const QString& id = it.key();
+        printError(id.startsWith(QLatin1String("ssh:"))
+                       ? CommandLine::tr("%1: not connected — %2").arg(id.mid(4), it.value())
+                       : it.value());
+    }
     // The boot time never changes while the program runs: read once.
     const std::optional<qint64> bootTime = ProcFs().bootTime();
     const settings::PortChoices choices = SettingsStore().values().ports;
@@ -158,8 +167,9 @@ int runList(const CommandLineRequest& request) {
     rows.reserve(scan.result().ports.size());
     for (const ListeningPort& server : scan.result().ports) {
         const ServerSource* source = scan.sourceOf(server);
+        // Another machine's start time counts from its own boot.
         rows.append(serverRowOf(server, source ? source->details(server) : ServerDetails{},
-                                choices, bootTime));
+                                choices, server.host.isEmpty() ? bootTime : std::nullopt));
     }
     if (request.json)
         return finishOutput(printOut(serverListJson(rows)));
@@ -173,8 +183,10 @@ int runStop(const CommandLineRequest& request) {
         return exitFailed;
     }
     const QList<ListeningPort>& servers = scan.result().ports;
-    const auto server = std::find_if(servers.cbegin(), servers.cend(),
-                                     [&](const auto& s) { return s.port == request.stopPort; });
+    // A port of this machine.
+    const auto server = std::find_if(servers.cbegin(), servers.cend(), [&](const auto& s) {
+        return s.port == request.stopPort && s.host.isEmpty();
+    });
     ServerSource* source = server == servers.cend() ? nullptr : scan.sourceOf(*server);
     if (!source) {
         printError(CommandLine::tr("no listed server has port %1").arg(request.stopPort));

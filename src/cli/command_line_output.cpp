@@ -19,6 +19,12 @@ QString isoUtc(const QDateTime& time) {
     return time.toUTC().toString(Qt::ISODate);
 }
 
+QString portCell(const QString& host, qint64 port) {
+    if (host.isEmpty())
+        return QString::number(port);
+    return displayName(host) + QLatin1Char(':') + QString::number(port);
+}
+
 } // namespace
 
 QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
@@ -30,7 +36,7 @@ QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
                   QStringLiteral("FRAMEWORK"), QStringLiteral("PROJECT"), QStringLiteral("URL"),
                   QStringLiteral("COMMAND")});
     for (const ServerRow& row : rows) {
-        lines.append({QString::number(row.port), QString::number(row.pid), displayName(row.process),
+        lines.append({portCell(row.host, row.port), QString::number(row.pid), displayName(row.process),
                       cell(row.framework), cell(row.project), displayName(row.url),
                       cell(row.command ? std::optional(shellCommandText(*row.command)) : std::nullopt)});
     }
@@ -63,6 +69,7 @@ QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
 
 QJsonObject serverJson(const ServerRow& row) {
     QJsonObject object;
+    object.insert(QStringLiteral("host"), row.host.isEmpty() ? QJsonValue() : QJsonValue(row.host));
     object.insert(QStringLiteral("port"), row.port);
     object.insert(QStringLiteral("pid"), row.pid);
     object.insert(QStringLiteral("process"), row.process);
@@ -103,15 +110,17 @@ QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
     const QString word =
         event == ServerEvent::Started ? QStringLiteral("started") : QStringLiteral("stopped");
     if (json) {
-        const QJsonObject object{{QStringLiteral("event"), word},
-                                 {QStringLiteral("port"), server.port},
-                                 {QStringLiteral("pid"), server.pid},
-                                 {QStringLiteral("process"), server.process},
-                                 {QStringLiteral("time"), isoUtc(seenAt)}};
+        QJsonObject object{{QStringLiteral("event"), word},
+                           {QStringLiteral("port"), server.port},
+                           {QStringLiteral("pid"), server.pid},
+                           {QStringLiteral("process"), server.process},
+                           {QStringLiteral("time"), isoUtc(seenAt)}};
+        if (!server.host.isEmpty())
+            object.insert(QStringLiteral("host"), server.host);
         return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
     return QStringLiteral("%1 %2 %3 %4\n")
-        .arg(word, QString::number(server.port), QString::number(server.pid),
+        .arg(word, portCell(server.host, server.port), QString::number(server.pid),
              displayName(server.process))
         .toUtf8();
 }

@@ -27,24 +27,28 @@ struct ServerRow {
     std::optional<QDateTime> started = {};
     std::optional<QString> framework = {};
     std::optional<ContainerFacts> container = {};
+    QString host = {}; // the machine, as named in "hosts"; empty for this one
 };
 
 enum class ServerEvent { Started, Stopped };
 
 // The aligned table with the header PORT, PID, NAME, FRAMEWORK, PROJECT, URL, COMMAND
-// and one line per row, every line ending in a newline. With a
+// and one line per row, every line ending in a newline; the port of another
+// machine reads "box:5173". With a
 // `terminalWidth` above 0 the COMMAND column is cut so that lines fit in it.
 QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
 
-// The row as JSON with the keys port, pid, process, url, address, project,
-// folder, command, started (ISO 8601, UTC), framework and container (an
-// object with id, name, image, project and service); null for what is unknown.
+// The row as JSON with the keys host (null for this machine), port, pid,
+// process, url, address, project, folder, command, started (ISO 8601, UTC),
+// framework and container (an object with id, name, image, project and
+// service); null for what is unknown.
 QJsonObject serverJson(const ServerRow& row);
 
 // The rows as one JSON array, followed by a newline.
 QByteArray serverListJson(const QList<ServerRow>& rows);
 
 // One line of the watch: "started 5173 4242 node", or as one JSON object
-// {"event", "port", "pid", "process", "time"}; ends in a newline.
+// {"event", "port", "pid", "process", "time"}, with "host" for a port of
+// another machine ("started box:5173 ..." as text); ends in a newline.
 QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
                      const QDateTime& seenAt);

@@ -59,6 +59,22 @@ std::optional<bool> flag(const QJsonValue& value) {
     return value.toBool();
 }
 
+// Destinations in their order, each once; an empty or blank one, or one
+// starting with "-" (which ssh would take for an option), rejects the list.
+std::optional<QStringList> destinations(const QJsonValue& value) {
+    if (!value.isArray())
+        return std::nullopt;
+    QStringList out;
+    for (const QJsonValue& entry : value.toArray()) {
+        const QString text = entry.toString().trimmed();
+        if (!entry.isString() || text.isEmpty() || text.startsWith(QLatin1Char('-')))
+            return std::nullopt;
+        if (!out.contains(text))
+            out.append(text);
+    }
+    return out;
+}
+
 const QString labelField = QStringLiteral("label");
 const QString protocolField = QStringLiteral("protocol");
 const QString notifyField = QStringLiteral("notify");
@@ -185,9 +201,14 @@ const Key<QSet<QString>> quietProcesses{QStringLiteral("quietProcesses"), false,
 const Key<bool> containers{QStringLiteral("containers"), true, true, flag,
                            [](const bool& on) { return QJsonValue(on); }};
 
+const Key<QStringList> hosts{QStringLiteral("hosts"), true, {}, destinations,
+                             [](const QStringList& list) {
+                                 return QJsonValue(QJsonArray::fromStringList(list));
+                             }};
+
 const QList<const KeyBase*>& keys() {
-    static const QList<const KeyBase*> all{&minPort,         &maxPort, &allowlist, &lister,
-                                           &ports,           &quietProcesses, &containers};
+    static const QList<const KeyBase*> all{&minPort, &maxPort,        &allowlist,  &lister,
+                                           &ports,   &quietProcesses, &containers, &hosts};
     return all;
 }
 
@@ -202,7 +223,7 @@ const KeyBase* find(const QString& name) {
 Values read(const QJsonObject& stored) {
     return {minPort.read(stored),         maxPort.read(stored),   allowlist.read(stored),
             lister.read(stored),          ports.read(stored),     quietProcesses.read(stored),
-            containers.read(stored)};
+            containers.read(stored),      hosts.read(stored)};
 }
 
 } // namespace settings

@@ -104,6 +104,9 @@ extern const PortChoicesKey ports;
 // Process names listed without start and stop notifications.
 extern const Key<QSet<QString>> quietProcesses;
 extern const Key<bool> containers;
+// The SSH destinations whose servers are listed too, as `ssh` takes them
+// ("box", "me@10.0.0.5", "ssh://me@box:2222"), in the user's order.
+extern const Key<QStringList> hosts;
 
 // Every key of the table, in the order they are listed.
 const QList<const KeyBase*>& keys();
@@ -119,6 +122,7 @@ struct Values {
     PortChoices ports = {};
     QSet<QString> quietProcesses = {};
     bool containers = true;
+    QStringList hosts = {};
 
     friend bool operator==(const Values&, const Values&) = default;
 };

@@ -26,6 +26,10 @@ struct ScanResult {
     // engine out of reach, a host not connected), by the source's id; the
     // other sources' records stand.
     QMap<QString, QString> problems = {};
+    // Ports of this machine that the source's own forwards hold (an ssh
+    // process listening for another machine's server): a record of this
+    // machine on one of them is that forward, not a server, and is left out.
+    QList<qint64> forwardedPorts = {};
 
     bool ok() const { return error.isEmpty(); }
 };

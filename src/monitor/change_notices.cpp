@@ -32,8 +32,11 @@ QString enumerate(const QList<ListeningPort>& ports, Describe describe) {
     return ChangePolicy::tr("%1 and %2").arg(items.join(ChangePolicy::tr(", ")), last);
 }
 
+// "5173", or "5173 on box" for a port of another machine.
 QString portNumber(const ListeningPort& port) {
-    return QString::number(port.port);
+    if (port.host.isEmpty())
+        return QString::number(port.port);
+    return ChangePolicy::tr("%1 on %2").arg(QString::number(port.port), displayName(port.host));
 }
 
 } // namespace
@@ -43,6 +46,7 @@ QString startedText(const ListeningPort& port) {
 }
 
 QString stoppedText(const ListeningPort& port) {
+    // portNumber() names the machine of a remote port.
     return ChangePolicy::tr("Port %1 is no longer listening").arg(portNumber(port));
 }
 

@@ -30,7 +30,8 @@ QList<Notice> noticesFor(const PortChanges& changes);
 // stay in the list; only their notifications go.
 PortChanges audibleChanges(PortChanges changes, const settings::Values& values);
 
-// One event as a line: "node on port 3000", "Port 3000 is no longer listening".
+// One event as a line: "node on port 3000", "Port 3000 is no longer
+// listening"; a port of another machine names it: "node on port 5173 on box".
 QString startedText(const ListeningPort& port);
 QString stoppedText(const ListeningPort& port);
 

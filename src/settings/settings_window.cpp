@@ -2,6 +2,7 @@
 
 #include "config/settings_store.h"
 #include "settings/about_tab.h"
+#include "settings/hosts_tab.h"
 #include "settings/port_range_tab.h"
 #include "settings/processes_tab.h"
 #include "settings/settings_style.h"
@@ -19,12 +20,14 @@ SettingsWindow::SettingsWindow(SettingsStore& store, QWidget* parent)
 
     m_portRange = new PortRangeTab(m_store);
     m_processes = new ProcessesTab(m_store);
+    m_hosts = new HostsTab(m_store);
     m_about = new AboutTab;
 
     m_tabs = new QTabWidget;
     m_tabs->setDocumentMode(false);
     m_tabs->addTab(m_portRange, settings_style::numberIcon(), tr("Ports"));
     m_tabs->addTab(m_processes, settings_style::listIcon(), tr("Processes"));
+    m_tabs->addTab(m_hosts, settings_style::listIcon(), tr("Hosts"));
     m_tabs->addTab(m_about, settings_style::infoIcon(), tr("About"));
     m_tabs->setCurrentIndex(0);
 
@@ -75,4 +78,5 @@ void SettingsWindow::hideEvent(QHideEvent* event) {
         return;
     m_tabs->setCurrentIndex(0);
     m_processes->clearEntry();
+    m_hosts->clearEntry();
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AboutTab;
+class HostsTab;
 class PortRangeTab;
 class ProcessesTab;
 class QLabel;
@@ -23,6 +24,7 @@ public:
     QTabWidget* tabs() const { return m_tabs; }
     PortRangeTab* portRangeTab() const { return m_portRange; }
     ProcessesTab* processesTab() const { return m_processes; }
+    HostsTab* hostsTab() const { return m_hosts; }
     AboutTab* aboutTab() const { return m_about; }
     QLabel* saveErrorLine() const { return m_saveError; }
 
@@ -36,6 +38,7 @@ private:
     QTabWidget* m_tabs = nullptr;
     PortRangeTab* m_portRange = nullptr;
     ProcessesTab* m_processes = nullptr;
+    HostsTab* m_hosts = nullptr;
     AboutTab* m_about = nullptr;
     QLabel* m_saveError = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "sources/containers/container_source.h"
 #include "sources/lsof/lsof_source.h"
 #include "sources/proc/proc_source.h"
+#include "sources/ssh/ssh_source.h"
 
 QList<SourceSpec> sourcesFor(const settings::Values& values) {
     QList<SourceSpec> sources;
@@ -15,7 +16,16 @@ QList<SourceSpec> sourcesFor(const settings::Values& values) {
         sources.append({QStringLiteral("lsof"), [] { return std::make_unique<LsofSource>(); }});
     else
         sources.append({QStringLiteral("proc"), [] { return std::make_unique<ProcSource>(); }});
+    // One per host; a host out of reach leaves only its own servers out.
+    for (const QString& host : values.hosts) {
+        sources.append({sshSourceId(host), [host] { return std::make_unique<SshSource>(host); },
+                        false});
+    }
     return sources;
+}
+
+QString sshSourceId(const QString& destination) {
+    return QStringLiteral("ssh:") + destination;
 }
 
 QString sourceIdentity(const settings::Values& values) {

@@ -27,8 +27,12 @@ using Registry = std::function<QList<SourceSpec>(const settings::Values&)>;
 // precedence: the one place that chooses them, for the tray and the command
 // line alike. "containers" adds the container engines' published ports
 // ahead of the rest; "lister" chooses the process source: /proc ("proc", the
-// default) or lsof ("lsof").
+// default) or lsof ("lsof"); every destination of "hosts" adds an SSH source
+// that is not essential, "ssh:<destination>".
 QList<SourceSpec> sourcesFor(const settings::Values& values);
+
+// The id of the SSH source of a destination: "ssh:<destination>".
+QString sshSourceId(const QString& destination);
 
 // The ids of those sources joined by "+": what a list made by them names as
 // its source.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -131,6 +132,11 @@ ScanResult SourceSet::merged() const {
     ScanResult result;
     QHash<PortPlace, ListeningPort> ports;
     QHash<PortPlace, ListeningPort> others;
+    QSet<PortPlace> forwarded;
+    for (const auto* answer : std::as_const(answers)) {
+        for (const qint64 port : answer->second.forwardedPorts)
+            forwarded.insert({QString(), port});
+    }
     for (const auto* answer : std::as_const(answers)) {
         const QString& id = answer->first;
         const ScanResult& r = answer->second;
@@ -146,12 +152,12 @@ ScanResult SourceSet::merged() const {
             result.problems.insert(it.key().isEmpty() ? id : it.key(), it.value());
         for (ListeningPort p : r.ports) {
             p.origin = id;
-            if (!ports.contains(placeOf(p)))
+            if (!ports.contains(placeOf(p)) && !forwarded.contains(placeOf(p)))
                 ports.insert(placeOf(p), std::move(p));
         }
         for (ListeningPort p : r.others) {
             p.origin = id;
-            if (!others.contains(placeOf(p)))
+            if (!others.contains(placeOf(p)) && !forwarded.contains(placeOf(p)))
                 others.insert(placeOf(p), std::move(p));
         }
     }

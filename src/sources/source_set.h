@@ -20,7 +20,8 @@
 // order, that lists it; a listener that no allowed process holds is left out
 // where a source lists its port. An essential source that fails fails the
 // scan, with its reason; another one lists nothing and its reason goes into
-// the result's `problems`. Every record carries the id of its source in
+// the result's `problems`. A record of this machine on a port that a source's
+// forward holds is left out (see ScanResult::forwardedPorts). Every record carries the id of its source in
 // `origin`.
 class SourceSet {
 public:

@@ -1,5 +1,6 @@
 // The tray menu against a real monitor whose scanner the test drives.
 #include "app/tray_menu.h"
+#include "app/host_menus.h"
 
 #include "config/settings_store.h"
 #include "monitor/port_monitor.h"
@@ -655,3 +656,33 @@ TEST_F(LiveTrayMenuTest, ListenerNotAllowedIsOfferedUnderOtherListeners) {
 }
 
 #include "tray_menu_test.moc"
+
+// Each host of the settings below this machine's servers: a submenu of its
+// servers, or why it is not connected.
+TEST_F(TrayMenuTest, HostsHaveSubmenusOfTheirOwnBelowTheLocalServers) {
+    store.set(settings::hosts, QStringList{"box", "lab"});
+    ListeningPort remote{5173, 20, "node"};
+    remote.host = QStringLiteral("box");
+    ScanResult result;
+    result.ports = {{3000, 11, "node"}, remote};
+    result.problems.insert(QStringLiteral("ssh:lab"), QStringLiteral("Connection refused"));
+    monitor.scan();
+    while (script->complete(result)) {
+    }
+    EXPECT_EQ(items(),
+              QStringList({"3000 - node > " + serverItems(11), "---",
+                           "box > 5173 - node > Forward and Open | Copy URL | (disabled) Stop "
+                           "Forward | --- | Stop Server",
+                           "(disabled) lab: not connected — Connection refused"}) +
+                  commands);
+    EXPECT_TRUE(tray.toolTip().contains("lab: not connected — Connection refused"));
+    EXPECT_EQ(HostMenus::rowTitle(remote, 5174, TrayMenu::LabelStyle::Widgets),
+              QStringLiteral("5173 - node → localhost:5174"));
+    EXPECT_EQ(HostMenus::rowTitle(remote, 5173, TrayMenu::LabelStyle::Widgets),
+              QStringLiteral("5173 - node"));
+
+    store.set(settings::hosts, QStringList{});
+    while (script->complete({{{3000, 11, "node"}}})) {
+    }
+    EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems(11)} + commands);
+}

@@ -169,11 +169,17 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
         sparse.keys(),
         QStringList({QStringLiteral("address"), QStringLiteral("command"),
                      QStringLiteral("container"), QStringLiteral("folder"),
-                     QStringLiteral("framework"), QStringLiteral("pid"), QStringLiteral("port"),
-                     QStringLiteral("process"), QStringLiteral("project"),
+                     QStringLiteral("framework"), QStringLiteral("host"), QStringLiteral("pid"),
+                     QStringLiteral("port"), QStringLiteral("process"), QStringLiteral("project"),
                      QStringLiteral("started"), QStringLiteral("url")}));
-    for (const char* key : {"project", "folder", "command", "started", "framework", "container"})
+    for (const char* key :
+         {"project", "folder", "command", "started", "framework", "container", "host"})
         EXPECT_TRUE(sparse.value(QLatin1String(key)).isNull()) << key;
+
+    ServerRow remote{5173, 9, QStringLiteral("node"), QStringLiteral("http://localhost:5173"), {}};
+    remote.host = QStringLiteral("box");
+    EXPECT_EQ(serverJson(remote).value(QStringLiteral("host")).toString(), QStringLiteral("box"));
+    EXPECT_TRUE(serverTable({remote}).contains(QStringLiteral("\nbox:5173  9")));
 }
 
 TEST(CommandLineOutput, WatchLines) {
@@ -183,6 +189,10 @@ TEST(CommandLineOutput, WatchLines) {
     EXPECT_EQ(watchLine(ServerEvent::Stopped, server, true, at),
               "{\"event\":\"stopped\",\"pid\":42,\"port\":5173,\"process\":\"no\\tde\","
               "\"time\":\"2026-03-01T09:30:05Z\"}\n");
+    ListeningPort remote = server;
+    remote.host = QStringLiteral("box");
+    EXPECT_EQ(watchLine(ServerEvent::Started, remote, false, at), "started box:5173 42 no\\x09de\n");
+    EXPECT_TRUE(watchLine(ServerEvent::Started, remote, true, at).contains("\"host\":\"box\""));
 }
 
 // The command line reads the settings as the tray does, the source included,

@@ -481,3 +481,28 @@ TEST_F(SettingsStoreTest, PortChoicesRoundTripAndIgnoreWhatTheyCannotRead) {
     EXPECT_EQ(SettingsStore(path()).get(settings::ports),
               (settings::PortChoices{{3000, {QString(), true, true}}}));
 }
+
+// Destinations are taken as ssh takes them, each once, in the user's order;
+// a list with one unusable entry means none.
+TEST(HostsSetting, MeaningOfStoredValues) {
+    const struct {
+        const char* json;
+        QStringList hosts;
+        bool usable;
+    } cases[] = {
+        {R"({})", {}, true},
+        {R"({"hosts": []})", {}, true},
+        {R"({"hosts": ["box", "me@10.0.0.5", "ssh://me@box:2222", "box"]})",
+         {"box", "me@10.0.0.5", "ssh://me@box:2222"}, true},
+        {R"({"hosts": [" box "]})", {"box"}, true},
+        {R"({"hosts": ["box", 3]})", {}, false},
+        {R"({"hosts": ["-oProxyCommand=x"]})", {}, false},
+        {R"({"hosts": [""]})", {}, false},
+        {R"({"hosts": "box"})", {}, false},
+    };
+    for (const auto& c : cases) {
+        const QJsonObject stored = QJsonDocument::fromJson(c.json).object();
+        EXPECT_EQ(settings::read(stored).hosts, c.hosts) << c.json;
+        EXPECT_EQ(settings::hosts.usable(stored.value(QStringLiteral("hosts"))), c.usable) << c.json;
+    }
+}

@@ -188,3 +188,15 @@ TEST(ChangePolicyTest, NothingChangedIsNothingToTell) {
 }
 
 } // namespace
+
+TEST(Notices, RemotePortsNameTheirHost) {
+    ListeningPort remote = server(5173);
+    remote.host = QStringLiteral("box");
+    PortChanges changes;
+    changes.started = {remote, server(3000)};
+    changes.stopped = {remote};
+    EXPECT_EQ(describe(noticesFor(changes)),
+              (std::vector<std::string>{"Port Started: node on port 5173 on box",
+                                        "Port Started: node on port 3000",
+                                        "Port Stopped: Port 5173 on box is no longer listening"}));
+}

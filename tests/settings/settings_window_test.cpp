@@ -32,10 +32,11 @@ TEST_F(SettingsWindowTest, TitleFixedSizeAndTabs) {
     EXPECT_EQ(w.maximumSize(), QSize(400, 350));
 
     QTabWidget* tabs = w.tabs();
-    ASSERT_EQ(tabs->count(), 3);
+    ASSERT_EQ(tabs->count(), 4);
     EXPECT_EQ(tabs->tabText(0), "Ports");
     EXPECT_EQ(tabs->tabText(1), "Processes");
-    EXPECT_EQ(tabs->tabText(2), "About");
+    EXPECT_EQ(tabs->tabText(2), "Hosts");
+    EXPECT_EQ(tabs->tabText(3), "About");
     for (int i = 0; i < tabs->count(); ++i)
         EXPECT_TRUE(hasInk(tabs->tabIcon(i))) << i;
     EXPECT_EQ(tabs->currentIndex(), 0);
@@ -77,7 +78,7 @@ TEST_F(SettingsWindowTest, EscapeClosesAndCommitsTheFieldBeingEdited) {
 
 TEST_F(SettingsWindowTest, AboutTabTextsAndLayout) {
     SettingsWindow& w = openWindow();
-    w.tabs()->setCurrentIndex(2);
+    w.tabs()->setCurrentWidget(w.aboutTab());
     AboutTab* about = w.aboutTab();
 
     const QString description = "A simple menu bar app to monitor local development servers "

@@ -8,6 +8,7 @@
 //   --ignore-term     ignore SIGTERM, as a server that will not stop
 //   --fork CHILDNAME  once listening, fork a child named CHILDNAME that holds
 //                     the same socket; it goes when the parent goes
+//   --greet           accept connections, writing "hello from NAME\n" to each
 //
 // Arguments after PORT are ignored; they only show on its command line.
 //
@@ -36,6 +37,7 @@ void onTerm(int) {
 int main(int argc, char** argv) {
     bool ipv6 = false;
     bool ignoreTerm = false;
+    bool greet = false;
     const char* childName = nullptr;
     int arg = 1;
     for (; arg < argc && std::strncmp(argv[arg], "--", 2) == 0; ++arg) {
@@ -43,6 +45,8 @@ int main(int argc, char** argv) {
             ipv6 = true;
         else if (std::strcmp(argv[arg], "--ignore-term") == 0)
             ignoreTerm = true;
+        else if (std::strcmp(argv[arg], "--greet") == 0)
+            greet = true;
         else if (std::strcmp(argv[arg], "--fork") == 0 && arg + 1 < argc)
             childName = argv[++arg];
         else
@@ -51,7 +55,7 @@ int main(int argc, char** argv) {
     if (argc - arg < 2) {
         std::fprintf(
             stderr,
-            "usage: %s [--ipv6] [--ignore-term] [--fork CHILDNAME] NAME PORT [ARGUMENT...]\n",
+            "usage: %s [--ipv6] [--ignore-term] [--greet] [--fork CHILDNAME] NAME PORT [ARGUMENT...]\n",
             argv[0]);
         return 2;
     }
@@ -144,8 +148,21 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    while (!stopRequested)
-        pause();
+    while (!stopRequested) {
+        if (!greet) {
+            pause();
+            continue;
+        }
+        // A signal interrupts the wait (no SA_RESTART), so a stop is seen.
+        const int peer = accept(fd, nullptr, nullptr);
+        if (peer < 0)
+            continue;
+        char line[64];
+        const int size = std::snprintf(line, sizeof line, "hello from %s\n", argv[1]);
+        if (write(peer, line, size_t(size)) < 0)
+            std::perror("write");
+        close(peer);
+    }
     close(fd);
     if (child > 0) {
         kill(child, SIGTERM);
