@@ -184,6 +184,34 @@ im Infobereich.</translation>
         <source>%1: not connected — %2</source>
         <translation>%1: nicht verbunden — %2</translation>
     </message>
+    <message>
+        <source>port %1 of %2 was not forwarded: %3</source>
+        <translation>Port %1 von %2 wurde nicht weitergeleitet: %3</translation>
+    </message>
+    <message>
+        <source>The servers of DEST, an SSH destination as ssh takes it, instead of this machine&apos;s.</source>
+        <translation>Die Server von DEST, einem SSH-Ziel, wie ssh es annimmt, statt der dieses Rechners.</translation>
+    </message>
+    <message>
+        <source>With --host: forward PORT of the host to LOCAL here (the same port when free, else a free one), print the URL and hold it until interrupted.</source>
+        <translation>Mit --host: PORT des Rechners hierher auf LOCAL weiterleiten (derselbe Port, wenn er frei ist, sonst ein freier), die URL ausgeben und die Weiterleitung bis zum Abbruch halten.</translation>
+    </message>
+    <message>
+        <source>--host needs a command: --list, --watch, --stop or --forward</source>
+        <translation>--host braucht einen Befehl: --list, --watch, --stop oder --forward</translation>
+    </message>
+    <message>
+        <source>bad value for --host: &apos;%1&apos; (expected an SSH destination such as box or me@box)</source>
+        <translation>ungültiger Wert für --host: „%1“ (erwartet wird ein SSH-Ziel wie box oder me@box)</translation>
+    </message>
+    <message>
+        <source>--forward works only with --host</source>
+        <translation>--forward geht nur mit --host</translation>
+    </message>
+    <message>
+        <source>bad value for --forward: &apos;%1&apos; (expected PORT or PORT:LOCAL, ports from 1 to 65535)</source>
+        <translation>ungültiger Wert für --forward: „%1“ (erwartet wird PORT oder PORT:LOCAL, Ports von 1 bis 65535)</translation>
+    </message>
 </context>
 <context>
     <name>ContainerEngine</name>
@@ -607,6 +635,10 @@ im Infobereich.</translation>
     <message>
         <source>ssh refused the forward</source>
         <translation>ssh lehnte die Weiterleitung ab</translation>
+    </message>
+    <message>
+        <source>port %1 is in use here</source>
+        <translation>Port %1 ist hier belegt</translation>
     </message>
 </context>
 <context>

@@ -90,7 +90,7 @@ void HostMenus::withLocalUrl(const ListeningPort& port, std::function<void(const
         emit forwardFailed(port.host, port.port, tr("the host is no longer in the settings"));
         return;
     }
-    forwarder->forward(port.port, [self = QPointer(this), port, use = std::move(use)](
+    forwarder->forward(port.port, 0, [self = QPointer(this), port, use = std::move(use)](
                                       qint64 local, const QString& error) {
         if (!self)
             return;

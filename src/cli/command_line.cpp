@@ -4,6 +4,7 @@
 #include "config/settings_store.h"
 #include "core/display_text.h"
 #include "core/integers.h"
+#include "core/port_forwarding.h"
 #include "core/procfs.h"
 #include "core/termination_signals.h"
 #include "core/translation.h"
@@ -100,14 +101,29 @@ int terminalWidth() {
     return size.ws_col;
 }
 
-// The sources in force for the stored settings and one scan of them, as the
-// tray makes it.
+// The sources the call lists: those in force for the stored settings, as the
+// tray has them, or with --host that host's alone.
+Registry registryFor(const CommandLineRequest& request) {
+    if (request.host.isEmpty())
+        return sourcesFor;
+    return [host = request.host](const settings::Values&) { return hostSourcesFor(host); };
+}
+
+// Why the list failed; for a host, as the tray tells it.
+void printScanError(const CommandLineRequest& request, const QString& error) {
+    printError(request.host.isEmpty()
+                   ? error
+                   : CommandLine::tr("%1: not connected — %2").arg(request.host, error));
+}
+
+// The sources of the call and one scan of them, as the tray makes it.
 class OneScan {
 public:
-    explicit OneScan(const CommandLineRequest& request) {
+    explicit OneScan(const CommandLineRequest& request) : m_sources(registryFor(request)) {
         const settings::Values stored = SettingsStore().values();
         m_sources.update(stored);
-        const ScanFilter filter = filterFor(request, stored);
+        ScanFilter filter = filterFor(request, stored);
+        filter.source = m_sources.identity();
         QEventLoop loop;
         m_sources.scan(filter, [&](ScanResult result) {
             m_result = std::move(result);
@@ -149,7 +165,7 @@ ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
 int runList(const CommandLineRequest& request) {
     const OneScan scan(request);
     if (!scan.result().ok()) {
-        printError(scan.result().error);
+        printScanError(request, scan.result().error);
         return exitFailed;
     }
     // A host out of reach leaves its servers out, and says why.
@@ -179,13 +195,13 @@ int runList(const CommandLineRequest& request) {
 int runStop(const CommandLineRequest& request) {
     const OneScan scan(request);
     if (!scan.result().ok()) {
-        printError(scan.result().error);
+        printScanError(request, scan.result().error);
         return exitFailed;
     }
     const QList<ListeningPort>& servers = scan.result().ports;
-    // A port of this machine.
+    // A port of this machine, or with --host of that host.
     const auto server = std::find_if(servers.cbegin(), servers.cend(), [&](const auto& s) {
-        return s.port == request.stopPort && s.host.isEmpty();
+        return s.port == request.stopPort && s.host == request.host;
     });
     ServerSource* source = server == servers.cend() ? nullptr : scan.sourceOf(*server);
     if (!source) {
@@ -230,7 +246,7 @@ int runWatch(const CommandLineRequest& request) {
 
     SettingsStore store;
     store.watch();
-    PortMonitor monitor(store);
+    PortMonitor monitor(store, registryFor(request));
     monitor.setReadsDetails(false);
     monitor.setFilterOf(
         [request](const settings::Values& stored) { return filterFor(request, stored); });
@@ -256,15 +272,70 @@ int runWatch(const CommandLineRequest& request) {
     });
     QObject::connect(&monitor, &PortMonitor::portsChanged, [&] { listed = true; });
     // A failed scan says nothing about which servers run; its reason is told
-    // once while it lasts.
+    // once while it lasts. A host never reached ends the watch.
     QObject::connect(&monitor, &PortMonitor::scanErrorChanged, [&] {
-        if (!monitor.scanError().isEmpty() && monitor.scanError() != shownError)
-            printError(monitor.scanError());
-        shownError = monitor.scanError();
+        const QString& error = monitor.scanError();
+        if (!error.isEmpty() && error != shownError)
+            printScanError(request, error);
+        shownError = error;
+        if (!error.isEmpty() && !request.host.isEmpty() && !listed && status == exitOk) {
+            status = exitFailed;
+            QCoreApplication::quit();
+        }
     });
     QTimer::singleShot(0, &monitor, &PortMonitor::start);
     QCoreApplication::exec();
     return status;
+}
+
+// Forwards a port of the host here, prints the local URL and holds the
+// forward until SIGINT or SIGTERM, then cancels it.
+int runForward(const CommandLineRequest& request) {
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received,
+                     QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+
+    const std::unique_ptr<ServerSource> source = hostSource(request.host);
+    auto* forwarding = dynamic_cast<PortForwarding*>(source.get());
+    // The first scan waits for the connection's first answer.
+    std::optional<ScanResult> scanned;
+    QEventLoop loop;
+    source->scan({1, highestPort, std::nullopt, sshSourceId(request.host)},
+                 [&](ScanResult result) {
+                     scanned = std::move(result);
+                     loop.quit();
+                 });
+    if (!scanned)
+        loop.exec();
+    if (!scanned->ok()) {
+        printScanError(request, scanned->error);
+        return exitFailed;
+    }
+    const auto [remotePort, wantedPort] = request.forward;
+    std::optional<std::pair<qint64, QString>> forwarded;
+    forwarding->forward(remotePort, wantedPort, [&](qint64 local, const QString& error) {
+        forwarded = {local, error};
+        loop.quit();
+    });
+    if (!forwarded)
+        loop.exec();
+    if (forwarded->first <= 0) {
+        printError(CommandLine::tr("port %1 of %2 was not forwarded: %3")
+                       .arg(QString::number(remotePort), request.host, forwarded->second));
+        return exitFailed;
+    }
+    if (!printOut(serverUrl(forwarded->first, QStringLiteral("127.0.0.1")).toUtf8() + '\n'))
+        return finishOutput(false);
+    QCoreApplication::exec();
+    // Cancelled before the source (and its connection) goes.
+    bool cancelled = false;
+    forwarding->cancelForward(remotePort, [&] {
+        cancelled = true;
+        loop.quit();
+    });
+    if (!cancelled)
+        loop.exec();
+    return exitOk;
 }
 
 } // namespace
@@ -344,7 +415,17 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         CommandLine::tr("With --watch: first print the servers already running, as started."));
     const QCommandLineOption force(
         QStringLiteral("force"), CommandLine::tr("With --stop: send SIGKILL instead of SIGTERM."));
-    parser.addOptions({list, watch, stop, json, all, range, initial, force});
+    const QCommandLineOption host(
+        QStringLiteral("host"),
+        CommandLine::tr("The servers of DEST, an SSH destination as ssh takes it, instead of "
+                        "this machine's."),
+        QStringLiteral("DEST"));
+    const QCommandLineOption forward(
+        QStringLiteral("forward"),
+        CommandLine::tr("With --host: forward PORT of the host to LOCAL here (the same port when "
+                        "free, else a free one), print the URL and hold it until interrupted."),
+        QStringLiteral("PORT[:LOCAL]"));
+    parser.addOptions({list, watch, stop, json, all, range, initial, force, host, forward});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -362,7 +443,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
 
     CommandLineRequest request;
     QStringList commands;
-    for (const QCommandLineOption* option : {&list, &watch, &stop}) {
+    for (const QCommandLineOption* option : {&list, &watch, &stop, &forward}) {
         if (parser.isSet(*option))
             commands.append("--" + option->names().first());
     }
@@ -372,6 +453,9 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     if (commands.isEmpty()) {
         if (parser.optionNames().isEmpty())
             return usageError(CommandLine::tr("no command given: use --list, --watch or --stop"));
+        if (parser.isSet(host) && parser.optionNames().size() == 1)
+            return usageError(CommandLine::tr(
+                "--host needs a command: --list, --watch, --stop or --forward"));
         const QString given = parser.optionNames().first();
         QString needs = QStringLiteral("--list, --watch or --stop");
         if (given == json.names().first())
@@ -386,8 +470,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         request.command = CommandLineRequest::Command::List;
     else if (parser.isSet(watch))
         request.command = CommandLineRequest::Command::Watch;
-    else
+    else if (parser.isSet(stop))
         request.command = CommandLineRequest::Command::Stop;
+    else
+        request.command = CommandLineRequest::Command::Forward;
 
     using Command = CommandLineRequest::Command;
     const struct {
@@ -395,7 +481,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         bool allowed;
         const char* needs;
     } modifiers[] = {
-        {json, request.command != Command::Stop, "--list or --watch"},
+        {json, request.command == Command::List || request.command == Command::Watch,
+         "--list or --watch"},
+        {all, request.command != Command::Forward, "--list, --watch or --stop"},
+        {range, request.command != Command::Forward, "--list, --watch or --stop"},
         {initial, request.command == Command::Watch, "--watch"},
         {force, request.command == Command::Stop, "--stop"},
     };
@@ -426,6 +515,28 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
                     .arg(parser.value(stop)));
         request.stopPort = *port;
     }
+    if (parser.isSet(host)) {
+        request.host = parser.value(host).trimmed();
+        // A leading "-" would reach ssh as an option.
+        if (request.host.isEmpty() || request.host.startsWith(u'-'))
+            return usageError(CommandLine::tr("bad value for --host: '%1' (expected an SSH "
+                                              "destination such as box or me@box)")
+                                  .arg(parser.value(host)));
+    }
+    if (request.command == Command::Forward) {
+        if (request.host.isEmpty())
+            return usageError(CommandLine::tr("--forward works only with --host"));
+        const QString value = parser.value(forward);
+        const qsizetype colon = value.indexOf(u':');
+        const auto remote = portValue(colon < 0 ? QStringView(value) : QStringView(value).first(colon));
+        const auto local =
+            colon < 0 ? std::optional<qint64>(0) : portValue(QStringView(value).sliced(colon + 1));
+        if (!remote || !local)
+            return usageError(CommandLine::tr("bad value for --forward: '%1' (expected PORT or "
+                                              "PORT:LOCAL, ports from 1 to 65535)")
+                                  .arg(value));
+        request.forward = {*remote, *local};
+    }
     return {ParsedCommandLine::Outcome::Run, request, {}};
 }
 
@@ -454,6 +565,8 @@ int runCommandLine(int argc, char** argv) {
         return runWatch(parsed.request);
     case CommandLineRequest::Command::Stop:
         return runStop(parsed.request);
+    case CommandLineRequest::Command::Forward:
+        return runForward(parsed.request);
     }
     return exitUsage;
 }

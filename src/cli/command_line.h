@@ -14,7 +14,7 @@
 
 // What one call asks for.
 struct CommandLineRequest {
-    enum class Command { List, Watch, Stop };
+    enum class Command { List, Watch, Stop, Forward };
 
     Command command = Command::List;
     bool json = false;
@@ -23,6 +23,11 @@ struct CommandLineRequest {
     bool force = false;   // --stop: SIGKILL instead of SIGTERM
     std::optional<std::pair<qint64, qint64>> range;
     qint64 stopPort = 0;
+    // --host: that SSH destination's servers instead of this machine's.
+    QString host = {};
+    // --forward PORT[:LOCAL]: the remote port, and the local one (0: the same
+    // when free, else any free one).
+    std::pair<qint64, qint64> forward = {};
 };
 
 struct ParsedCommandLine {
@@ -35,7 +40,8 @@ struct ParsedCommandLine {
 
 // Exit statuses.
 inline constexpr int exitOk = 0;
-inline constexpr int exitFailed = 1; // nothing listed to stop, a refused stop, a failed scan
+// nothing listed to stop, a refused stop, a failed scan, a host out of reach
+inline constexpr int exitFailed = 1;
 inline constexpr int exitUsage = 2;  // an unknown option or a bad value
 
 // The arguments after the program's name without Qt's own display options

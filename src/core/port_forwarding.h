@@ -25,10 +25,11 @@ public:
 
     // The machine, as the user named it.
     virtual QString destination() const = 0;
-    // Forwards the remote port, to the same port here when it is free, else
-    // to a free one; a port already forwarded answers with its forward.
-    // `done` runs on the calling thread, never inside forward().
-    virtual void forward(qint64 remotePort, ForwardDone done) = 0;
+    // Forwards the remote port to `localPort` here, or with 0 to the same port
+    // when it is free, else to a free one; a port already forwarded answers
+    // with its forward. `done` runs on the calling thread, never inside
+    // forward().
+    virtual void forward(qint64 remotePort, qint64 localPort, ForwardDone done) = 0;
     // Ends the forward of the remote port, if there is one; `done` as above.
     virtual void cancelForward(qint64 remotePort, std::function<void()> done) = 0;
     // The forwards in force, ascending by remote port.

@@ -18,10 +18,17 @@ QList<SourceSpec> sourcesFor(const settings::Values& values) {
         sources.append({QStringLiteral("proc"), [] { return std::make_unique<ProcSource>(); }});
     // One per host; a host out of reach leaves only its own servers out.
     for (const QString& host : values.hosts) {
-        sources.append({sshSourceId(host), [host] { return std::make_unique<SshSource>(host); },
-                        false});
+        sources.append({sshSourceId(host), [host] { return hostSource(host); }, false});
     }
     return sources;
+}
+
+std::unique_ptr<ServerSource> hostSource(const QString& destination) {
+    return std::make_unique<SshSource>(destination);
+}
+
+QList<SourceSpec> hostSourcesFor(const QString& destination) {
+    return {{sshSourceId(destination), [destination] { return hostSource(destination); }, true}};
 }
 
 QString sshSourceId(const QString& destination) {

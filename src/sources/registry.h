@@ -34,6 +34,14 @@ QList<SourceSpec> sourcesFor(const settings::Values& values);
 // The id of the SSH source of a destination: "ssh:<destination>".
 QString sshSourceId(const QString& destination);
 
+// The source of one SSH destination's servers, which also forwards their
+// ports (it implements PortForwarding).
+std::unique_ptr<ServerSource> hostSource(const QString& destination);
+
+// That host's source alone, failing the list when the host is out of reach:
+// what the command line's --host lists.
+QList<SourceSpec> hostSourcesFor(const QString& destination);
+
 // The ids of those sources joined by "+": what a list made by them names as
 // its source.
 QString sourceIdentity(const settings::Values& values);

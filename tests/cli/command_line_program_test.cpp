@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -202,6 +203,24 @@ TEST_F(CommandLineProgramTest, ABadOptionOrValueIsOneLineAndStatusTwo) {
         EXPECT_EQ(result.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_EQ(result.err.count(QLatin1Char('\n')), 1) << result.err.toStdString();
         EXPECT_TRUE(result.err.contains(QString(arguments.last()).remove(QStringLiteral("--"))))
+            << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty());
+    }
+}
+
+// A host out of reach ends every command with status 1 and ssh's reason,
+// named after the host, on one line.
+TEST_F(CommandLineProgramTest, AHostOutOfReachIsStatusOneWithTheReason) {
+    if (QStandardPaths::findExecutable(QStringLiteral("ssh")).isEmpty())
+        GTEST_SKIP() << "no ssh (Debian package openssh-client)";
+    const QString host = QStringLiteral("ssh://nobody@127.0.0.1:1"); // nothing listens on port 1
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("--list")}, QStringList{QStringLiteral("--watch")},
+          QStringList{QStringLiteral("--stop"), QStringLiteral("5173")},
+          QStringList{QStringLiteral("--forward"), QStringLiteral("5173")}}) {
+        const Finished result = run(QStringList{QStringLiteral("--host"), host} + arguments);
+        EXPECT_EQ(result.exitCode, 1) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.err.startsWith("harborwatch: " + host + ": not connected — "))
             << result.err.toStdString();
         EXPECT_TRUE(result.out.isEmpty());
     }

@@ -78,6 +78,15 @@ TEST(CommandLine, ReadsTheRequestOrNamesWhatIsWrong) {
         {"--list --initial", Outcome::Error, Command::List, "--initial"},
         {"--list --force", Outcome::Error, Command::List, "--force"},
         {"--list extra", Outcome::Error, Command::List, "'extra'"},
+        {"--list --host box", Outcome::Run, Command::List, ""},
+        {"--stop 80 --host me@box", Outcome::Run, Command::Stop, ""},
+        {"--host box --forward 5173:8080", Outcome::Run, Command::Forward, ""},
+        {"--host box", Outcome::Error, Command::List, "--host needs a command"},
+        {"--forward 5173", Outcome::Error, Command::List, "--forward works only with --host"},
+        {"--host -oProxyCommand=x --list", Outcome::Error, Command::List, "--host: '-oProxy"},
+        {"--host box --forward 5173:0", Outcome::Error, Command::List, "--forward: '5173:0'"},
+        {"--host box --forward 5173 --json", Outcome::Error, Command::List, "--json"},
+        {"--host box --forward 5173 --list", Outcome::Error, Command::List, "--list and --forward"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -98,6 +107,9 @@ TEST(CommandLine, ReadsTheRequestOrNamesWhatIsWrong) {
     EXPECT_EQ(watch.request.range, std::pair(qint64(3000), qint64(3999)));
     EXPECT_TRUE(watch.request.all && watch.request.initial && !watch.request.json);
     EXPECT_EQ(parseCommandLine(split("--stop 5173 --force")).request.stopPort, 5173);
+    const auto forward = parseCommandLine(split("--host ssh://me@box:2222 --forward 5173"));
+    EXPECT_EQ(forward.request.host, "ssh://me@box:2222");
+    EXPECT_EQ(forward.request.forward, std::pair(qint64(5173), qint64(0)));
     EXPECT_TRUE(parseCommandLine(split("--stop 5173 --force")).request.force);
     EXPECT_EQ(parseCommandLine(split("--list --range 8080")).request.range,
               std::pair(qint64(8080), qint64(8080)));

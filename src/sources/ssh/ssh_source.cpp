@@ -348,7 +348,7 @@ void SshSource::stillRuns(const ListeningPort& record, RunsDone done) {
         this, [done = std::move(done), runs] { done(runs); }, Qt::QueuedConnection);
 }
 
-void SshSource::forward(qint64 remotePort, ForwardDone done) {
+void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done) {
     const auto answerLater = [this](ForwardDone d, qint64 local, QString error) {
         QMetaObject::invokeMethod(
             this, [d = std::move(d), local, error] { d(local, error); }, Qt::QueuedConnection);
@@ -363,10 +363,15 @@ void SshSource::forward(qint64 remotePort, ForwardDone done) {
         m_forwarding[remotePort].append(std::move(done));
         return;
     }
-    // The same port here when it is free, else any free one.
-    const qint64 local = bindLoopback(remotePort) ? remotePort : bindLoopback(0);
-    if (local == 0)
-        return answerLater(std::move(done), 0, tr("no free port here"));
+    // The port asked for, or the same port here when it is free, else any free one.
+    const qint64 local = localPort > 0                ? bindLoopback(localPort)
+                         : bindLoopback(remotePort) ? remotePort
+                                                    : bindLoopback(0);
+    if (local == 0) {
+        return answerLater(std::move(done), 0,
+                           localPort > 0 ? tr("port %1 is in use here").arg(localPort)
+                                         : tr("no free port here"));
+    }
     m_forwarding[remotePort].append(std::move(done));
     const PortForward wanted{remotePort, local};
     call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"), forwardSpec(wanted)},

@@ -59,7 +59,7 @@ public:
     void stillRuns(const ListeningPort& record, RunsDone done) override;
 
     QString destination() const override { return m_destination; }
-    void forward(qint64 remotePort, ForwardDone done) override;
+    void forward(qint64 remotePort, qint64 localPort, ForwardDone done) override;
     void cancelForward(qint64 remotePort, std::function<void()> done) override;
     QList<PortForward> forwards() const override { return m_forwards; }
 

@@ -234,7 +234,7 @@ TEST(RealSshd, ListsForwardsReconnectsAndLeavesNothing) {
     qint64 local = 0;
     QString error;
     bool forwarded = false;
-    source->forward(node.port(), [&](qint64 port, const QString& why) {
+    source->forward(node.port(), 0, [&](qint64 port, const QString& why) {
         local = port;
         error = why;
         forwarded = true;
