@@ -276,4 +276,24 @@ TEST(RealSshd, ListsForwardsReconnectsAndLeavesNothing) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return processesWith(marker).isEmpty(); }, 5000))
         << processesWith(marker).size() << " ssh processes left";
     EXPECT_TRUE(greeting(local).isEmpty());
+
+    // The command line's --forward: the URL printed, the forward held until
+    // SIGINT, then cancelled with nothing left.
+    QProcess command;
+    command.start(QStringLiteral(HW_PROGRAM_PATH),
+                  {QStringLiteral("--host"), destination, QStringLiteral("--forward"),
+                   QString::number(node.port())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return command.canReadLine(); }, 15000))
+        << command.readAllStandardError().toStdString();
+    const QByteArray url = command.readLine().trimmed();
+    ASSERT_TRUE(url.startsWith("http://localhost:")) << url.toStdString();
+    const qint64 held = url.mid(url.lastIndexOf(':') + 1).toLongLong();
+    EXPECT_EQ(greeting(held), "hello from node\n");
+    ::kill(pid_t(command.processId()), SIGINT);
+    ASSERT_TRUE(command.waitForFinished(10000));
+    EXPECT_EQ(command.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(command.exitCode(), 0) << command.readAllStandardError().toStdString();
+    EXPECT_TRUE(greeting(held).isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processesWith(marker).isEmpty(); }, 5000))
+        << processesWith(marker).size() << " ssh processes left by --forward";
 }
