@@ -728,13 +728,13 @@ class Session:
         return pixels
 
     def capture_tabs(self, window, pattern):
-        """Saves the settings window on each of its three tabs to
+        """Saves the settings window on each of its four tabs to
         pattern.format(tab=...), switching with Ctrl+Tab; each picture must
         differ from the one before, or the tab did not change."""
         self.x("xdotool", "windowraise", str(window))
         self.x("xdotool", "windowfocus", str(window))
         previous = None
-        for index, tab in enumerate(("ports", "processes", "about")):
+        for index, tab in enumerate(("ports", "processes", "hosts", "about")):
             if index > 0:
                 self.x("xdotool", "key", "--clearmodifiers", "ctrl+Tab")
             try:
