@@ -37,7 +37,7 @@ QString sshSourceId(const QString& destination) {
 
 QString sourceIdentity(const settings::Values& values) {
     QStringList ids;
-    for (const SourceSpec& spec : sourcesFor(values))
-        ids.append(spec.id);
+    for (const SourceSpec& wanted : sourcesFor(values))
+        ids.append(wanted.id);
     return ids.join(QLatin1Char('+'));
 }

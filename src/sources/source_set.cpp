@@ -20,27 +20,27 @@ QStringList SourceSet::ids() const {
 
 bool SourceSet::changesWith(const settings::Values& values) const {
     QStringList wanted;
-    for (const SourceSpec& spec : m_registry(values))
-        wanted.append(spec.id);
+    for (const SourceSpec& choice : m_registry(values))
+        wanted.append(choice.id);
     return wanted != ids();
 }
 
 bool SourceSet::update(const settings::Values& values) {
-    const QList<SourceSpec> specs = m_registry(values);
+    const QList<SourceSpec> chosen = m_registry(values);
     QStringList wanted;
-    for (const SourceSpec& spec : specs)
-        wanted.append(spec.id);
+    for (const SourceSpec& choice : chosen)
+        wanted.append(choice.id);
     if (wanted == ids())
         return false;
 
     std::vector<Entry> sources;
-    for (const SourceSpec& spec : specs) {
+    for (const SourceSpec& choice : chosen) {
         const auto kept = std::find_if(m_sources.begin(), m_sources.end(),
-                                       [&](const Entry& e) { return e.id == spec.id; });
+                                       [&](const Entry& e) { return e.id == choice.id; });
         if (kept != m_sources.end())
             sources.push_back(std::move(*kept));
         else
-            sources.push_back({spec.id, spec.make(), spec.essential});
+            sources.push_back({choice.id, choice.make(), choice.essential});
     }
     // Dropped sources go now, and a scan of theirs with them.
     m_sources = std::move(sources);

@@ -20,10 +20,10 @@ settings::Values stored(const char* json) {
     return settings::read(QJsonDocument::fromJson(json).object());
 }
 
-QStringList idsOf(const QList<SourceSpec>& specs) {
+QStringList idsOf(const QList<SourceSpec>& chosen) {
     QStringList ids;
-    for (const SourceSpec& spec : specs)
-        ids.append(spec.id);
+    for (const SourceSpec& wanted : chosen)
+        ids.append(wanted.id);
     return ids;
 }
 
