@@ -4,6 +4,7 @@
 #include "config/settings_store.h"
 #include "core/display_text.h"
 #include "core/integers.h"
+#include "core/presentation.h"
 #include "core/port_forwarding.h"
 #include "core/procfs.h"
 #include "core/termination_signals.h"
@@ -111,9 +112,7 @@ Registry registryFor(const CommandLineRequest& request) {
 
 // Why the list failed; for a host, as the tray tells it.
 void printScanError(const CommandLineRequest& request, const QString& error) {
-    printError(request.host.isEmpty()
-                   ? error
-                   : CommandLine::tr("%1: not connected — %2").arg(request.host, error));
+    printError(request.host.isEmpty() ? error : hostProblemText(request.host, error));
 }
 
 // The sources of the call and one scan of them, as the tray makes it.
@@ -143,10 +142,8 @@ private:
 // The record with what its source tells of it.
 ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
                       const settings::PortChoices& choices, std::optional<qint64> bootTime) {
-    const bool https = (port.host.isEmpty() ? choices.value(port.port).https : std::nullopt)
-                           .value_or(details.https);
-    ServerRow row{port.port, port.pid, port.process, serverUrl(port.port, port.address, https),
-                  port.address};
+    const ServerPresentation shown(port, details, serverChoice(choices, port));
+    ServerRow row{port.port, port.pid, port.process, shown.url(), port.address};
     if (!details.framework.isEmpty())
         row.framework = details.framework;
     row.container = details.container;
@@ -170,12 +167,8 @@ int runList(const CommandLineRequest& request) {
     }
     // A host out of reach leaves its servers out, and says why.
     const QMap<QString, QString>& problems = scan.result().problems;
-    for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
-        const QString& id = it.key();
-        printError(id.startsWith(QLatin1String("ssh:"))
-                       ? CommandLine::tr("%1: not connected — %2").arg(id.mid(4), it.value())
-                       : it.value());
-    }
+    for (auto it = problems.cbegin(); it != problems.cend(); ++it)
+        printError(problemText(it.key(), it.value()));
     // The boot time never changes while the program runs: read once.
     const std::optional<qint64> bootTime = ProcFs().bootTime();
     const settings::PortChoices choices = SettingsStore().values().ports;

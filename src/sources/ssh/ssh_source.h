@@ -57,6 +57,7 @@ public:
     void stop(const ListeningPort& record, bool force, StopDone done) override;
     // Whether the latest listing still has the record.
     void stillRuns(const ListeningPort& record, RunsDone done) override;
+    PortForwarding* forwarding() override { return this; }
 
     QString destination() const override { return m_destination; }
     void forward(qint64 remotePort, qint64 localPort, ForwardDone done) override;
