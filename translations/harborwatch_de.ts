@@ -357,20 +357,8 @@ im Infobereich.</translation>
         <translation>Entfernte Hosts</translation>
     </message>
     <message>
-        <source>Servers on these hosts are listed too (box, me@host, ssh://me@box:2222)</source>
-        <translation>Server auf diesen Hosts werden auch aufgeführt (box, ich@host, ssh://ich@box:2222)</translation>
-    </message>
-    <message>
         <source>Add SSH host...</source>
         <translation>SSH-Host hinzufügen …</translation>
-    </message>
-    <message>
-        <source>Add host</source>
-        <translation>Host hinzufügen</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>Hinzufügen</translation>
     </message>
     <message>
         <source>Delete removes the selected host</source>
@@ -379,6 +367,17 @@ im Infobereich.</translation>
     <message>
         <source>Remove %1</source>
         <translation>%1 entfernen</translation>
+    </message>
+    <message>
+        <source>Servers on these hosts are listed too (%1)</source>
+        <translation>Server auf diesen Rechnern werden ebenfalls aufgeführt (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>ListEditor</name>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
     </message>
 </context>
 <context>
@@ -508,10 +507,6 @@ im Infobereich.</translation>
         <translation>Prozessnamen hinzufügen …</translation>
     </message>
     <message>
-        <source>Add</source>
-        <translation>Hinzufügen</translation>
-    </message>
-    <message>
         <source>Reset to Defaults</source>
         <translation>Auf Standard zurücksetzen</translation>
     </message>
@@ -615,6 +610,41 @@ im Infobereich.</translation>
     <message>
         <source>%1 → localhost:%2 (not listening)</source>
         <translation>%1 → localhost:%2 (lauscht nicht)</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsFile</name>
+    <message>
+        <source>it is a folder</source>
+        <translation>sie ist ein Ordner</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>sie ist keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>it is larger than 1 MiB</source>
+        <translation>sie ist größer als 1 MiB</translation>
+    </message>
+    <message>
+        <source>%1 at byte %2</source>
+        <translation>%1 bei Byte %2</translation>
+    </message>
+    <message>
+        <source>it does not hold a JSON object</source>
+        <translation>sie enthält kein JSON-Objekt</translation>
+    </message>
+    <message>
+        <source>%1 could not be replaced</source>
+        <translation>%1 konnte nicht ersetzt werden</translation>
+    </message>
+    <message>
+        <source>the unreadable settings file could not be kept as %1 (%2)</source>
+        <translation>die unlesbare Einstellungsdatei konnte nicht als %1 aufbewahrt werden (%2)</translation>
+    </message>
+    <message>
+        <source>the file could not be written in full</source>
+        <translation>die Datei konnte nicht vollständig geschrieben werden</translation>
     </message>
 </context>
 <context>

@@ -54,10 +54,7 @@ const QStringList qtFlags = {
 constexpr qint64 highestPort = 65535;
 
 std::optional<qint64> portValue(QStringView text) {
-    const auto port = parseInteger(text.trimmed());
-    if (!port || *port < 1 || *port > highestPort)
-        return std::nullopt;
-    return port;
+    return parsePort(text.trimmed());
 }
 
 // "LO-HI", or "PORT" for one port.
@@ -510,8 +507,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(host)) {
         request.host = parser.value(host).trimmed();
-        // A leading "-" would reach ssh as an option.
-        if (request.host.isEmpty() || request.host.startsWith(u'-'))
+        if (!settings::isSshDestination(request.host))
             return usageError(CommandLine::tr("bad value for --host: '%1' (expected an SSH "
                                               "destination such as box or me@box)")
                                   .arg(parser.value(host)));
