@@ -2,8 +2,6 @@
 
 #include "core/listening_port.h"
 
-class ProcFs;
-
 #include <QString>
 #include <QStringList>
 
@@ -38,15 +36,6 @@ struct ServerDetails {
     friend bool operator==(const ServerDetails&, const ServerDetails&) = default;
 };
 
-// The files whose presence makes a folder a project's root.
-const QStringList& projectMarkers();
-
-// The base name of the nearest folder from `folder` upward that holds one of
-// the project markers; when there is none, the base name of `folder` itself
-// ("/" for the root). The home folder, "/" and anything above them are not
-// searched: a home folder kept under version control is nobody's project.
-QString projectName(const QString& folder, const QString& home);
-
 // The arguments of a /proc/<pid>/cmdline text: NUL-separated, the last one
 // ending in a NUL. A process that rewrote its command line (a title such as
 // "nginx: master process") gives one argument with spaces. Empty for a kernel
@@ -61,11 +50,6 @@ QString commandLineText(const QStringList& arguments);
 // The arguments as they would be typed: each one that is empty or holds a
 // space or a shell-special character quoted in single quotes.
 QString shellCommandText(const QStringList& arguments);
-
-// The details of the record's process, read from <pid>/{cwd,cmdline,stat}.
-// Blocks on the file system: never call it on the interface thread.
-ServerDetails readServerDetails(const ListeningPort& port, const ProcFs& proc,
-                                const QString& home);
 
 // `path` with the home folder written "~": "/home/ann/src/shop" -> "~/src/shop".
 QString withHomeAsTilde(const QString& path, const QString& home);
