@@ -4,6 +4,7 @@
 
 class ProcFs;
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +27,7 @@ struct ContainerFacts {
 // could not be read: the process belongs to another user, or has exited.
 struct ServerDetails {
     QString folder;        // the process's working folder
-    QString project;       // the project's name (see projectName)
+    QString project;       // the project's name (see projectOf)
     QStringList arguments; // the command line as the process was given it
     QString commandLine;   // see commandLineText
     quint64 startTime = 0; // clock ticks after boot, as in ListeningPort
@@ -34,6 +35,7 @@ struct ServerDetails {
     QString framework = {}; // see detectFramework; empty when unknown
     bool https = false;    // the command line asks for HTTPS (see servesHttps)
     std::optional<ContainerFacts> container = {}; // set for a port published by a container
+    QString projectFolder = {}; // the folder the project's name is taken from (see projectOf)
 
     friend bool operator==(const ServerDetails&, const ServerDetails&) = default;
 };
@@ -41,11 +43,27 @@ struct ServerDetails {
 // The files whose presence makes a folder a project's root.
 const QStringList& projectMarkers();
 
-// The base name of the nearest folder from `folder` upward that holds one of
-// the project markers; when there is none, the base name of `folder` itself
-// ("/" for the root). The home folder, "/" and anything above them are not
-// searched: a home folder kept under version control is nobody's project.
-QString projectName(const QString& folder, const QString& home);
+struct Project {
+    QString folder; // the project's root folder
+    QString name;   // its name
+};
+
+// The project that `folder` belongs to: the nearest folder from `folder`
+// upward that holds one of the project markers, named as its manifest names
+// it (see manifestName(): package.json, pyproject.toml, Cargo.toml, go.mod,
+// composer.json, in that order), else by the folder's base name. So a
+// workspace's package is named by its own manifest. When no folder holds a
+// marker, `folder` itself, by its base name ("/" for the root). The home
+// folder, "/" and anything above them are not searched: a home folder kept
+// under version control is nobody's project. Reads the manifests (see
+// readManifest()): never call it on the interface thread.
+Project projectOf(const QString& folder, const QString& home);
+
+// The text of the manifest file at `path` when it may be read: a regular file
+// of at most 1 MiB (opened without blocking, so that a FIFO or a device in its
+// place is never waited for) that lies inside `root`, a folder's canonical
+// path, wherever symbolic links lead. None otherwise.
+std::optional<QByteArray> readManifest(const QString& path, const QString& root);
 
 // The arguments of a /proc/<pid>/cmdline text: NUL-separated, the last one
 // ending in a NUL. A process that rewrote its command line (a title such as
