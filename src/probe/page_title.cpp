@@ -1,7 +1,6 @@
 #include "probe/page_title.h"
 
 #include <QList>
-#include <QStringConverter>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -170,10 +169,13 @@ char32_t fromWindows1252(char32_t code) {
     return code >= 0x80 && code <= 0x9F ? windows1252[code - 0x80] : code;
 }
 
+// `bytes` in `charset`: the Western ones by the table above, as browsers read
+// them, others through Qt's converters; UTF-8 for a name not known, and for
+// UTF-16 and UTF-32, which a page that was found by its ASCII markup is not in.
 QString decode(QByteArrayView bytes, const QByteArray& charset) {
     static const QList<QByteArray> western = {
-        "iso-8859-1", "iso8859-1", "latin1",       "latin-1", "l1",
-        "us-ascii",   "ascii",     "windows-1252", "cp1252",  "x-cp1252",
+        "iso-8859-1", "iso8859-1", "latin1", "latin-1",  "l1",
+        "us-ascii",   "ascii",     "cp1252", "x-cp1252", "windows-1252",
     };
     if (western.contains(charset)) {
         QString text(bytes.size(), Qt::Uninitialized);
@@ -181,9 +183,12 @@ QString decode(QByteArrayView bytes, const QByteArray& charset) {
                        [](char c) { return QChar(char16_t(fromWindows1252(uchar(c)))); });
         return text;
     }
-    if (!charset.isEmpty() && charset != "utf-8" && charset != "utf8") {
-        if (const auto encoding = QStringConverter::encodingForName(charset.constData()))
-            return QStringDecoder(*encoding).decode(bytes);
+    if (!charset.isEmpty() && charset != "utf-8" && charset != "utf8" &&
+        !charset.startsWith("utf-16") && !charset.startsWith("utf-32") &&
+        !charset.startsWith("ucs")) {
+        QStringDecoder decoder(charset.constData());
+        if (decoder.isValid())
+            return decoder.decode(bytes);
     }
     return QString::fromUtf8(bytes);
 }
@@ -260,10 +265,10 @@ QString withReferencesDecoded(const QString& text) {
     return decoded;
 }
 
+// White space of any kind (a no-break space too: a menu shows no difference)
+// and control characters.
 bool isBlank(QChar c) {
-    const auto category = c.category();
-    return c == u' ' || category == QChar::Other_Control || category == QChar::Separator_Line ||
-           category == QChar::Separator_Paragraph;
+    return c.isSpace() || c.category() == QChar::Other_Control;
 }
 
 } // namespace
@@ -289,6 +294,15 @@ QString pageTitle(QByteArrayView html, QByteArrayView contentType) {
     }
     if (shown.endsWith(u' '))
         shown.chop(1);
+    if (!shown.isValidUtf16()) {
+        // A converter's odd output: a surrogate without its pair is replaced.
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            if (shown[i].isHighSurrogate() && i + 1 < shown.size() && shown[i + 1].isLowSurrogate())
+                ++i;
+            else if (shown[i].isSurrogate())
+                shown[i] = QChar::ReplacementCharacter;
+        }
+    }
     if (shown.size() > pageTitleLimit) {
         qsizetype cut = pageTitleLimit - 1;
         if (shown[cut - 1].isHighSurrogate())

@@ -13,7 +13,7 @@ inline constexpr qsizetype pageTitleLimit = 120;
 // Content-Type header) or a <meta> before the title names (UTF-8 when none,
 // or one not known), its character references decoded (&amp;, &#39;, &#x2014;
 // and the common named ones), control characters taken for spaces, runs of
-// white space made one space and the ends trimmed; cut to pageTitleLimit,
+// white space (no-break spaces too) made one space and the ends trimmed; cut to pageTitleLimit,
 // ending in "…" where it was cut. Empty when the page has none, or the bytes
 // end before the title does (a page cut off is not guessed at).
 QString pageTitle(QByteArrayView html, QByteArrayView contentType = {});

@@ -34,6 +34,7 @@ TEST(PageTitle, IsTheDocumentsTitleAsATabShowsIt) {
          "a b c d"},
         {"<title>&#0;&#x110000;&#128;&#xD800;</title>", {}, "\uFFFD\uFFFD€\uFFFD"},
         {"<title>&foo; &amp &lt;b&gt;</title>", {}, "&foo; &amp <b>"},
+        {"<title>&nbsp;Shop&nbsp; Co\xc2\xa0</title>", {}, "Shop Co"},
         {longTitle, {}, QString(118, u'a') + u'…'},
     };
     for (const auto& row : rows) {
