@@ -100,7 +100,7 @@ void PortLook::start() {
     m_clock.start();
     m_deadline.start(timeLimitMs);
     if (m_target.port == 0 || !isOwnAddress(m_target.address)) {
-        QTimer::singleShot(0, this, [this] { finish(answerOf(PortAnswer::Kind::NotLooked)); });
+        finish(answerOf(PortAnswer::Kind::NotLooked));
         return;
     }
     if (QSslSocket::supportsSsl())
@@ -250,5 +250,7 @@ void PortLook::finish(PortAnswer answer) {
     }
     if (m_manager)
         m_manager->deleteLater();
-    emit finished(answer);
+    // Always through the event loop, also when the connection failed at once.
+    QMetaObject::invokeMethod(
+        this, [this, answer] { emit finished(answer); }, Qt::QueuedConnection);
 }
