@@ -24,7 +24,7 @@ struct ContainerFacts {
 // could not be read: the process belongs to another user, or has exited.
 struct ServerDetails {
     QString folder;        // the process's working folder
-    QString project;       // the project's name (see projectName)
+    QString project;       // the project's name (see projectOf, system/local_details.h)
     QStringList arguments; // the command line as the process was given it
     QString commandLine;   // see commandLineText
     quint64 startTime = 0; // clock ticks after boot, as in ListeningPort
@@ -32,6 +32,7 @@ struct ServerDetails {
     QString framework = {}; // see detectFramework; empty when unknown
     bool https = false;    // the command line asks for HTTPS (see servesHttps)
     std::optional<ContainerFacts> container = {}; // set for a port published by a container
+    QString projectFolder = {}; // the folder the project's name is taken from (see projectOf)
 
     friend bool operator==(const ServerDetails&, const ServerDetails&) = default;
 };
