@@ -530,6 +530,14 @@ im Infobereich.</translation>
         <source>Notify about %1</source>
         <translation>Über %1 benachrichtigen</translation>
     </message>
+    <message>
+        <source>Look at what answers on each port</source>
+        <translation>Nachsehen, was auf jedem Port antwortet</translation>
+    </message>
+    <message>
+        <source>One short look per server: TLS or not, the status and the page&apos;s title. Nothing of it leaves this machine.</source>
+        <translation>Ein kurzer Blick je Server: TLS oder nicht, der Status und der Titel der Seite. Nichts davon verlässt diesen Rechner.</translation>
+    </message>
 </context>
 <context>
     <name>ServerActions</name>
@@ -610,6 +618,22 @@ im Infobereich.</translation>
     <message>
         <source>%1 → localhost:%2 (not listening)</source>
         <translation>%1 → localhost:%2 (lauscht nicht)</translation>
+    </message>
+    <message>
+        <source>%1 (not answering)</source>
+        <translation>%1 (antwortet nicht)</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>not HTTP</source>
+        <translation>kein HTTP</translation>
+    </message>
+    <message>
+        <source>not answering</source>
+        <translation>antwortet nicht</translation>
     </message>
 </context>
 <context>
@@ -831,6 +855,10 @@ im Infobereich.</translation>
     <message>
         <source>Stop Container</source>
         <translation>Container beenden</translation>
+    </message>
+    <message>
+        <source>Copy Address</source>
+        <translation>Adresse kopieren</translation>
     </message>
 </context>
 <context>
