@@ -116,6 +116,23 @@ void printScanError(const CommandLineRequest& request, const QString& error) {
                    : CommandLine::tr("%1: not connected — %2").arg(request.host, error));
 }
 
+// A source's problem as a line: a host's as "box: not connected — reason",
+// the others' as their source words them.
+QString problemLine(const QString& source, const QString& problem) {
+    return source.startsWith(QLatin1String("ssh:"))
+               ? CommandLine::tr("%1: not connected — %2").arg(source.mid(4), problem)
+               : problem;
+}
+
+// The line that tells a source's problem is over.
+QString problemEndedLine(const QString& source) {
+    if (source.startsWith(QLatin1String("ssh:")))
+        return CommandLine::tr("%1: connected").arg(source.mid(4));
+    if (source == QLatin1String("containers"))
+        return CommandLine::tr("Containers available again");
+    return CommandLine::tr("%1: available again").arg(source);
+}
+
 // The sources of the call and one scan of them, as the tray makes it.
 class OneScan {
 public:
@@ -170,12 +187,8 @@ int runList(const CommandLineRequest& request) {
     }
     // A host out of reach leaves its servers out, and says why.
     const QMap<QString, QString>& problems = scan.result().problems;
-    for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
-        const QString& id = it.key();
-        printError(id.startsWith(QLatin1String("ssh:"))
-                       ? CommandLine::tr("%1: not connected — %2").arg(id.mid(4), it.value())
-                       : it.value());
-    }
+    for (auto it = problems.cbegin(); it != problems.cend(); ++it)
+        printError(problemLine(it.key(), it.value()));
     // The boot time never changes while the program runs: read once.
     const std::optional<qint64> bootTime = ProcFs().bootTime();
     const settings::PortChoices choices = SettingsStore().values().ports;
@@ -271,6 +284,37 @@ int runWatch(const CommandLineRequest& request) {
         }
     });
     QObject::connect(&monitor, &PortMonitor::portsChanged, [&] { listed = true; });
+    // A source's problem is told as it starts, changes and ends: on stderr,
+    // or with --json among the events.
+    QMap<QString, QString> shownProblems;
+    QObject::connect(&monitor, &PortMonitor::problemsChanged, [&] {
+        const QMap<QString, QString>& problems = monitor.problems();
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QByteArray lines;
+        for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
+            if (shownProblems.value(it.key()) == it.value())
+                continue;
+            const QString line = problemLine(it.key(), it.value());
+            if (request.json)
+                lines += problemEventLine(it.key(), line, now);
+            else
+                printError(line);
+        }
+        for (auto it = shownProblems.cbegin(); it != shownProblems.cend(); ++it) {
+            if (problems.contains(it.key()))
+                continue;
+            if (request.json)
+                lines += problemEventLine(it.key(), std::nullopt, now);
+            else
+                printError(problemEndedLine(it.key()));
+        }
+        shownProblems = problems;
+        if (!lines.isEmpty() && !printOut(lines) && status == exitOk) {
+            printError(CommandLine::tr("cannot write to standard output"));
+            status = exitFailed;
+            QCoreApplication::quit();
+        }
+    });
     // A failed scan says nothing about which servers run; its reason is told
     // once while it lasts. A host never reached ends the watch.
     QObject::connect(&monitor, &PortMonitor::scanErrorChanged, [&] {
