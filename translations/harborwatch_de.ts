@@ -212,6 +212,18 @@ im Infobereich.</translation>
         <source>bad value for --forward: &apos;%1&apos; (expected PORT or PORT:LOCAL, ports from 1 to 65535)</source>
         <translation>ungültiger Wert für --forward: „%1“ (erwartet wird PORT oder PORT:LOCAL, Ports von 1 bis 65535)</translation>
     </message>
+    <message>
+        <source>%1: connected</source>
+        <translation>%1: verbunden</translation>
+    </message>
+    <message>
+        <source>Containers available again</source>
+        <translation>Container wieder verfügbar</translation>
+    </message>
+    <message>
+        <source>%1: available again</source>
+        <translation>%1: wieder verfügbar</translation>
+    </message>
 </context>
 <context>
     <name>ContainerEngine</name>
@@ -322,6 +334,10 @@ im Infobereich.</translation>
     <message>
         <source>the engine closed the connection without an answer</source>
         <translation>die Container-Engine schloss die Verbindung ohne Antwort</translation>
+    </message>
+    <message>
+        <source>%1 does not answer</source>
+        <translation>%1 antwortet nicht</translation>
     </message>
 </context>
 <context>
