@@ -193,7 +193,7 @@ bool SourceSet::holdForProxies() {
         return false;
     QSet<qint64> unknown;
     for (const Proxy& proxy : proxies()) {
-        if (listed->contains(proxy.first) || m_containerProxies.contains(proxy) ||
+        if (listed->contains(proxy.first) || m_containerPorts.contains(proxy.first) ||
             m_heldProxies.contains(proxy))
             continue;
         m_heldProxies.insert(proxy);
@@ -262,29 +262,29 @@ void SourceSet::rescanEngines(quint64 number) {
 }
 
 ScanResult SourceSet::merged() {
-    // A proxy that held a port of a listed container and still holds it when
-    // the container is no longer listed is what remains of the container
-    // while it stops.
+    // A proxy on the port of a container that is no longer listed is what
+    // remains of the container while it stops (Docker runs one per address
+    // family, so the port counts, not the process).
     const auto listed = containerPorts();
-    QSet<Proxy> leftOver;
+    QSet<qint64> leftOver;
     if (listed) {
-        QSet<Proxy> serving;
+        QSet<qint64> proxied;
         QSet<Proxy> present;
         for (const Proxy& proxy : proxies()) {
             present.insert(proxy);
             if (listed->contains(proxy.first))
-                serving.insert(proxy);
-            else if (m_containerProxies.contains(proxy))
-                leftOver.insert(proxy);
+                proxied.insert(proxy.first);
+            else if (m_containerPorts.contains(proxy.first))
+                leftOver.insert(proxy.first);
         }
-        m_containerProxies = serving | leftOver;
+        m_containerPorts = proxied | leftOver;
         m_heldProxies &= present;
     } else {
-        m_containerProxies.clear();
+        m_containerPorts.clear();
         m_heldProxies.clear();
     }
     const auto isLeftOver = [&leftOver](const ListeningPort& p) {
-        return p.host.isEmpty() && leftOver.contains({p.port, p.pid}) && isEngineProxy(p.process);
+        return p.host.isEmpty() && leftOver.contains(p.port) && isEngineProxy(p.process);
     };
 
     // In the order of the sources, not of the answers.

@@ -106,6 +106,8 @@ private:
     quint64 m_rounds = 0;
     QTimer m_holdLimit;
     QTimer m_holdRetry;
-    QSet<Proxy> m_heldProxies;      // held back once already
-    QSet<Proxy> m_containerProxies; // seen holding a listed container's port
+    QSet<Proxy> m_heldProxies; // held back once already
+    // Ports of listed containers that an engine's proxy holds, and has held
+    // without a break since.
+    QSet<qint64> m_containerPorts;
 };

@@ -266,11 +266,12 @@ INSTANTIATE_TEST_SUITE_P(
         HoldCase{"no_container_behind_it",
                  {{{{2375, 7, "dockerd"}}, {}, {}, {}, 0, "2375 7 dockerd", "", -1},
                   {{{2375, 7, "dockerd"}}, {}, {}, {}, 0, "2375 7 dockerd", "", 0}}},
-        // The container has left the list; its proxy is going: the port stops
-        // as the container's. A new proxy on the port is another matter.
+        // The container has left the list; its proxies (one per address
+        // family) are going: the port stops as the container's. A new proxy
+        // on the port is another matter.
         HoldCase{"proxy_left_behind",
                  {{{proxy}, {}, {web}, {}, 0, "8081 0 shop-web-1", "", 0},
-                  {{proxy}, {}, {}, {}, 0, "", "", 0},
+                  {{{8081, 49, "docker-proxy"}}, {}, {}, {}, 0, "", "", 0},
                   {{}, {}, {}, {}, 0, "", "", 0},
                   {{{8081, 51, "docker-proxy"}}, {}, {}, {web}, 1, "8081 0 shop-web-1", "", 1}}},
         HoldCase{"not_a_proxy", {{{{3000, 9, "node"}}, {}, {}, {}, 0, "3000 9 node", "", 0}}}),
