@@ -4,8 +4,8 @@
 #include "test_support.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -277,9 +277,9 @@ TEST_F(CommandLineProgramTest, AnEngineThatDoesNotAnswerIsTold) {
             EXPECT_EQ(started.value(QStringLiteral("source")).toString(),
                       QStringLiteral("containers"));
             EXPECT_EQ(started.value(QStringLiteral("text")).toString(), problem);
-            EXPECT_TRUE(QDateTime::fromString(started.value(QStringLiteral("time")).toString(),
-                                              Qt::ISODate)
-                            .isValid());
+            EXPECT_TRUE(
+                QDateTime::fromString(started.value(QStringLiteral("time")).toString(), Qt::ISODate)
+                    .isValid());
             const QJsonObject ended = QJsonDocument::fromJson(lines[1]).object();
             EXPECT_EQ(ended.value(QStringLiteral("event")).toString(),
                       QStringLiteral("problem-ended"));

@@ -446,7 +446,8 @@ TEST_P(SourceProblemTest, IsToldOnlyForAListThatStands) {
     makeMonitor();
     const auto scanWithProblem = [&](const QList<ListeningPort>& ports) {
         ScanResult result{ports};
-        result.problems.insert(QString(), QStringLiteral("Containers unavailable: Docker does not answer"));
+        result.problems.insert(QString(),
+                               QStringLiteral("Containers unavailable: Docker does not answer"));
         if (standing)
             result.standingLists.insert(QString());
         monitor->scan();
@@ -463,10 +464,9 @@ TEST_P(SourceProblemTest, IsToldOnlyForAListThatStands) {
     EXPECT_EQ(takePosts(), standing ? told : std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Monitor, SourceProblemTest, ::testing::Bool(),
-                         [](const auto& info) {
-                             return std::string(info.param ? "standing" : "out_of_reach");
-                         });
+INSTANTIATE_TEST_SUITE_P(Monitor, SourceProblemTest, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "standing" : "out_of_reach");
+});
 
 TEST_F(PortMonitorTest, DestroyingTheMonitorDuringARunDropsTheResult) {
     PortMonitor& m = makeMonitor();

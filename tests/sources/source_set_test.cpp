@@ -10,9 +10,9 @@
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
-#include <QTimer>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -256,8 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
         HoldCase{"proxy_before_its_container_runs",
                  {{{proxy}, {}, {}, {web}, 2, "8081 0 shop-web-1", "", 2},
                   {{proxy}, {}, {web}, {}, 0, "8081 0 shop-web-1", "", 0}}},
-        HoldCase{"proxy_not_allowed",
-                 {{{}, {proxy}, {}, {web}, 1, "8081 0 shop-web-1", "", 1}}},
+        HoldCase{"proxy_not_allowed", {{{}, {proxy}, {}, {web}, 1, "8081 0 shop-web-1", "", 1}}},
         // Podman's conmon reserves a rootful container's port.
         HoldCase{"conmon",
                  {{{}, {{8101, 60, "conmon"}}, {}, {{8101, 0, "pw"}}, 1, "8101 0 pw", "", 1}}},

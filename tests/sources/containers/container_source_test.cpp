@@ -75,8 +75,8 @@ public:
 
     // Tells every event stream that something happened to a container.
     void event(const QByteArray& action = "start", const QByteArray& id = "aaaa1111") {
-        const QByteArray line = R"({"Type":"container","Action":")" + action + R"(","id":")" +
-                                id + "\"}\n";
+        const QByteArray line =
+            R"({"Type":"container","Action":")" + action + R"(","id":")" + id + "\"}\n";
         for (const auto& stream : m_streams) {
             if (!stream)
                 continue;
@@ -481,8 +481,8 @@ TEST_F(Fixture, AnEngineGoingAwayLeavesItsListFollowsItsDeathsAndIsFoundAgainAtO
     back.start();
     ASSERT_TRUE(m_engine->listen());
     ASSERT_TRUE(lists(source, 48082));
-    std::cout << "[ engine   ] listed again " << back.elapsed()
-              << " ms after the socket came back" << std::endl;
+    std::cout << "[ engine   ] listed again " << back.elapsed() << " ms after the socket came back"
+              << std::endl;
     EXPECT_LT(back.elapsed(), 2000);
     EXPECT_EQ(source.ports().size(), 1);
     EXPECT_EQ(m_engine->inspections, 3);

@@ -120,8 +120,9 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"Type":"container","Action":"exec_died","id":"b2"})"
                  "\n",
                  "", false},
-        LineCase{"other_types", R"({"Type":"network","Action":"destroy","id":"n1"})"
-                                "\n",
+        LineCase{"other_types",
+                 R"({"Type":"network","Action":"destroy","id":"n1"})"
+                 "\n",
                  "", false},
         LineCase{"not_json_then_an_event", "<html>\n" + kStart, "S", true},
         LineCase{"too_long_then_an_event",

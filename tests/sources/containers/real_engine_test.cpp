@@ -152,8 +152,8 @@ TEST(RealEngine, ListsDetailsAndStopsABusyboxServer) {
     EXPECT_EQ(details.folder, docker.path() + QStringLiteral("/project"));
     EXPECT_EQ(details.project, QStringLiteral("probe"));
     // The command line as the engine started the process.
-    EXPECT_EQ(details.arguments, QStringList({"/bin/busybox", "httpd", "-f", "-p", "80", "-h",
-                                              "/www"}));
+    EXPECT_EQ(details.arguments,
+              QStringList({"/bin/busybox", "httpd", "-f", "-p", "80", "-h", "/www"}));
     ASSERT_TRUE(details.container.has_value());
     EXPECT_EQ(details.container->name, name);
     EXPECT_EQ(details.container->image, QStringLiteral("harborwatch-probe:busybox"));
@@ -280,7 +280,8 @@ TEST(RealEngine, TheProgramNamesEveryContainerThroughStartsKillsAndARestart) {
     const QString keeper = QStringLiteral("keeper");
     ASSERT_EQ(docker.run(keeper, 8090, {"--restart", "always", "--stop-timeout", "2"}).code, 0);
     Watch watch(docker.netns(), docker.socket());
-    ASSERT_EQ(said(watch.next(20000)), expected("started", 8090, keeper)) << qPrintable(watch.errors());
+    ASSERT_EQ(said(watch.next(20000)), expected("started", 8090, keeper))
+        << qPrintable(watch.errors());
 
     // docker-proxy listens before the container runs, and goes after it.
     constexpr int cycles = 8;
@@ -346,12 +347,12 @@ TEST(RealPodman, ReportsAStopAndAKill) {
     const ServerDetails details = source.details(*listed(source, port));
     ASSERT_TRUE(details.container.has_value());
     EXPECT_EQ(details.container->engine, QStringLiteral("Podman"));
-    EXPECT_EQ(details.arguments, QStringList({"/bin/busybox", "httpd", "-f", "-p", "80", "-h",
-                                              "/www"}));
+    EXPECT_EQ(details.arguments,
+              QStringList({"/bin/busybox", "httpd", "-f", "-p", "80", "-h", "/www"}));
 
-    for (const QStringList& ending : {QStringList{QStringLiteral("stop"), QStringLiteral("-t"),
-                                                  QStringLiteral("1"), name},
-                                      QStringList{QStringLiteral("kill"), name}}) {
+    for (const QStringList& ending :
+         {QStringList{QStringLiteral("stop"), QStringLiteral("-t"), QStringLiteral("1"), name},
+          QStringList{QStringLiteral("kill"), name}}) {
         SCOPED_TRACE(ending.first().toStdString());
         if (!listed(source, port)) {
             ASSERT_EQ(podman.client(QStringLiteral("podman"), {QStringLiteral("start"), name}).code,
@@ -363,8 +364,8 @@ TEST(RealPodman, ReportsAStopAndAKill) {
         clock.start();
         ASSERT_EQ(podman.client(QStringLiteral("podman"), ending).code, 0);
         EXPECT_TRUE(waitFor([&] { return !listed(source, port); }, 10000));
-        std::cout << "[ engine   ] Podman: podman " << qPrintable(ending.first())
-                  << " told within " << clock.elapsed() << " ms" << std::endl;
+        std::cout << "[ engine   ] Podman: podman " << qPrintable(ending.first()) << " told within "
+                  << clock.elapsed() << " ms" << std::endl;
     }
     EXPECT_TRUE(source.problem().isEmpty()) << qPrintable(source.problem());
 }
