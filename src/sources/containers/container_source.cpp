@@ -168,7 +168,9 @@ public:
             check();
         }
     }
-    // The scan waited long enough for the first answer.
+    // A request has waited longer than the engine's patience allows (or than
+    // the first scan waits): the engine is told as not answering while the
+    // request goes on.
     void notAnswering() {
         if (!m_version && !m_listing && m_inspecting == 0)
             return;
