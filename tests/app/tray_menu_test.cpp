@@ -467,6 +467,7 @@ TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
     ASSERT_TRUE(server.isListening());
 
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
+    store.set(settings::probe, false); // the stand-in never answers
     DesktopNotifier notifier{QDBusConnection(QStringLiteral("none"))};
     TrayProgram program(store, notifier);
     TrayMenu& tray = program.menu();
