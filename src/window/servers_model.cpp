@@ -70,11 +70,11 @@ void ServersModel::update() {
     const bool grouped = m_grouping != Grouping::None;
 
     // What every listed server shows now.
-    QHash<ListeningPort, ServerRow> now;
+    QHash<ListeningPort, ServerTableRow> now;
     QList<ListeningPort> order;
     QSet<QString> groups;
     for (const ListeningPort& port : monitor.ports()) {
-        ServerRow row;
+        ServerTableRow row;
         row.record = port;
         row.shown = ServerPresentation(port, monitor.details(port), serverChoice(choices, port));
         row.group = groupOf(row.shown);
@@ -88,7 +88,7 @@ void ServersModel::update() {
 
     // Groups whose row must be looked at again: their servers changed.
     QSet<QString> touched;
-    removeRowsWhere([&](const ServerRow& row) {
+    removeRowsWhere([&](const ServerTableRow& row) {
         if (row.isGroup)
             return !groups.contains(row.group);
         if (now.contains(row.record))
@@ -98,12 +98,12 @@ void ServersModel::update() {
     });
     QSet<QString> shownGroups;
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        ServerRow& row = m_rows[i];
+        ServerTableRow& row = m_rows[i];
         if (row.isGroup) {
             shownGroups.insert(row.group);
             continue;
         }
-        ServerRow fresh = now.take(row.record);
+        ServerTableRow fresh = now.take(row.record);
         if (fresh.shown != row.shown || fresh.forwarded != row.forwarded ||
             fresh.group != row.group) {
             touched << row.group << fresh.group;
@@ -115,7 +115,7 @@ void ServersModel::update() {
         }
     }
 
-    QList<ServerRow> added;
+    QList<ServerTableRow> added;
     QStringList newGroups(groups.cbegin(), groups.cend());
     newGroups.sort();
     for (const QString& group : std::as_const(newGroups)) {
@@ -160,7 +160,7 @@ int ServersModel::columnCount(const QModelIndex& parent) const {
 QVariant ServersModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
-    const ServerRow& row = m_rows[index.row()];
+    const ServerTableRow& row = m_rows[index.row()];
     if (role == GroupRole) {
         // This machine first, servers without a project last.
         if (m_grouping == Grouping::Host)

@@ -50,7 +50,7 @@ protected:
 };
 
 // One row of the Servers window's table: a server, or a group's heading.
-struct ServerRow {
+struct ServerTableRow {
     bool isGroup = false;
     QString group; // the group it is in (or is); empty while not grouped
     ListeningPort record;
@@ -68,7 +68,7 @@ struct ServerRow {
 // rows that left are removed, rows that came are appended and rows whose
 // presentation changed are announced, never a reset. While not live it does
 // nothing at all, and setLive(true) brings it up to date.
-class ServersModel : public RowsModel<ServerRow> {
+class ServersModel : public RowsModel<ServerTableRow> {
     Q_OBJECT
 public:
     enum Column { Port, Name, Kind, Project, Host, Address, Uptime, ColumnCount };

@@ -48,10 +48,13 @@ QTableView* newTable(QAbstractItemModel* model) {
     return table;
 }
 
+// A button that shows the action while the action is visible.
 QToolButton* buttonFor(QAction* action) {
     auto* button = new QToolButton;
     button->setDefaultAction(action);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    QObject::connect(action, &QAction::visibleChanged, button,
+                     [button, action] { button->setVisible(action->isVisible()); });
     return button;
 }
 
