@@ -208,6 +208,10 @@ im Infobereich.</translation>
         <source>bad value for --forward: &apos;%1&apos; (expected PORT or PORT:LOCAL, ports from 1 to 65535)</source>
         <translation>ungültiger Wert für --forward: „%1“ (erwartet wird PORT oder PORT:LOCAL, Ports von 1 bis 65535)</translation>
     </message>
+    <message>
+        <source>no port can match: minPort is above maxPort</source>
+        <translation>kein Port kann passen: minPort liegt über maxPort</translation>
+    </message>
 </context>
 <context>
     <name>ContainerEngine</name>
@@ -374,6 +378,17 @@ im Infobereich.</translation>
     </message>
 </context>
 <context>
+    <name>KRunnerProvider</name>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
+    </message>
+    <message>
+        <source>Stop Server</source>
+        <translation>Server beenden</translation>
+    </message>
+</context>
+<context>
     <name>ListEditor</name>
     <message>
         <source>Add</source>
@@ -405,6 +420,21 @@ im Infobereich.</translation>
     <message>
         <source>lsof exited with an error</source>
         <translation>lsof endete mit einem Fehler</translation>
+    </message>
+</context>
+<context>
+    <name>OtherListenersModel</name>
+    <message>
+        <source>unknown process</source>
+        <translation>unbekannter Prozess</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
     </message>
 </context>
 <context>
@@ -610,6 +640,172 @@ im Infobereich.</translation>
     <message>
         <source>%1 → localhost:%2 (not listening)</source>
         <translation>%1 → localhost:%2 (lauscht nicht)</translation>
+    </message>
+    <message>
+        <source>%1 · %2 — %3</source>
+        <translation>%1 · %2 — %3</translation>
+    </message>
+    <message>
+        <source>%1:%2</source>
+        <translation>%1:%2</translation>
+    </message>
+    <message>
+        <source>No port can match: From is above To</source>
+        <translation>Kein Port kann passen: Von liegt über Bis</translation>
+    </message>
+</context>
+<context>
+    <name>ServersModel</name>
+    <message>
+        <source>This machine</source>
+        <translation>Dieser Rechner</translation>
+    </message>
+    <message>
+        <source>No project</source>
+        <translation>Kein Projekt</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Framework or Label</source>
+        <translation>Framework oder Bezeichnung</translation>
+    </message>
+    <message>
+        <source>Project</source>
+        <translation>Projekt</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>Host</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Uptime</source>
+        <translation>Laufzeit</translation>
+    </message>
+</context>
+<context>
+    <name>ServersWindow</name>
+    <message>
+        <source>Servers</source>
+        <translation>Server</translation>
+    </message>
+    <message>
+        <source>Filter by port, name, framework, project or host</source>
+        <translation>Nach Port, Name, Framework, Projekt oder Host filtern</translation>
+    </message>
+    <message>
+        <source>No grouping</source>
+        <translation>Nicht gruppieren</translation>
+    </message>
+    <message>
+        <source>Group by project</source>
+        <translation>Nach Projekt gruppieren</translation>
+    </message>
+    <message>
+        <source>Group by host</source>
+        <translation>Nach Host gruppieren</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Anzeigen</translation>
+    </message>
+    <message>
+        <source>Show %1</source>
+        <translation>%1 anzeigen</translation>
+    </message>
+    <message>
+        <source>Other Listeners</source>
+        <translation>Andere lauschende Prozesse</translation>
+    </message>
+    <message>
+        <source>&amp;Harborwatch</source>
+        <translation>&amp;Harborwatch</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Settings…</source>
+        <translation>Einstellungen …</translation>
+    </message>
+    <message>
+        <source>Find</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>Fenster schließen</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;Server</source>
+        <translation>&amp;Server</translation>
+    </message>
+    <message>
+        <source>Open in Browser</source>
+        <translation>Im Browser öffnen</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>URL kopieren</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Label…</source>
+        <translation>Bezeichnung …</translation>
+    </message>
+    <message>
+        <source>Use HTTPS</source>
+        <translation>HTTPS verwenden</translation>
+    </message>
+    <message>
+        <source>Notify</source>
+        <translation>Benachrichtigen</translation>
+    </message>
+    <message>
+        <source>Stop Server</source>
+        <translation>Server beenden</translation>
+    </message>
+    <message>
+        <source>Force Stop</source>
+        <translation>Beenden erzwingen</translation>
+    </message>
+    <message>
+        <source>Stop Forward</source>
+        <translation>Weiterleitung beenden</translation>
+    </message>
+    <message>
+        <source>Forward and Open</source>
+        <translation>Weiterleiten und öffnen</translation>
+    </message>
+    <message>
+        <source>Stop Container</source>
+        <translation>Container beenden</translation>
+    </message>
+    <message>
+        <source>Port scan failed: %1</source>
+        <translation>Portsuche fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>No ports running</source>
+        <translation>Keine Ports aktiv</translation>
     </message>
 </context>
 <context>
@@ -831,6 +1027,10 @@ im Infobereich.</translation>
     <message>
         <source>Stop Container</source>
         <translation>Container beenden</translation>
+    </message>
+    <message>
+        <source>Servers…</source>
+        <translation>Server …</translation>
     </message>
 </context>
 <context>
