@@ -1,6 +1,7 @@
 #include "app/server_search.h"
 
 #include "actions/server_actions.h"
+#include "config/settings_store.h"
 #include "core/presentation.h"
 #include "monitor/forwards.h"
 #include "monitor/port_monitor.h"
@@ -40,9 +41,14 @@ SearchHit ServerSearch::hitOf(const ListeningPort& server) const {
 QList<SearchHit> ServerSearch::find(const QStringList& terms) const {
     if (terms.isEmpty())
         return {};
+    // The choices are read once for all: the settings are parsed on each read.
+    const PortMonitor& monitor = m_actions.monitor();
+    const settings::PortChoices choices = monitor.settings().get(settings::ports);
     QList<ListeningPort> found;
-    for (const ListeningPort& listed : m_actions.monitor().ports()) {
-        if (m_actions.present(listed).matches(terms))
+    for (const ListeningPort& listed : monitor.ports()) {
+        const ServerPresentation shown(listed, monitor.details(listed),
+                                       serverChoice(choices, listed));
+        if (shown.matches(terms))
             found.append(listed);
     }
     // The monitor lists them in order; a port typed whole comes first.
