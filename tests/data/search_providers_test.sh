@@ -47,7 +47,7 @@ fi
 # Installed under a prefix of its own, the service runs that prefix's program.
 prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
-if cmake --install "$build" --prefix "$prefix/usr" --component Unspecified >/dev/null; then
+if cmake --install "$build" --prefix "$prefix/usr" --component search >/dev/null; then
     service="$prefix/usr/share/dbus-1/services/$bus.service"
     [ "$(value "$service" "D-BUS Service" Name)" = "$bus" ] || fail "$service: Name is not $bus"
     [ "$(value "$service" "D-BUS Service" Exec)" = "$prefix/usr/bin/harborwatch" ] ||
