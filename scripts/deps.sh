@@ -14,6 +14,7 @@ HARBORWATCH_PACKAGES=(
     fonts-dejavu-core
     python3 python3-dbus python3-gi trayer
     openssl  # the probe's tests make a certificate for their HTTPS server
+    libglib2.0-bin  # gdbus: the end-to-end suite asks the search providers as the shells do
     mutter xwayland qt6-wayland wl-clipboard  # the GNOME Wayland end-to-end scenario
     docker.io podman busybox-static iproute2  # container engines of the tests' own
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools  # translations (lupdate, lrelease)

@@ -44,7 +44,7 @@ void ServerActions::copyUrl(const ListeningPort& record) {
 }
 
 void ServerActions::copyAddress(const ListeningPort& record) {
-    copy(present(record).address());
+    copy(present(record).hostAndPort());
 }
 
 void ServerActions::openFolder(const ListeningPort& record) {

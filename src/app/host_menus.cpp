@@ -28,6 +28,7 @@ HostMenus::Shown HostMenus::current() const {
     const PortMonitor& monitor = m_actions.monitor();
     Shown shown;
     shown.hosts = monitor.settings().get(settings::hosts);
+    shown.reversed = monitor.filter().rangeIsReversed();
     for (const ListeningPort& port : monitor.ports()) {
         if (!port.host.isEmpty())
             shown.ports.append(port);
@@ -115,7 +116,8 @@ QMenu* HostMenus::hostMenu(const QString& host, LabelStyle style, QMenu* parent)
         menu->addMenu(row);
     }
     if (menu->isEmpty()) {
-        QAction* none = menu->addAction(tr("No ports running"));
+        QAction* none =
+            menu->addAction(m_shown.reversed ? reversedRangeText() : tr("No ports running"));
         none->setEnabled(false);
     }
     return menu;

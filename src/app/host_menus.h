@@ -48,6 +48,7 @@ private:
         QList<ListeningPort> ports;
         QMap<QString, QString> problems;
         QMap<QString, QList<PortForward>> forwards;
+        bool reversed = false; // the range's From is above its To
         friend bool operator==(const Shown&, const Shown&) = default;
     };
 

@@ -9,6 +9,7 @@
 #include "platform/app_icon.h"
 #include "platform/desktop_notifier.h"
 #include "platform/display_choice.h"
+#include "platform/search_providers.h"
 #include "platform/single_instance.h"
 #include "platform/tray_host_wait.h"
 #include "platform/xembed_tray.h"
@@ -20,6 +21,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -80,6 +82,17 @@ int main(int argc, char** argv) {
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app, &QApplication::quit,
                      Qt::QueuedConnection);
 
+    // Started by the bus for a search (D-Bus activation), not by the user:
+    // no window opens by itself. The programs it starts do not inherit that.
+    const bool startedForSearch = qEnvironmentVariableIsSet("DBUS_STARTER_BUS_TYPE");
+    qunsetenv("DBUS_STARTER_BUS_TYPE");
+    qunsetenv("DBUS_STARTER_ADDRESS");
+
+    // Exported before the name is claimed: a search that started the program
+    // finds them behind the name. Questions wait until there is a list.
+    SearchProviders search(QDBusConnection::sessionBus());
+    search.exportObjects();
+
     SingleInstance instance;
     if (int status = 0; !claimInstance(instance, status))
         return status;
@@ -92,23 +105,44 @@ int main(int argc, char** argv) {
         notifier.setImage(harborwatchIcon().pixmap(64).toImage());
 
     TrayProgram program(store, notifier);
+    QObject::connect(&instance, &SingleInstance::showServersRequested, &program,
+                     &TrayProgram::openServers);
     QObject::connect(&instance, &SingleInstance::showSettingsRequested, &program,
                      &TrayProgram::openSettings);
+    search.setCatalog(program.searchCatalog());
+    for (const auto published : {&PortMonitor::portsChanged, &PortMonitor::scanErrorChanged})
+        QObject::connect(&program.monitor(), published, &search, &SearchProviders::setReady);
     QObject::connect(&program, &TrayProgram::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
 
+    // Without a tray the Servers window stands in for the menu, once: on
+    // GNOME at once (only its AppIndicator extension hosts tray icons, and it
+    // is there from the start), elsewhere when the wait for a tray has ended.
+    // Closing it leaves the program running.
     TrayHostWait trayHost(QDBusConnection::sessionBus(), &xembedTrayPresent, trayHostLimit);
     const TraySession traySession = currentTraySession();
-    QObject::connect(&trayHost, &TrayHostWait::waiting, [traySession] {
+    bool openedForNoTray = startedForSearch;
+    const auto openForNoTray = [&] {
+        if (!std::exchange(openedForNoTray, true))
+            program.openServers();
+    };
+    QObject::connect(&trayHost, &TrayHostWait::waiting, [&] {
         std::fprintf(stderr, "harborwatch: %s\n",
                      trayHostWaitingMessage(traySession, trayHostLimit).constData());
+        if (traySession.gnome)
+            openForNoTray();
     });
     QObject::connect(&trayHost, &TrayHostWait::ready, [&](TrayHostWait::Host host) {
-        if (host == TrayHostWait::Host::None)
+        if (host == TrayHostWait::Host::None) {
             std::fprintf(stderr, "harborwatch: %s\n", noTrayHostMessage(traySession).constData());
+            openForNoTray();
+        }
         program.showTrayIcon(host == TrayHostWait::Host::StatusNotifier);
     });
     trayHost.start();
 
-    return app.exec();
+    const int status = app.exec();
+    // The program goes before the providers: they no longer reach it.
+    search.setCatalog({});
+    return status;
 }

@@ -37,6 +37,7 @@ TrayMenu::TrayMenu(PortMonitor& monitor, ServerActions& actions, QObject* parent
     m_shownError = m_monitor.scanError();
     m_shownOthers = m_monitor.otherListeners();
     m_shownProblems = m_monitor.problems();
+    m_shownReversed = m_monitor.filter().rangeIsReversed();
     build(m_panel);
     build(m_own);
     connect(&m_monitor, &PortMonitor::portsChanged, this, &TrayMenu::showMonitorState);
@@ -69,6 +70,10 @@ void TrayMenu::build(View& view) {
     view.refresh = menu->addAction(tr("Refresh"));
     view.refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(view.refresh, &QAction::triggered, &m_monitor, &PortMonitor::scan);
+
+    view.servers = menu->addAction(tr("Servers…"));
+    view.servers->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(view.servers, &QAction::triggered, this, &TrayMenu::serversRequested);
 
     view.settings = menu->addAction(tr("Settings..."));
     view.settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
@@ -111,14 +116,16 @@ QString TrayMenu::toolTip() const {
          m_shownPorts.first(std::min(m_shownPorts.size(), maxServerRows)))
         shown.append(m_monitor.present(port));
     return trayToolTip(shown, m_shownPorts.size(), m_shownError, m_shownProblems,
-                       m_monitor.settings().saveError());
+                       m_monitor.settings().saveError(), m_shownReversed);
 }
 
 void TrayMenu::appear() {
     if (m_started)
         return;
     m_started = true;
-    m_monitor.start();
+    // The Servers window or a search may have started it already.
+    if (!m_monitor.isStarted())
+        m_monitor.start();
 }
 
 // Qt matches a shortcut only when the widget that holds the action sits in the
@@ -129,7 +136,7 @@ bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || !qobject_cast<QMenu*>(watched))
         return false;
     const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
-    for (QAction* command : {m_panel.refresh, m_panel.settings, m_panel.quit}) {
+    for (QAction* command : {m_panel.refresh, m_panel.servers, m_panel.settings, m_panel.quit}) {
         if (command->shortcut() != pressed)
             continue;
         while (QWidget* popup = QApplication::activePopupWidget())
@@ -142,14 +149,21 @@ bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
 
 void TrayMenu::showMonitorState() {
     const QList<ListeningPort> local = localServers(m_monitor.ports());
+    const bool reversed = m_monitor.filter().rangeIsReversed();
     if (local == m_shownPorts && m_monitor.scanError() == m_shownError &&
-        m_monitor.problems() == m_shownProblems)
+        m_monitor.problems() == m_shownProblems && reversed == m_shownReversed)
         return;
     m_shownPorts = local;
     m_shownError = m_monitor.scanError();
     m_shownProblems = m_monitor.problems();
+    const bool reversedChanged = reversed != m_shownReversed;
+    m_shownReversed = reversed;
     updateServerItems(m_panel);
     updateServerItems(m_own);
+    if (reversedChanged) {
+        updateOtherListeners(m_panel);
+        updateOtherListeners(m_own);
+    }
     emit toolTipChanged(toolTip());
 }
 
@@ -205,7 +219,7 @@ void TrayMenu::updateServerItems(View& view) {
     if (!m_shownError.isEmpty())
         addLine(tr("Port scan failed: %1").arg(m_shownError), top);
     if (m_shownPorts.isEmpty())
-        addLine(tr("No ports running"), top);
+        addLine(m_shownReversed ? reversedRangeText() : tr("No ports running"), top);
     if (m_shownPorts.size() > shown)
         addLine(tr("and %n more", nullptr, int(m_shownPorts.size() - shown)), serversEnd(view));
     // A remote host's problem is told in that host's own submenu.
@@ -361,10 +375,15 @@ void TrayMenu::updateOtherListeners(View& view) {
         view.othersMenu = nullptr;
         view.othersSeparator = nullptr;
     }
-    if (m_shownOthers.isEmpty())
+    if (m_shownOthers.isEmpty() && !m_shownReversed)
         return;
     view.othersSeparator = view.menu->insertSeparator(view.commandsSeparator);
     view.othersMenu = new QMenu(tr("Other Listeners"), view.menu.get());
+    if (m_shownReversed) {
+        view.othersMenu->addAction(reversedRangeText())->setEnabled(false);
+        view.menu->insertMenu(view.commandsSeparator, view.othersMenu);
+        return;
+    }
     for (const ListeningPort& other :
          m_shownOthers.first(std::min(m_shownOthers.size(), maxServerRows))) {
         const QString name = other.process;

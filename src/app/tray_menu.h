@@ -22,7 +22,9 @@ class ServerActions;
 // submenu per listening server of this machine (at most maxServerRows, then an
 // inert line "and N more"; or "No ports running"), the hosts' submenus,
 // "Other Listeners" when the range holds listeners that are not allowed, then
-// "Refresh", "Settings..." and "Quit". What a server's row and its inert lines
+// "Refresh", "Servers…", "Settings..." and "Quit". A range whose From is above
+// its To says so where the list would say "No ports running", and in Other
+// Listeners. What a server's row and its inert lines
 // say comes from its presentation (core/presentation.h); what its items do,
 // from ServerActions. A source that lists nothing for the moment (no container
 // engine answers) has a line of its own below the servers.
@@ -56,6 +58,7 @@ public:
 
     // The commands of menu(); popupMenu() has its own, which do the same.
     QAction* refreshAction() const { return m_panel.refresh; }
+    QAction* serversAction() const { return m_panel.servers; }
     QAction* settingsAction() const { return m_panel.settings; }
     QAction* quitAction() const { return m_panel.quit; }
 
@@ -63,6 +66,7 @@ public:
     void setLabelStyle(LabelStyle style);
 
 signals:
+    void serversRequested();
     void settingsRequested();
     void quitRequested();
     void toolTipChanged(const QString& toolTip);
@@ -91,6 +95,7 @@ private:
         LabelStyle style = LabelStyle::Widgets;
         QAction* commandsSeparator = nullptr; // first of the fixed items
         QAction* refresh = nullptr;
+        QAction* servers = nullptr;
         QAction* settings = nullptr;
         QAction* quit = nullptr;
         // The inert lines (failure, "No ports running", "and N more").
@@ -126,5 +131,6 @@ private:
     QList<ListeningPort> m_shownOthers;
     QString m_shownError;
     QMap<QString, QString> m_shownProblems;
+    bool m_shownReversed = false; // the range's From is above its To
     bool m_started = false;
 };

@@ -4,6 +4,7 @@
 #include "platform/app_icon.h"
 #include "platform/desktop_notifier.h"
 #include "settings/settings_window.h"
+#include "window/servers_window.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -21,11 +22,13 @@ TrayProgram::TrayProgram(SettingsStore& store, DesktopNotifier& notifier, Regist
               [&notifier](const QString& title, const QString& body) {
                   notifier.notify(title, body);
               }),
-      m_forwards(m_monitor), m_actions(m_monitor, m_stops, m_forwards), m_menu(m_monitor, m_actions) {
+      m_forwards(m_monitor), m_actions(m_monitor, m_stops, m_forwards), m_search(m_actions),
+      m_menu(m_monitor, m_actions) {
     m_stops.setNotifyWithAction([&notifier](const QString& title, const QString& body,
                                             const QString& action, std::function<void()> onAction) {
         notifier.notify(title, body, action, std::move(onAction));
     });
+    connect(&m_menu, &TrayMenu::serversRequested, this, &TrayProgram::openServers);
     connect(&m_menu, &TrayMenu::settingsRequested, this, &TrayProgram::openSettings);
     connect(&m_menu, &TrayMenu::quitRequested, this, &TrayProgram::quitRequested);
     connect(&m_actions, &ServerActions::browserFailed, this, [this](const QString& url) {
@@ -54,6 +57,39 @@ void TrayProgram::openSettings() {
     if (!m_settings)
         m_settings = std::make_unique<SettingsWindow>(m_store);
     m_settings->open();
+}
+
+void TrayProgram::openServers() {
+    if (!m_servers) {
+        m_servers = std::make_unique<ServersWindow>(m_actions);
+        connect(m_servers.get(), &ServersWindow::settingsRequested, this,
+                &TrayProgram::openSettings);
+        connect(m_servers.get(), &ServersWindow::quitRequested, this, &TrayProgram::quitRequested);
+    }
+    startMonitor();
+    m_servers->open();
+}
+
+void TrayProgram::showSearch(const QStringList& terms) {
+    openServers();
+    m_servers->openFiltered(terms);
+}
+
+void TrayProgram::startMonitor() {
+    if (!m_monitor.isStarted())
+        m_monitor.start();
+}
+
+SearchCatalog TrayProgram::searchCatalog() {
+    SearchCatalog catalog;
+    catalog.find = [this](const QStringList& terms) { return m_search.find(terms); };
+    catalog.describe = [this](const QString& id) { return m_search.describe(id); };
+    catalog.open = [this](const QString& id) { m_search.open(id); };
+    catalog.copyUrl = [this](const QString& id) { m_search.copyUrl(id); };
+    catalog.stop = [this](const QString& id) { m_search.stop(id); };
+    catalog.showAll = [this](const QStringList& terms) { showSearch(terms); };
+    catalog.prepare = [this] { startMonitor(); };
+    return catalog;
 }
 
 void TrayProgram::showTrayIcon(bool statusNotifier) {

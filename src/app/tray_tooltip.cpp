@@ -13,10 +13,12 @@ struct TrayToolTip {
 
 QString trayToolTip(const QList<ServerPresentation>& shown, qsizetype total,
                     const QString& scanError, const QMap<QString, QString>& problems,
-                    const QString& saveError) {
+                    const QString& saveError, bool reversed) {
     QString tip = total == 0   ? TrayToolTip::tr("Harborwatch — no servers")
                   : total == 1 ? TrayToolTip::tr("Harborwatch — 1 server listening")
                                : TrayToolTip::tr("Harborwatch — %1 servers listening").arg(total);
+    if (total == 0 && reversed)
+        tip += QLatin1Char('\n') + reversedRangeText();
     for (const ServerPresentation& server : shown)
         tip += QLatin1Char('\n') + server.toolTipLine();
     if (total > shown.size())

@@ -68,6 +68,17 @@ std::optional<std::pair<qint64, qint64>> rangeValue(QStringView text) {
     return std::pair{*low, *high};
 }
 
+// Qt's help names the program by the path it was started with: the usage line
+// names it "harborwatch" instead.
+QString helpNamingTheProgram(QString help) {
+    help = help.trimmed();
+    const QString started = QCoreApplication::arguments().value(0);
+    const qsizetype at = started.isEmpty() ? -1 : help.indexOf(started);
+    if (at >= 0 && at < help.indexOf(QLatin1Char('\n')))
+        help.replace(at, started.size(), QStringLiteral("harborwatch"));
+    return help;
+}
+
 ParsedCommandLine usageError(const QString& text) {
     return {ParsedCommandLine::Outcome::Error, {}, text};
 }
@@ -455,7 +466,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     if (!parser.parse(QStringList{QCoreApplication::applicationName()} + arguments))
         return usageError(parser.errorText());
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
-        return {ParsedCommandLine::Outcome::Help, {}, parser.helpText().trimmed()};
+        return {ParsedCommandLine::Outcome::Help, {}, helpNamingTheProgram(parser.helpText())};
     if (parser.isSet(version))
         return {ParsedCommandLine::Outcome::Version,
                 {},
@@ -580,6 +591,12 @@ int runCommandLine(int argc, char** argv) {
     case ParsedCommandLine::Outcome::Run:
         break;
     }
+    // A stored range that no port can be in lists nothing, whatever runs: said
+    // once, so that an empty list is not taken for a machine without servers.
+    using Command = CommandLineRequest::Command;
+    if ((parsed.request.command == Command::List || parsed.request.command == Command::Watch) &&
+        filterFor(parsed.request, SettingsStore().values()).rangeIsReversed())
+        printError(CommandLine::tr("no port can match: minPort is above maxPort"));
     switch (parsed.request.command) {
     case CommandLineRequest::Command::List:
         return runList(parsed.request);

@@ -220,10 +220,35 @@ const Key<QStringList> hosts{QStringLiteral("hosts"), true, {}, destinations,
                                  return QJsonValue(QJsonArray::fromStringList(list));
                              }};
 
+// A window's place on the screen: four whole numbers, a size of at least 1 x 1.
+const Key<QRect> serversWindow{
+    QStringLiteral("serversWindow"), false, QRect(),
+    [](const QJsonValue& value) -> std::optional<QRect> {
+        const QJsonObject object = value.toObject();
+        qint64 field[4] = {};
+        const char* names[4] = {"x", "y", "width", "height"};
+        for (int i = 0; i < 4; ++i) {
+            const QJsonValue part = object.value(QLatin1String(names[i]));
+            if (!isWholeNumber(part) || qAbs(part.toInteger()) > 1'000'000)
+                return std::nullopt;
+            field[i] = part.toInteger();
+        }
+        if (!value.isObject() || field[2] < 1 || field[3] < 1)
+            return std::nullopt;
+        return QRect(int(field[0]), int(field[1]), int(field[2]), int(field[3]));
+    },
+    [](const QRect& place) {
+        return QJsonValue(QJsonObject{{QStringLiteral("x"), place.x()},
+                                      {QStringLiteral("y"), place.y()},
+                                      {QStringLiteral("width"), place.width()},
+                                      {QStringLiteral("height"), place.height()}});
+    }};
+
 const QList<const KeyBase*>& keys() {
-    static const QList<const KeyBase*> all{&minPort,        &maxPort,    &allowlist,
-                                           &lister,         &ports,      &quietProcesses,
-                                           &containers,     &hosts,      &probe};
+    static const QList<const KeyBase*> all{&minPort,    &maxPort, &allowlist,
+                                           &lister,     &ports,   &quietProcesses,
+                                           &containers, &hosts,   &probe,
+                                           &serversWindow};
     return all;
 }
 
@@ -236,9 +261,10 @@ const KeyBase* find(const QString& name) {
 }
 
 Values read(const QJsonObject& stored) {
-    return {minPort.read(stored),         maxPort.read(stored),   allowlist.read(stored),
-            lister.read(stored),          ports.read(stored),     quietProcesses.read(stored),
-            containers.read(stored),      hosts.read(stored),     probe.read(stored)};
+    return {minPort.read(stored),    maxPort.read(stored), allowlist.read(stored),
+            lister.read(stored),     ports.read(stored),   quietProcesses.read(stored),
+            containers.read(stored), hosts.read(stored),   probe.read(stored),
+            serversWindow.read(stored)};
 }
 
 } // namespace settings

@@ -4,6 +4,7 @@
 #include <QJsonValue>
 #include <QList>
 #include <QMap>
+#include <QRect>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -117,6 +118,10 @@ extern const Key<bool> probe;
 // The SSH destinations whose servers are listed too, as `ssh` takes them
 // ("box", "me@10.0.0.5", "ssh://me@box:2222"), in the user's order.
 extern const Key<QStringList> hosts;
+// Where the Servers window was when it was last closed:
+// {"x": 100, "y": 80, "width": 820, "height": 480}; none (an invalid
+// rectangle) until it has been closed once.
+extern const Key<QRect> serversWindow;
 
 // Every key of the table, in the order they are listed.
 const QList<const KeyBase*>& keys();
@@ -134,6 +139,7 @@ struct Values {
     bool containers = true;
     QStringList hosts = {};
     bool probe = true;
+    QRect serversWindow = {};
 
     friend bool operator==(const Values&, const Values&) = default;
 };

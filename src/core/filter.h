@@ -23,6 +23,8 @@ struct ScanFilter {
     QString source = {};
 
     bool inRange(qint64 port) const { return port >= minPort && port <= maxPort; }
+    // A range whose From is above its To: no port can be listed, whatever runs.
+    bool rangeIsReversed() const { return minPort > maxPort; }
     bool allows(const QString& name) const { return !allowlist || allowlist->contains(name); }
     // Whether the record is listed under this filter, given that a source finds it.
     bool passes(const ListeningPort& port) const {

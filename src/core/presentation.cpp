@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 
 // The context of the texts that show a server, for translation.
@@ -140,10 +142,74 @@ QString ServerPresentation::url() const {
     return serverUrl(m_record.port, address, https());
 }
 
-QString ServerPresentation::address() const {
+QString ServerPresentation::hostAndPort() const {
     // The URL's host and port, without the scheme.
     const QString shown = url();
     return shown.mid(shown.indexOf(QStringLiteral("://")) + 3);
+}
+
+QString ServerPresentation::project() const {
+    return displayName(m_details.project);
+}
+
+QString ServerPresentation::host() const {
+    return displayName(m_record.host);
+}
+
+QString ServerPresentation::address() const {
+    return displayName(m_details.address.isEmpty() ? m_record.address : m_details.address);
+}
+
+std::optional<qint64> ServerPresentation::uptimeSeconds() const {
+    return secondsRunning(m_details.startTime);
+}
+
+QString ServerPresentation::uptime() const {
+    const std::optional<qint64> seconds = uptimeSeconds();
+    return seconds ? uptimeText(*seconds) : QString();
+}
+
+bool ServerPresentation::isContainer() const {
+    return m_record.anyProcess || m_details.container.has_value();
+}
+
+QString ServerPresentation::searchTitle() const {
+    const QString named = kind().isEmpty() ? name() : displayName(kind());
+    const QString number = QString::number(m_record.port);
+    const QString where = m_details.project.isEmpty() ? host() : project();
+    if (where.isEmpty())
+        return ServerText::tr("%1 · %2").arg(number, named);
+    return ServerText::tr("%1 · %2 — %3").arg(number, named, where);
+}
+
+QString ServerPresentation::searchDescription() const {
+    if (m_record.host.isEmpty())
+        return url();
+    return ServerText::tr("%1:%2").arg(host(), QString::number(m_record.port));
+}
+
+QStringList ServerPresentation::facts() const {
+    QStringList facts{QString::number(m_record.port), name()};
+    const QString title = answer() ? answer()->title : QString();
+    for (const QString& fact :
+         {m_details.framework, m_choice.label, m_details.project, m_record.host, title}) {
+        if (!fact.isEmpty())
+            facts << displayName(fact);
+    }
+    return facts;
+}
+
+bool ServerPresentation::matches(const QStringList& terms) const {
+    const QStringList known = facts();
+    return std::all_of(terms.cbegin(), terms.cend(), [&known](const QString& term) {
+        return std::any_of(known.cbegin(), known.cend(), [&term](const QString& fact) {
+            return fact.contains(term, Qt::CaseInsensitive);
+        });
+    });
+}
+
+QString reversedRangeText() {
+    return ServerText::tr("No port can match: From is above To");
 }
 
 QString uptimeText(qint64 seconds) {

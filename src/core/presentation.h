@@ -63,15 +63,41 @@ public:
     // The address a browser uses to reach it (see serverUrl).
     QString url() const;
     // Whether a browser can use it: false once it answered something other
-    // than HTTP (a database, say); it is then reached by address().
+    // than HTTP (a database, say); it is then reached by hostAndPort().
     bool speaksHttp() const;
     // Where a client reaches it: "localhost:5432", or the one address it
     // listens on when that is not a local one.
-    QString address() const;
+    QString hostAndPort() const;
     // What answered on the port, when it was looked at.
     const std::optional<PortAnswer>& answer() const { return m_details.answer; }
     // Whether the port takes connections and says nothing.
     bool silent() const;
+
+    // The facts as a table shows them, each on one line; empty when unknown.
+    QString project() const;
+    // The machine it runs on as the user named it; empty for this one.
+    QString host() const;
+    // The address it listens on.
+    QString address() const;
+    // How long it has been running; none when its start is unknown.
+    std::optional<qint64> uptimeSeconds() const;
+    // "up 12 min" (see uptimeText); empty when its start is unknown.
+    QString uptime() const;
+    // A container's published port rather than a process of its own.
+    bool isContainer() const;
+
+    // "5173 · Vite — shop-frontend": the port, the kind (else the name) and
+    // the project (else the host), as the desktop's search lists it.
+    QString searchTitle() const;
+    // What the search shows below it: the URL, or for another machine's
+    // server "box:5173".
+    QString searchDescription() const;
+    // What a search or a filter matches: the port, name, framework, label,
+    // project, host and the page's title, each as it is shown.
+    QStringList facts() const;
+    // Whether every term is found, ignoring case, in one of facts(); true
+    // for no terms.
+    bool matches(const QStringList& terms) const;
 
     // The same server shown the same way: equal records, details and choices.
     friend bool operator==(const ServerPresentation& a, const ServerPresentation& b) {
@@ -86,6 +112,11 @@ private:
 
 // "up 45 s", "up 12 min", "up 2 h", "up 3 d": whole units, rounded down.
 QString uptimeText(qint64 seconds);
+
+// "No port can match: From is above To": what an empty list says when the
+// range's From is above its To, so that it never reads as a machine with no
+// servers.
+QString reversedRangeText();
 
 // "box: not connected — <reason>": why a host's servers are not listed.
 QString hostProblemText(const QString& host, const QString& reason);

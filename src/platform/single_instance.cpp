@@ -9,14 +9,15 @@ namespace {
 // How long a second launch waits for the running instance to answer.
 constexpr int handOverTimeoutMs = 5000;
 
-// The object exported on the bus. Only its scriptable slot is exported.
-class ShowSettingsService : public QObject {
+// The object exported on the bus. Only its scriptable slots are exported.
+class WindowsService : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "io.harborwatch.Harborwatch")
 public:
-    explicit ShowSettingsService(SingleInstance* owner) : QObject(owner), m_owner(owner) {}
+    explicit WindowsService(SingleInstance* owner) : QObject(owner), m_owner(owner) {}
 
 public slots:
+    Q_SCRIPTABLE void ShowServers() { emit m_owner->showServersRequested(); }
     Q_SCRIPTABLE void ShowSettings() { emit m_owner->showSettingsRequested(); }
 
 private:
@@ -45,7 +46,7 @@ SingleInstance::Claim SingleInstance::claim() {
     // Export the object before taking the name, so that a launch which sees
     // the name finds the method behind it.
     if (!m_service) {
-        m_service = new ShowSettingsService(this);
+        m_service = new WindowsService(this);
         m_bus.registerObject(objectPath, m_service, QDBusConnection::ExportScriptableSlots);
     }
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
@@ -64,12 +65,18 @@ SingleInstance::Claim SingleInstance::claim() {
     }
 
     // Taken: hand over. BlockWithGui keeps this thread's events flowing while
-    // the call is out.
-    const QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName,
-                                                             QStringLiteral("ShowSettings"));
-    const QDBusMessage answer = m_bus.call(call, QDBus::BlockWithGui, handOverTimeoutMs);
-    if (answer.type() == QDBusMessage::ReplyMessage)
-        return Claim::HandedOver;
+    // the call is out. An instance of an earlier version knows only
+    // ShowSettings.
+    QDBusMessage answer;
+    for (const QString& method : {QStringLiteral("ShowServers"), QStringLiteral("ShowSettings")}) {
+        const QDBusMessage call =
+            QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName, method);
+        answer = m_bus.call(call, QDBus::BlockWithGui, handOverTimeoutMs);
+        if (answer.type() == QDBusMessage::ReplyMessage)
+            return Claim::HandedOver;
+        if (answer.errorName() != QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
+            break;
+    }
     m_problem = answer.errorMessage();
     return Claim::HandOverFailed;
 }

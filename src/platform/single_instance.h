@@ -5,8 +5,10 @@
 #include <QString>
 
 // One Harborwatch per session. The running program owns the session-bus name
-// io.harborwatch.Harborwatch and serves ShowSettings on it; a second launch
-// finds the name taken, asks the owner to show its settings window and ends.
+// io.harborwatch.Harborwatch and serves ShowServers and ShowSettings on it; a
+// second launch finds the name taken, asks the owner to show its Servers
+// window and ends. The desktop's search providers are served under the same
+// name (see search_providers.h).
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -15,8 +17,8 @@ public:
     static inline const QString interfaceName = QStringLiteral("io.harborwatch.Harborwatch");
 
     enum class Claim {
-        Owner,          // this process owns the name and serves ShowSettings
-        HandedOver,     // another instance runs and was asked to show its settings
+        Owner,          // this process owns the name and serves ShowServers and ShowSettings
+        HandedOver,     // another instance runs and was asked to show its Servers window
         HandOverFailed, // another instance owns the name but did not answer
         NoBus,          // no session bus: there is no way to tell, so run anyway
     };
@@ -32,7 +34,9 @@ public:
     const QString& problem() const { return m_problem; }
 
 signals:
-    // A later launch asked this (owning) instance to show its settings.
+    // A later launch asked this (owning) instance to show its Servers window.
+    void showServersRequested();
+    // Someone asked this (owning) instance to show its settings window.
     void showSettingsRequested();
 
 private:

@@ -10,6 +10,7 @@
 #include "sources/lsof/lister.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
+#include "window/servers_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
@@ -46,7 +48,7 @@ QStringList describe(const QMenu* menu) {
     return items;
 }
 
-const QStringList commands{"---", "Refresh", "Settings...", "---", "Quit"};
+const QStringList commands{"---", "Refresh", "Servers…", "Settings...", "---", "Quit"};
 // A server's submenu when nothing but the pid is known of its process.
 QString serverItems(qint64 pid) {
     return QStringLiteral("(disabled) PID %1 | --- | Open in Browser | Copy URL | (disabled) Open "
@@ -387,6 +389,7 @@ TEST_F(TrayMenuTest, CommandsReachMonitorWindowAndApplication) {
 
 TEST_F(TrayMenuTest, ShortcutsWorkWhileTheMenuIsOpen) {
     EXPECT_EQ(tray.refreshAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    EXPECT_EQ(tray.serversAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     EXPECT_EQ(tray.settingsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
     EXPECT_EQ(tray.quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 
@@ -435,6 +438,26 @@ TEST_F(TrayMenuTest, ShortcutsWorkWhileTheMenuIsOpen) {
         while (QWidget* popup = QApplication::activePopupWidget())
             popup->close();
     }
+}
+
+// "Servers…" (Ctrl+S, also while the menu is open) opens the one Servers
+// window, which needs the monitor running.
+TEST_F(TrayMenuTest, ServersOpensTheOneServersWindow) {
+    publish({{3000, 11, "node"}});
+    tray.menu()->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tray.menu()));
+    QTest::keyClick(tray.menu(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(tray.menu()->isVisible());
+    QPointer<ServersWindow> window = program.serversWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(monitor.isStarted());
+    EXPECT_EQ(window->model().rowCount(), 1);
+    window->close();
+    tray.serversAction()->trigger();
+    tray.serversAction()->trigger();
+    EXPECT_EQ(program.serversWindow(), window.data());
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(TrayMenuTest, FirstAppearanceStartsTheMonitorOnce) {
@@ -664,4 +687,56 @@ TEST_F(TrayMenuTest, HostsHaveSubmenusOfTheirOwnBelowTheLocalServers) {
     while (script->complete({{{3000, 11, "node"}}})) {
     }
     EXPECT_EQ(items(), QStringList{"3000 - node > " + serverItems(11)} + commands);
+}
+
+// A range whose From is above its To lists nothing, whatever runs: every
+// front end says so instead of telling of a machine without servers, and
+// says it no longer once the range is whole again.
+TEST_F(TrayMenuTest, AReversedRangeIsNeverShownAsAnEmptyMachine) {
+    store.set(settings::hosts, QStringList{"box"});
+    store.set(settings::minPort, qint64(8000));
+    store.set(settings::maxPort, qint64(5000));
+    program.openServers();
+    while (script->complete({})) {
+    }
+    ServersWindow* window = program.serversWindow();
+    const QString impossible = QStringLiteral("No port can match: From is above To");
+    const auto othersMenu = [&] {
+        QAction* others = find(tray.menu(), "Other Listeners");
+        return others ? describe(others->menu()).join(" | ") : QString();
+    };
+    const auto boxMenu = [&] {
+        QAction* box = find(tray.menu(), "box");
+        return box ? describe(box->menu()).join(" | ") : QString();
+    };
+    const struct {
+        const char* where;
+        std::function<QString()> shown;
+        QString reversed;
+        QString whole;
+    } fronts[] = {
+        {"menu's first line", [&] { return items().first(); }, "(disabled) " + impossible,
+         "(disabled) No ports running"},
+        {"Other Listeners", othersMenu, "(disabled) " + impossible, ""},
+        {"a host's submenu", boxMenu, "(disabled) " + impossible, "(disabled) No ports running"},
+        {"tooltip", [&] { return tray.toolTip(); }, "Harborwatch — no servers\n" + impossible,
+         "Harborwatch — no servers"},
+        {"window's state line", [&] { return window->stateLine()->text(); }, impossible,
+         "No ports running"},
+        {"window's Other Listeners",
+         [&] {
+             return window->othersSection()->isHidden() ? QString() : window->othersLine()->text();
+         },
+         impossible, ""},
+    };
+    for (const auto& front : fronts)
+        EXPECT_EQ(front.shown(), front.reversed) << front.where << " with From above To";
+
+    // Stored as typed, neither clamped nor refused.
+    EXPECT_EQ(store.stored("minPort").toInteger(), 8000);
+    store.set(settings::maxPort, qint64(9000));
+    while (script->complete({})) {
+    }
+    for (const auto& front : fronts)
+        EXPECT_EQ(front.shown(), front.whole) << front.where << " with the range whole";
 }

@@ -294,3 +294,53 @@ TEST_F(CommandLineProgramTest, AnEngineThatDoesNotAnswerIsTold) {
         EXPECT_EQ(watch.exitCode(), 0);
     }
 }
+
+// A stored range whose From is above its To: --list and --watch say that no
+// port can match, on stderr, with status 0 (--watch ended by SIGINT); with a
+// whole range they say nothing of it. --help names the program, not the path
+// it was started by.
+TEST_F(CommandLineProgramTest, AReversedRangeIsSaidOnStderrAndHelpNamesTheProgram) {
+    const QString line =
+        QStringLiteral("harborwatch: no port can match: minPort is above maxPort\n");
+    const auto storeRange = [this](qint64 low, qint64 high) {
+        QFile settings(config.filePath(QStringLiteral("harborwatch/settings.json")));
+        return settings.open(QIODevice::WriteOnly) &&
+               settings.write(
+                   QJsonDocument(QJsonObject{{"minPort", low}, {"maxPort", high}}).toJson()) > 0;
+    };
+    const struct {
+        qint64 low;
+        qint64 high;
+        QStringList arguments;
+        QString err;
+    } cases[] = {
+        // From above To, and the same with a --range of the call's own.
+        {8000, 5000, {"--list"}, line},
+        {8000, 5000, {"--list", "--json"}, line},
+        {8000, 5000, {"--watch"}, line},
+        {8000, 5000, {"--list", "--range", "41000-41999"}, ""},
+        // A whole range; 0 means the default To, 9999.
+        {5000, 8000, {"--list"}, ""},
+        {8000, 0, {"--list"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(
+            (QString::number(c.low) + "-" + QString::number(c.high) + " " + c.arguments.join(' '))
+                .toStdString());
+        ASSERT_TRUE(storeRange(c.low, c.high));
+        QProcess process;
+        start(process, c.arguments);
+        if (c.arguments.first() == QLatin1String("--watch")) {
+            ASSERT_TRUE(process.waitForStarted(10000));
+            QTest::qWait(1500); // a watch runs until interrupted
+            ::kill(pid_t(process.processId()), SIGINT);
+        }
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), c.err);
+    }
+
+    const Finished help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("Usage: harborwatch [options]")) << help.out.toStdString();
+}

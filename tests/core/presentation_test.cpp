@@ -127,8 +127,67 @@ TEST(Presentation, WhatAnswersNamesAndReachesTheServer) {
         EXPECT_EQ(shown.title(), QString::fromUtf8(row.title));
         EXPECT_EQ(shown.url(), QString::fromUtf8(row.url));
         EXPECT_EQ(shown.speaksHttp(), row.http);
-        EXPECT_EQ(shown.address(), QString::fromUtf8(row.address));
+        EXPECT_EQ(shown.hostAndPort(), QString::fromUtf8(row.address));
         EXPECT_EQ(shown.detailLines().filter(QRegularExpression("^(?!PID)")).join(" | "),
                   QString::fromUtf8(row.lines));
     }
+}
+
+// What the desktop's search shows of a server and which terms find it: the
+// port, name, framework, label, project and host, each ignoring case.
+TEST(Presentation, SearchTitleAndTerms) {
+    ServerDetails vite;
+    vite.framework = "Vite";
+    vite.project = "shop-frontend";
+    ListeningPort remote{8080, 7, "python3"};
+    remote.host = "me@box";
+    const struct {
+        ListeningPort record;
+        ServerDetails details;
+        ServerChoice choice;
+        const char* title;
+        const char* description;
+        QStringList found;
+        QStringList notFound;
+    } servers[] = {
+        {{5173, 1, "node"},
+         vite,
+         {},
+         "5173 · Vite — shop-frontend",
+         "http://localhost:5173",
+         {"5173", "517", "VITE", "node", "shop", "vite shop"},
+         {"5174", "box", "vite django"}},
+        {{5173, 1, "node"},
+         vite,
+         {"Storefront"},
+         "5173 · Storefront — shop-frontend",
+         "http://localhost:5173",
+         {"storefront", "vite"},
+         {"next"}},
+        {{3000, 1, "ruby"},
+         {},
+         {},
+         "3000 · ruby",
+         "http://localhost:3000",
+         {"ruby", "30"},
+         {"shop"}},
+        {remote,
+         {},
+         {},
+         "8080 · python3 — me@box",
+         "me@box:8080",
+         {"box", "python3 8080"},
+         {"localhost"}},
+    };
+    for (const auto& s : servers) {
+        const ServerPresentation shown(s.record, s.details, s.choice);
+        SCOPED_TRACE(s.title);
+        EXPECT_EQ(shown.searchTitle(), QString::fromUtf8(s.title));
+        EXPECT_EQ(shown.searchDescription(), QString::fromUtf8(s.description));
+        for (const QString& terms : s.found)
+            EXPECT_TRUE(shown.matches(terms.split(' '))) << terms.toStdString();
+        for (const QString& terms : s.notFound)
+            EXPECT_FALSE(shown.matches(terms.split(' '))) << terms.toStdString();
+    }
+    EXPECT_TRUE(ServerPresentation({3000, 1, "ruby"}, {}).matches({}));
 }

@@ -618,9 +618,11 @@ class Session:
 
     # -- listeners -----------------------------------------------------------
 
-    def start_listener(self, name, ports, extra=(), cwd=None):
-        """Starts hw-listener NAME PORTS EXTRA... in `cwd` and returns (process, port)."""
-        proc = self.spawn(f"listener {name}", [self.listener_path, name, ports, *extra], stdout=subprocess.PIPE,
+    def start_listener(self, name, ports, extra=(), cwd=None, program=None):
+        """Starts hw-listener NAME PORTS EXTRA... in `cwd` (as `program`, a copy
+        of it under another file name, when given) and returns (process, port)."""
+        proc = self.spawn(f"listener {name}", [program or self.listener_path, name, ports, *extra],
+                          stdout=subprocess.PIPE,
                           text=True, stderr=subprocess.DEVNULL, cwd=cwd)
         line = self._read_line(proc.stdout, 10, f"listener {name!r} to listen")
         check(line.strip().isdigit(), f"listener {name!r} printed {line!r} (exit {proc.poll()})")

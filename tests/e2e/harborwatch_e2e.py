@@ -27,7 +27,7 @@ from e2e_session import Failure, Skip, check, check_equal, wait_until  # noqa: E
 RANGE = "3000-9999"
 SUBMENU = ["Open in Browser", "Copy URL", "Open Folder", "---", "Label…", "Use HTTPS", "Notify", "---",
            "Stop Server"]
-COMMANDS = ["---", "Refresh", "Settings...", "---", "Quit"]
+COMMANDS = ["---", "Refresh", "Servers…", "Settings...", "---", "Quit"]
 EMPTY_MENU = ["(disabled) No ports running"] + COMMANDS
 POLL_PERIOD = 2.0  # the program rescans this often
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
@@ -130,8 +130,9 @@ def scenario_menu_and_notifications(s):
     check_equal(actions(menu.render()), expected_menu, "menu")
 
     layout = menu.layout()
-    shortcuts = {label: layout.find(label).shortcut for label in ("Refresh", "Settings...", "Quit")}
-    check_equal(shortcuts, {"Refresh": [["Control", "R"]], "Settings...": [["Control", ","]],
+    shortcuts = {label: layout.find(label).shortcut for label in ("Refresh", "Servers…", "Settings...", "Quit")}
+    check_equal(shortcuts, {"Refresh": [["Control", "R"]], "Servers…": [["Control", "S"]],
+                            "Settings...": [["Control", ","]],
                             "Quit": [["Control", "Q"]]}, "menu shortcuts")
     s.stop_program(program)
 
@@ -292,12 +293,19 @@ def scenario_literal_names(s):
 
 
 def scenario_single_instance(s):
-    """A second launch hands over to the first, which opens its one Settings
-    window; only one tray item is ever registered. Screenshots of the three
-    settings tabs are saved."""
+    """A second launch hands over to the first, which opens its one Servers
+    window listing the servers; only one tray item is ever registered.
+    "Settings..." opens the one Settings window. Screenshots of the Servers
+    window and of the settings tabs are saved."""
+    shop = os.path.join(s.home, "src", "shop")
+    os.makedirs(os.path.join(shop, "web"))
+    open(os.path.join(shop, "package.json"), "w").close()
+    _, node = s.start_listener("node", RANGE, cwd=os.path.join(shop, "web"))
+    _, python = s.start_listener("python3", RANGE)
     program = s.start_program()
     menu = s.tray_menu(program)
-    menu.wait_for(lambda m: m == EMPTY_MENU, 10, "the empty menu")
+    menu.wait_for(lambda m: actions(m) == menu_with((node, "node"), (python, "python3")), 10,
+                  "both servers in the menu")
 
     second = s.start_program("second-instance")
     try:
@@ -307,27 +315,123 @@ def scenario_single_instance(s):
     s.check_clean_log(second)
     check_equal(status, 0, "exit status of the second launch")
 
-    windows = wait_until(lambda: s.windows_named("^Settings$"), 10, "a window titled \"Settings\"", pump=s.pump)
-    check_equal(len(windows), 1, "number of visible windows titled \"Settings\"")
-    window = windows[0]
-    check_equal(s.x("xdotool", "getwindowpid", str(window)).stdout.strip(), str(program.pid),
-                "pid owning the Settings window")
-    wm_name = s.x("xprop", "-id", str(window), "WM_NAME").stdout.strip()
-    check_equal(wm_name, 'WM_NAME(STRING) = "Settings"', "WM_NAME of the settings window")
-
+    windows = wait_until(lambda: s.windows_named("^Servers$"), 10, "a window titled \"Servers\"", pump=s.pump)
+    check_equal(len(windows), 1, "number of visible windows titled \"Servers\"")
+    servers = windows[0]
+    check_equal(s.x("xdotool", "getwindowpid", str(servers)).stdout.strip(), str(program.pid),
+                "pid owning the Servers window")
+    check_equal(s.windows_named("^Settings$"), [], "Settings windows after the second launch")
     registrations = s.registrations()
     check_equal([r["pid"] for r in registrations], [program.pid], "pids that registered a tray item")
     check_equal(len(s.registered_items()), 1, "number of registered tray items")
 
-    # "Settings..." with the window open brings that window back: still one.
+    # "Servers…" with the window open brings that window back: still one.
+    menu.click("Servers…")
+    s.hold_still(0.5)
+    check_equal(s.windows_named("^Servers$"), [servers], "Servers windows after \"Servers…\"")
+    s.hold_still(1.0)  # the projects are read right after the list
+    s.steady_pixels(servers)
+    s.screenshot("servers-window.png", servers)
+
+    menu.click("Settings...")
+    windows = wait_until(lambda: s.windows_named("^Settings$"), 10, "a window titled \"Settings\"", pump=s.pump)
+    check_equal(len(windows), 1, "number of visible windows titled \"Settings\"")
+    window = windows[0]
+    wm_name = s.x("xprop", "-id", str(window), "WM_NAME").stdout.strip()
+    check_equal(wm_name, 'WM_NAME(STRING) = "Settings"', "WM_NAME of the settings window")
     menu.click("Settings...")
     s.hold_still(0.5)
-    check_equal(s.windows_named("^Settings$"), [window], "Settings windows after \"Settings...\"")
+    check_equal(s.windows_named("^Settings$"), [window], "Settings windows after \"Settings...\" again")
     geometry = s.x("xdotool", "getwindowgeometry", str(window)).stdout.split("\n")[2].strip()
     print(f"single instance: settings window {geometry}")
 
     s.capture_tabs(window, s.artifact("settings-{tab}.png"))
     s.stop_program(program)
+
+
+def gdbus_call(s, path, method, *arguments):
+    """Calls a method of the running program over the session bus with gdbus,
+    as a shell does; returns gdbus's output (printed, as a transcript)."""
+    argv = ["gdbus", "call", "--session", "--dest", "io.harborwatch.Harborwatch", "--object-path", path,
+            "--method", method, *arguments]
+    output = s.x(*argv).stdout.strip()
+    quoted = " ".join(a if re.fullmatch(r"[\w./=-]+", a) else f'"{a}"' for a in argv)
+    print(f"$ {quoted}\n{output}")
+    return output
+
+
+def search_provider_files():
+    """(BusName, ObjectPath) of GNOME Shell's provider file and
+    (Service, Path) of KRunner's, as installed."""
+    data = os.path.join(e2e_session.HERE, "..", "..", "data", "search")
+    values = {}
+    for name in ("io.harborwatch.Harborwatch.search-provider.ini", "harborwatch-krunner.desktop"):
+        with open(os.path.join(data, name)) as f:
+            values.update(line.strip().split("=", 1) for line in f if "=" in line)
+    return ((values["BusName"], values["ObjectPath"]),
+            (values["X-Plasma-DBusRunner-Service"], values["X-Plasma-DBusRunner-Path"]))
+
+
+def scenario_no_tray(s):
+    """GNOME without a tray: the program opens its Servers window at start and
+    keeps running when it is closed, answering the desktop's search on the
+    bus name and object paths its provider files name: GNOME Shell's and
+    KRunner's, each asked for "5173"."""
+    shop = os.path.join(s.home, "src", "shop-frontend")
+    os.makedirs(shop)
+    open(os.path.join(shop, "package.json"), "w").close()
+    _, vite = s.start_listener("node", "5173" if port_is_free(5173) else RANGE, cwd=shop)
+    _, other = s.start_listener("python3", RANGE, cwd=s.home)
+    program = s.start_program(extra_env={"XDG_CURRENT_DESKTOP": "GNOME"})
+    servers = wait_until(lambda: s.windows_named("^Servers$"), 15, "the Servers window at start",
+                         pump=s.pump)[0]
+    check_equal(s.x("xdotool", "getwindowpid", str(servers)).stdout.strip(), str(program.pid),
+                "pid owning the Servers window")
+    (gnome_bus, gnome_path), (krunner_bus, krunner_path) = search_provider_files()
+    check_equal({gnome_bus, krunner_bus}, {"io.harborwatch.Harborwatch"}, "bus names of the provider files")
+    check_equal(s.connection_pid("io.harborwatch.Harborwatch"), program.pid, "owner of the bus name")
+
+    term = str(vite)
+    gnome = "org.gnome.Shell.SearchProvider2."
+    ids = wait_until(lambda: re.findall(r"'([^']*)'", gdbus_call(s, gnome_path, gnome + "GetInitialResultSet",
+                                                                  f"['{term}']")),
+                     10, f"GNOME Shell's search to find {term}", pump=s.pump, interval=0.5)
+    check_equal(len(ids), 1, f"results for {term}")
+    metas = gdbus_call(s, gnome_path, gnome + "GetResultMetas", f"['{ids[0]}']")
+    check(f"'name': <'{vite} · node — shop-frontend'>" in metas, f"GetResultMetas named it otherwise: {metas}")
+    check(f"'description': <'http://localhost:{vite}'>" in metas, f"GetResultMetas described it otherwise: {metas}")
+    gdbus_call(s, gnome_path, gnome + "ActivateResult", ids[0], f"['{term}']", "0")
+    wait_until(lambda: s.opened_urls(), 10, "ActivateResult to hand a URL to xdg-open", pump=s.pump)
+    check_equal(s.opened_urls(), [f"http://localhost:{vite}"], "URLs handed to xdg-open")
+
+    matches = gdbus_call(s, krunner_path, "org.kde.krunner1.Match", term)
+    check(f"'{vite} · node — shop-frontend'" in matches and f"'subtext': <'http://localhost:{vite}'>" in matches,
+          f"KRunner's Match answered otherwise: {matches}")
+    gdbus_call(s, krunner_path, "org.kde.krunner1.Actions")
+
+    # Closing the window leaves the program running, still answering.
+    s.x("xdotool", "windowraise", str(servers))
+    s.x("xdotool", "windowfocus", "--sync", str(servers))
+    s.x("xdotool", "key", "--clearmodifiers", "ctrl+w")
+    wait_until(lambda: not s.windows_named("^Servers$"), 5, "the Servers window to close", pump=s.pump)
+    s.hold_still(1.0)
+    check(program.poll() is None, f"the program ended when its window closed:\n{s.program_log(program)[-2000:]}")
+    found = gdbus_call(s, gnome_path, gnome + "GetInitialResultSet", f"['{other}']")
+    check(f"{other}:" in found, f"no result for {other} after the window closed: {found}")
+    check("GNOME shows the icon only with its AppIndicator extension" in s.program_log(program) or
+          "GNOME has one only with its AppIndicator extension" in s.program_log(program),
+          "the program did not say why there is no icon")
+    s.stop_program(program)
+
+
+def port_is_free(port):
+    import socket
+    with socket.socket() as probe:
+        try:
+            probe.bind(("127.0.0.1", port))
+            return True
+        except OSError:
+            return False
 
 
 def scenario_quit(s):
@@ -384,8 +488,10 @@ SCENARIOS = {
     "quit": scenario_quit,
     "port_range": scenario_port_range,
     "gnome_wayland_copy_url": scenario_gnome_wayland_copy_url,
+    "no_tray": scenario_no_tray,
 }
 COMPOSITOR = {"gnome_wayland_copy_url": "mutter"}  # the others run on Xvfb
+WATCHER = {"no_tray": False}  # the others have a panel that hosts tray items
 
 
 class ScenarioTimeout(Failure):
@@ -401,7 +507,7 @@ def run(name, args):
     signal.alarm(args.timeout)
     begun = time.monotonic()
     try:
-        session.start_desktop(compositor=COMPOSITOR.get(name, "xvfb"))
+        session.start_desktop(with_watcher=WATCHER.get(name, True), compositor=COMPOSITOR.get(name, "xvfb"))
         SCENARIOS[name](session)
         print(f"PASS {name} ({time.monotonic() - begun:.1f} s)", flush=True)
         return True
