@@ -105,7 +105,7 @@ int terminalWidth() {
 // tray has them, or with --host that host's alone.
 Registry registryFor(const CommandLineRequest& request) {
     if (request.host.isEmpty())
-        return sourcesFor;
+        return sourceRegistry();
     return [host = request.host](const settings::Values&) { return hostSourcesFor(host); };
 }
 

@@ -23,13 +23,22 @@ struct SourceSpec {
 
 using Registry = std::function<QList<SourceSpec>(const settings::Values&)>;
 
+class SshConnections;
+
 // The sources in force for the settings, in the order their records take
 // precedence: the one place that chooses them, for the tray and the command
 // line alike. "containers" adds the container engines' published ports
 // ahead of the rest; "lister" chooses the process source: /proc ("proc", the
 // default) or lsof ("lsof"); every destination of "hosts" adds an SSH source
-// that is not essential, "ssh:<destination>".
-QList<SourceSpec> sourcesFor(const settings::Values& values);
+// that is not essential, "ssh:<destination>". The SSH sources made by the
+// specs of one call share `connections` (a new one when null): at most a few
+// of them set up a connection at once.
+QList<SourceSpec> sourcesFor(const settings::Values& values,
+                             std::shared_ptr<SshConnections> connections = {});
+
+// sourcesFor() for one set of sources: every SSH source it makes, at every
+// update, shares one SshConnections.
+Registry sourceRegistry();
 
 // The id of the SSH source of a destination: "ssh:<destination>".
 QString sshSourceId(const QString& destination);
@@ -45,3 +54,9 @@ QList<SourceSpec> hostSourcesFor(const QString& destination);
 // The ids of those sources joined by "+": what a list made by them names as
 // its source.
 QString sourceIdentity(const settings::Values& values);
+
+// A source's problem as every front end tells it: a host's as "box: not
+// connected — reason", or "box: <notice>" for what a connected host tells
+// (that its first listing has not come, that its listing was cut); another
+// source's as it is.
+QString problemLine(const QString& id, const QString& problem);

@@ -27,7 +27,7 @@ class SourceSet {
 public:
     using Done = ServerSource::Done;
 
-    explicit SourceSet(Registry registry = sourcesFor);
+    explicit SourceSet(Registry registry = sourceRegistry());
     ~SourceSet();
     SourceSet(const SourceSet&) = delete;
     SourceSet& operator=(const SourceSet&) = delete;
