@@ -111,10 +111,30 @@ Registry registryFor(const CommandLineRequest& request) {
 
 // Why the list failed; for a host, as the tray tells it.
 void printScanError(const CommandLineRequest& request, const QString& error) {
-    printError(request.host.isEmpty()
-                   ? error
-                   : CommandLine::tr("%1: not connected — %2").arg(request.host, error));
+    printError(problemLine(request.host.isEmpty() ? QString() : sshSourceId(request.host), error));
 }
+
+// SIGINT and SIGTERM end the call in every mode: every wait returns, and the
+// sources, with every process of theirs, go as the call unwinds. One per
+// process.
+class Interruption {
+public:
+    Interruption() {
+        QObject::connect(&m_signals, &TerminationSignals::received, [this](int signalNumber) {
+            if (m_signal == 0)
+                m_signal = signalNumber;
+            QCoreApplication::exit(); // every event loop of the thread
+        });
+    }
+
+    bool happened() const { return m_signal != 0; }
+    // The status of a call cut short, as a shell tells a signal's: 128 and its number.
+    int status() const { return 128 + m_signal; }
+
+private:
+    TerminationSignals m_signals;
+    int m_signal = 0;
+};
 
 // The sources of the call and one scan of them, as the tray makes it.
 class OneScan {
@@ -162,20 +182,18 @@ ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
     return row;
 }
 
-int runList(const CommandLineRequest& request) {
+int runList(const CommandLineRequest& request, const Interruption& interruption) {
     const OneScan scan(request);
+    if (interruption.happened())
+        return interruption.status();
     if (!scan.result().ok()) {
         printScanError(request, scan.result().error);
         return exitFailed;
     }
     // A host out of reach leaves its servers out, and says why.
     const QMap<QString, QString>& problems = scan.result().problems;
-    for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
-        const QString& id = it.key();
-        printError(id.startsWith(QLatin1String("ssh:"))
-                       ? CommandLine::tr("%1: not connected — %2").arg(id.mid(4), it.value())
-                       : it.value());
-    }
+    for (auto it = problems.cbegin(); it != problems.cend(); ++it)
+        printError(problemLine(it.key(), it.value()));
     // The boot time never changes while the program runs: read once.
     const std::optional<qint64> bootTime = ProcFs().bootTime();
     const settings::PortChoices choices = SettingsStore().values().ports;
@@ -192,8 +210,10 @@ int runList(const CommandLineRequest& request) {
     return finishOutput(printOut(serverTable(rows, terminalWidth()).toUtf8()));
 }
 
-int runStop(const CommandLineRequest& request) {
+int runStop(const CommandLineRequest& request, const Interruption& interruption) {
     const OneScan scan(request);
+    if (interruption.happened())
+        return interruption.status();
     if (!scan.result().ok()) {
         printScanError(request, scan.result().error);
         return exitFailed;
@@ -216,6 +236,8 @@ int runStop(const CommandLineRequest& request) {
     });
     if (!result)
         loop.exec();
+    if (!result)
+        return interruption.status();
     const QString name = displayName(server->process);
     if (!result->delivered()) {
         printError(CommandLine::tr("%1 on port %2 was not stopped: %3")
@@ -239,11 +261,6 @@ int runStop(const CommandLineRequest& request) {
 // tells them, following the settings file as the tray does, until SIGINT or
 // SIGTERM.
 int runWatch(const CommandLineRequest& request) {
-    // Queued: a signal that arrives before the event loop runs still ends it.
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received,
-                     QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-
     SettingsStore store;
     store.watch();
     PortMonitor monitor(store, registryFor(request));
@@ -290,11 +307,7 @@ int runWatch(const CommandLineRequest& request) {
 
 // Forwards a port of the host here, prints the local URL and holds the
 // forward until SIGINT or SIGTERM, then cancels it.
-int runForward(const CommandLineRequest& request) {
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received,
-                     QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-
+int runForward(const CommandLineRequest& request, const Interruption& interruption) {
     const std::unique_ptr<ServerSource> source = hostSource(request.host);
     auto* forwarding = dynamic_cast<PortForwarding*>(source.get());
     // The first scan waits for the connection's first answer.
@@ -307,6 +320,8 @@ int runForward(const CommandLineRequest& request) {
                  });
     if (!scanned)
         loop.exec();
+    if (!scanned)
+        return interruption.status();
     if (!scanned->ok()) {
         printScanError(request, scanned->error);
         return exitFailed;
@@ -319,6 +334,8 @@ int runForward(const CommandLineRequest& request) {
     });
     if (!forwarded)
         loop.exec();
+    if (!forwarded)
+        return interruption.status();
     if (forwarded->first <= 0) {
         printError(CommandLine::tr("port %1 of %2 was not forwarded: %3")
                        .arg(QString::number(remotePort), request.host, forwarded->second));
@@ -558,15 +575,16 @@ int runCommandLine(int argc, char** argv) {
     case ParsedCommandLine::Outcome::Run:
         break;
     }
+    Interruption interruption;
     switch (parsed.request.command) {
     case CommandLineRequest::Command::List:
-        return runList(parsed.request);
+        return runList(parsed.request, interruption);
     case CommandLineRequest::Command::Watch:
         return runWatch(parsed.request);
     case CommandLineRequest::Command::Stop:
-        return runStop(parsed.request);
+        return runStop(parsed.request, interruption);
     case CommandLineRequest::Command::Forward:
-        return runForward(parsed.request);
+        return runForward(parsed.request, interruption);
     }
     return exitUsage;
 }
