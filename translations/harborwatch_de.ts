@@ -181,10 +181,6 @@ im Infobereich.</translation>
         <translation>Container %1 auf Port %2 beendet.</translation>
     </message>
     <message>
-        <source>%1: not connected — %2</source>
-        <translation>%1: nicht verbunden — %2</translation>
-    </message>
-    <message>
         <source>port %1 of %2 was not forwarded: %3</source>
         <translation>Port %1 von %2 wurde nicht weitergeleitet: %3</translation>
     </message>
@@ -325,19 +321,14 @@ im Infobereich.</translation>
     </message>
 </context>
 <context>
-    <name>HostMenus</name>
-    <message>
-        <source> → localhost:%1</source>
-        <translation> → localhost:%1</translation>
-    </message>
+    <name>ForwardText</name>
     <message>
         <source>the host is no longer in the settings</source>
         <translation>der Host steht nicht mehr in den Einstellungen</translation>
     </message>
-    <message>
-        <source>%1: not connected — %2</source>
-        <translation>%1: nicht verbunden — %2</translation>
-    </message>
+</context>
+<context>
+    <name>HostMenus</name>
     <message>
         <source>Forward and Open</source>
         <translation>Weiterleiten und öffnen</translation>
@@ -355,10 +346,6 @@ im Infobereich.</translation>
         <translation>Server beenden</translation>
     </message>
     <message>
-        <source>%1 → localhost:%2 (not listening)</source>
-        <translation>%1 → localhost:%2 (lauscht nicht)</translation>
-    </message>
-    <message>
         <source>No ports running</source>
         <translation>Keine Ports aktiv</translation>
     </message>
@@ -370,20 +357,8 @@ im Infobereich.</translation>
         <translation>Entfernte Hosts</translation>
     </message>
     <message>
-        <source>Servers on these hosts are listed too (box, me@host, ssh://me@box:2222)</source>
-        <translation>Server auf diesen Hosts werden auch aufgeführt (box, ich@host, ssh://ich@box:2222)</translation>
-    </message>
-    <message>
         <source>Add SSH host...</source>
         <translation>SSH-Host hinzufügen …</translation>
-    </message>
-    <message>
-        <source>Add host</source>
-        <translation>Host hinzufügen</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>Hinzufügen</translation>
     </message>
     <message>
         <source>Delete removes the selected host</source>
@@ -392,6 +367,17 @@ im Infobereich.</translation>
     <message>
         <source>Remove %1</source>
         <translation>%1 entfernen</translation>
+    </message>
+    <message>
+        <source>Servers on these hosts are listed too (%1)</source>
+        <translation>Server auf diesen Rechnern werden ebenfalls aufgeführt (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>ListEditor</name>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
     </message>
 </context>
 <context>
@@ -521,10 +507,6 @@ im Infobereich.</translation>
         <translation>Prozessnamen hinzufügen …</translation>
     </message>
     <message>
-        <source>Add</source>
-        <translation>Hinzufügen</translation>
-    </message>
-    <message>
         <source>Reset to Defaults</source>
         <translation>Auf Standard zurücksetzen</translation>
     </message>
@@ -550,10 +532,119 @@ im Infobereich.</translation>
     </message>
 </context>
 <context>
+    <name>ServerActions</name>
+    <message>
+        <source>Label for Port %1</source>
+        <translation>Bezeichnung für Port %1</translation>
+    </message>
+    <message>
+        <source>Name the server on port %1 (empty removes the label):</source>
+        <translation>Name für den Server auf Port %1 (leer entfernt die Bezeichnung):</translation>
+    </message>
+</context>
+<context>
     <name>ServerSource</name>
     <message>
         <source>a scan is already running</source>
         <translation>eine Suche läuft bereits</translation>
+    </message>
+</context>
+<context>
+    <name>ServerText</name>
+    <message>
+        <source>%1 - %2</source>
+        <translation>%1 - %2</translation>
+    </message>
+    <message>
+        <source>%1 - %2 · %3</source>
+        <translation>%1 - %2 · %3</translation>
+    </message>
+    <message>
+        <source>%1 · %2</source>
+        <translation>%1 · %2</translation>
+    </message>
+    <message>
+        <source>container %1</source>
+        <translation>Container %1</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <translation>%1 — %2</translation>
+    </message>
+    <message>
+        <source>PID %1</source>
+        <translation>PID %1</translation>
+    </message>
+    <message>
+        <source>%1  %2</source>
+        <translation>%1  %2</translation>
+    </message>
+    <message>
+        <source>%1  %2 — %3</source>
+        <translation>%1  %2 — %3</translation>
+    </message>
+    <message>
+        <source>up %1 s</source>
+        <translation>seit %1 s</translation>
+    </message>
+    <message>
+        <source>up %1 min</source>
+        <translation>seit %1 min</translation>
+    </message>
+    <message>
+        <source>up %1 h</source>
+        <translation>seit %1 h</translation>
+    </message>
+    <message>
+        <source>up %1 d</source>
+        <translation>seit %1 d</translation>
+    </message>
+    <message>
+        <source>%1: not connected — %2</source>
+        <translation>%1: nicht verbunden — %2</translation>
+    </message>
+    <message>
+        <source> → localhost:%1</source>
+        <translation> → localhost:%1</translation>
+    </message>
+    <message>
+        <source>%1 → localhost:%2 (not listening)</source>
+        <translation>%1 → localhost:%2 (lauscht nicht)</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsFile</name>
+    <message>
+        <source>it is a folder</source>
+        <translation>sie ist ein Ordner</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>sie ist keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>it is larger than 1 MiB</source>
+        <translation>sie ist größer als 1 MiB</translation>
+    </message>
+    <message>
+        <source>%1 at byte %2</source>
+        <translation>%1 bei Byte %2</translation>
+    </message>
+    <message>
+        <source>it does not hold a JSON object</source>
+        <translation>sie enthält kein JSON-Objekt</translation>
+    </message>
+    <message>
+        <source>%1 could not be replaced</source>
+        <translation>%1 konnte nicht ersetzt werden</translation>
+    </message>
+    <message>
+        <source>the unreadable settings file could not be kept as %1 (%2)</source>
+        <translation>die unlesbare Einstellungsdatei konnte nicht als %1 aufbewahrt werden (%2)</translation>
+    </message>
+    <message>
+        <source>the file could not be written in full</source>
+        <translation>die Datei konnte nicht vollständig geschrieben werden</translation>
     </message>
 </context>
 <context>
@@ -667,30 +758,6 @@ im Infobereich.</translation>
 <context>
     <name>TrayMenu</name>
     <message>
-        <source>up %1 s</source>
-        <translation>seit %1 s</translation>
-    </message>
-    <message>
-        <source>up %1 min</source>
-        <translation>seit %1 min</translation>
-    </message>
-    <message>
-        <source>up %1 h</source>
-        <translation>seit %1 h</translation>
-    </message>
-    <message>
-        <source>up %1 d</source>
-        <translation>seit %1 d</translation>
-    </message>
-    <message>
-        <source>%1 — %2</source>
-        <translation>%1 — %2</translation>
-    </message>
-    <message>
-        <source>PID %1</source>
-        <translation>PID %1</translation>
-    </message>
-    <message>
         <source>Refresh</source>
         <translation>Aktualisieren</translation>
     </message>
@@ -702,30 +769,6 @@ im Infobereich.</translation>
         <source>Quit</source>
         <translation>Beenden</translation>
     </message>
-    <message>
-        <source>%1 - %2</source>
-        <translation>%1 - %2</translation>
-    </message>
-    <message>
-        <source>Harborwatch — no servers</source>
-        <translation>Harborwatch — keine Server</translation>
-    </message>
-    <message>
-        <source>Harborwatch — 1 server listening</source>
-        <translation>Harborwatch — 1 Server lauscht</translation>
-    </message>
-    <message>
-        <source>Harborwatch — %1 servers listening</source>
-        <translation>Harborwatch — %1 Server lauschen</translation>
-    </message>
-    <message>
-        <source>%1  %2</source>
-        <translation>%1  %2</translation>
-    </message>
-    <message>
-        <source>%1  %2 — %3</source>
-        <translation>%1  %2 — %3</translation>
-    </message>
     <message numerus="yes">
         <source>and %n more</source>
         <translation>
@@ -736,10 +779,6 @@ im Infobereich.</translation>
     <message>
         <source>Port scan failed: %1</source>
         <translation>Portsuche fehlgeschlagen: %1</translation>
-    </message>
-    <message>
-        <source>Settings could not be saved: %1</source>
-        <translation>Die Einstellungen konnten nicht gespeichert werden: %1</translation>
     </message>
     <message>
         <source>No ports running</source>
@@ -778,26 +817,6 @@ im Infobereich.</translation>
         <translation>Beenden erzwingen</translation>
     </message>
     <message>
-        <source>%1 · %2</source>
-        <translation>%1 · %2</translation>
-    </message>
-    <message>
-        <source>container %1</source>
-        <translation>Container %1</translation>
-    </message>
-    <message>
-        <source>%1 - %2 · %3</source>
-        <translation>%1 - %2 · %3</translation>
-    </message>
-    <message>
-        <source>Label for Port %1</source>
-        <translation>Bezeichnung für Port %1</translation>
-    </message>
-    <message>
-        <source>Name the server on port %1 (empty removes the label):</source>
-        <translation>Name für den Server auf Port %1 (leer entfernt die Bezeichnung):</translation>
-    </message>
-    <message>
         <source>Label…</source>
         <translation>Bezeichnung …</translation>
     </message>
@@ -813,13 +832,9 @@ im Infobereich.</translation>
         <source>Stop Container</source>
         <translation>Container beenden</translation>
     </message>
-    <message>
-        <source>%1: not connected — %2</source>
-        <translation>%1: nicht verbunden — %2</translation>
-    </message>
 </context>
 <context>
-    <name>main</name>
+    <name>TrayProgram</name>
     <message>
         <source>No Browser Opened</source>
         <translation>Kein Browser geöffnet</translation>
@@ -843,6 +858,36 @@ im Infobereich.</translation>
     <message>
         <source>Port %1 on %2: %3</source>
         <translation>Port %1 auf %2: %3</translation>
+    </message>
+</context>
+<context>
+    <name>TrayToolTip</name>
+    <message>
+        <source>Harborwatch — no servers</source>
+        <translation>Harborwatch — keine Server</translation>
+    </message>
+    <message>
+        <source>Harborwatch — 1 server listening</source>
+        <translation>Harborwatch — 1 Server lauscht</translation>
+    </message>
+    <message>
+        <source>Harborwatch — %1 servers listening</source>
+        <translation>Harborwatch — %1 Server lauschen</translation>
+    </message>
+    <message numerus="yes">
+        <source>and %n more</source>
+        <translation>
+            <numerusform>und %n weiterer</numerusform>
+            <numerusform>und %n weitere</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Port scan failed: %1</source>
+        <translation>Portsuche fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>Settings could not be saved: %1</source>
+        <translation>Die Einstellungen konnten nicht gespeichert werden: %1</translation>
     </message>
 </context>
 </TS>

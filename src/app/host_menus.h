@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/tray_menu.h"
+#include "app/menu_text.h"
 #include "core/listening_port.h"
 #include "core/port_forwarding.h"
 
@@ -13,11 +13,9 @@
 
 #include <functional>
 
-class PortMonitor;
-class PortForwarding;
 class QAction;
 class QMenu;
-class StopController;
+class ServerActions;
 
 // The tray menu's part for the hosts of the settings, below the local
 // servers: one submenu "<host>" per host listing its servers as
@@ -28,28 +26,19 @@ class StopController;
 class HostMenus : public QObject {
     Q_OBJECT
 public:
-    HostMenus(PortMonitor& monitor, StopController& stops, QObject* parent = nullptr);
+    explicit HostMenus(ServerActions& actions, QObject* parent = nullptr);
 
     // Keeps the hosts' items in `menu` (a separator, then one item per host),
     // right above the item `end` gives, with labels for `style`.
-    void attach(QMenu* menu, TrayMenu::LabelStyle style, std::function<QAction*()> end);
+    void attach(QMenu* menu, LabelStyle style, std::function<QAction*()> end);
     // The first of the hosts' items in `menu`; null while there are none.
     QAction* firstItem(const QMenu* menu) const;
-    void setStyle(QMenu* menu, TrayMenu::LabelStyle style);
-
-    // "5173 - node", or "5173 - node → localhost:5174" when forwarded elsewhere.
-    static QString rowTitle(const ListeningPort& port, qint64 localPort, TrayMenu::LabelStyle style);
-
-signals:
-    void browserFailed(const QString& url);
-    void copyFailed(const QString& url);
-    // A forward could not be set up: `reason` is ssh's.
-    void forwardFailed(const QString& host, qint64 port, const QString& reason);
+    void setStyle(QMenu* menu, LabelStyle style);
 
 private:
     struct Attached {
         QPointer<QMenu> menu;
-        TrayMenu::LabelStyle style;
+        LabelStyle style;
         std::function<QAction*()> end;
         QList<QPointer<QAction>> items;
     };
@@ -63,14 +52,11 @@ private:
     };
 
     Shown current() const;
-    void update(bool force = false);
+    void update();
     void fill(Attached& attached);
-    PortForwarding* forwarderOf(const QString& host) const;
-    // Forwards the port (or finds its forward), then hands its local URL on.
-    void withLocalUrl(const ListeningPort& port, std::function<void(const QString&)> use);
+    QMenu* hostMenu(const QString& host, LabelStyle style, QMenu* parent);
 
-    PortMonitor& m_monitor;
-    StopController& m_stops;
+    ServerActions& m_actions;
     QList<Attached> m_attached;
     Shown m_shown;
 };

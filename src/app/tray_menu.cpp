@@ -1,89 +1,20 @@
 #include "app/tray_menu.h"
 
+#include "actions/server_actions.h"
 #include "app/host_menus.h"
-
+#include "app/tray_tooltip.h"
 #include "config/settings_store.h"
 #include "core/display_text.h"
-#include "core/procfs.h"
 #include "monitor/port_monitor.h"
-#include "monitor/stop_controller.h"
-#include "platform/desktop_links.h"
-#include "settings/settings_window.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
-#include <QDir>
 #include <QHash>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
-#include <QUrl>
 
 #include <algorithm>
-
-QString TrayMenu::literalMenuText(QString text, LabelStyle style) {
-    if (style == LabelStyle::Widgets) // "&&" is Qt's escape for a plain "&"
-        return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    // Qt exports a label with its first "&" (unless it is the last character)
-    // turned into "_", and every other character as it is; a panel reads "_x"
-    // as a mnemonic on x and "__" as "_". So every "_" is doubled, and the
-    // first "&" is doubled into "&&", which Qt sends as "_&": a mnemonic on
-    // the "&" itself, shown as "&". Later "&"s are plain text to a panel.
-    text.replace(QLatin1Char('_'), QStringLiteral("__"));
-    if (const qsizetype first = text.indexOf(QLatin1Char('&')); first >= 0)
-        text.insert(first, QLatin1Char('&'));
-    return text;
-}
-
-QString TrayMenu::uptimeText(qint64 seconds) {
-    if (seconds < 60)
-        return tr("up %1 s").arg(seconds);
-    if (seconds < 3600)
-        return tr("up %1 min").arg(seconds / 60);
-    if (seconds < 86400)
-        return tr("up %1 h").arg(seconds / 3600);
-    return tr("up %1 d").arg(seconds / 86400);
-}
-
-QStringList TrayMenu::detailLines(const ListeningPort& port, const ServerDetails& details,
-                                  const QString& label) {
-    QStringList lines;
-    QStringList names;
-    if (!label.isEmpty())
-        names << displayName(label);
-    if (!details.framework.isEmpty())
-        names << details.framework;
-    if (!names.isEmpty())
-        lines << names.join(QStringLiteral(" · "));
-    if (const std::optional<ContainerFacts>& container = details.container) {
-        QStringList service;
-        for (const QString& part : {container->project, container->service}) {
-            if (!part.isEmpty())
-                service << part;
-        }
-        lines << (service.isEmpty() ? displayName(container->image)
-                                    : tr("%1 · %2").arg(displayName(container->image),
-                                                        displayName(service.join(QLatin1Char('/')))));
-        lines << tr("container %1").arg(container->id.left(12));
-    }
-    if (!details.project.isEmpty() && !details.folder.isEmpty())
-        lines << tr("%1 — %2").arg(displayName(details.project),
-                                   displayName(withHomeAsTilde(details.folder, QDir::homePath())));
-    if (!details.commandLine.isEmpty())
-        lines << elideMiddle(displayName(details.commandLine), 60);
-    QStringList facts;
-    if (port.pid > 0)
-        facts << tr("PID %1").arg(port.pid);
-    if (const auto seconds = secondsRunning(details.startTime))
-        facts << uptimeText(*seconds);
-    if (!details.address.isEmpty())
-        facts << details.address;
-    if (!facts.isEmpty())
-        lines << facts.join(QStringLiteral(" · "));
-    return lines;
-}
 
 namespace {
 
@@ -99,12 +30,9 @@ QList<ListeningPort> localServers(const QList<ListeningPort>& ports) {
 
 } // namespace
 
-TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
-    : QObject(parent), m_monitor(monitor), m_stops(stops),
-      m_hosts(new HostMenus(monitor, stops, this)) {
-    connect(m_hosts, &HostMenus::browserFailed, this, &TrayMenu::browserFailed);
-    connect(m_hosts, &HostMenus::copyFailed, this, &TrayMenu::copyFailed);
-    connect(m_hosts, &HostMenus::forwardFailed, this, &TrayMenu::forwardFailed);
+TrayMenu::TrayMenu(PortMonitor& monitor, ServerActions& actions, QObject* parent)
+    : QObject(parent), m_monitor(monitor), m_actions(actions),
+      m_hosts(new HostMenus(actions, this)) {
     m_shownPorts = localServers(m_monitor.ports());
     m_shownError = m_monitor.scanError();
     m_shownOthers = m_monitor.otherListeners();
@@ -122,7 +50,7 @@ TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
         updateOtherListeners(m_own);
     });
     connect(&m_monitor, &PortMonitor::detailsChanged, this, &TrayMenu::showDetails);
-    connect(&m_stops, &StopController::forceStopOffered, this, &TrayMenu::offerForceStop);
+    connect(&m_actions, &ServerActions::forceStopOffered, this, &TrayMenu::offerForceStop);
     connect(&m_monitor.settings(), &SettingsStore::saveErrorChanged, this,
             [this] { emit toolTipChanged(toolTip()); });
     connect(&m_monitor.settings(), &SettingsStore::changed, this, [this](const QString& key) {
@@ -130,6 +58,8 @@ TrayMenu::TrayMenu(PortMonitor& monitor, StopController& stops, QObject* parent)
             showDetails();
     });
 }
+
+TrayMenu::~TrayMenu() = default;
 
 void TrayMenu::build(View& view) {
     view.menu = std::make_unique<QMenu>();
@@ -142,7 +72,7 @@ void TrayMenu::build(View& view) {
 
     view.settings = menu->addAction(tr("Settings..."));
     view.settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    connect(view.settings, &QAction::triggered, this, &TrayMenu::openSettings);
+    connect(view.settings, &QAction::triggered, this, &TrayMenu::settingsRequested);
 
     menu->addSeparator();
 
@@ -159,74 +89,6 @@ void TrayMenu::build(View& view) {
     menu->installEventFilter(this);
 }
 
-// The settings window goes first: it refers to the monitor, and so may
-// whatever it has open.
-TrayMenu::~TrayMenu() {
-    delete m_labelDialog;
-    m_settings.reset();
-}
-
-QString TrayMenu::submenuTitle(const ListeningPort& port, LabelStyle style, const QString& kind) {
-    // One arg() call with every value: a "%1" inside a name stays text.
-    const QString number = QString::number(port.port);
-    const QString process = literalMenuText(displayName(port.process), style);
-    if (kind.isEmpty())
-        return tr("%1 - %2").arg(number, process);
-    constexpr int kindCells = 24;
-    return tr("%1 - %2 · %3")
-        .arg(number, process, literalMenuText(elideEnd(displayName(kind), kindCells), style));
-}
-
-QString TrayMenu::kindOf(const ServerDetails& details, const settings::PortChoice& choice) {
-    return choice.label.isEmpty() ? details.framework : choice.label;
-}
-
-settings::PortChoice TrayMenu::choiceIn(const settings::PortChoices& choices,
-                                        const ListeningPort& port) {
-    return port.host.isEmpty() ? choices.value(port.port) : settings::PortChoice{};
-}
-
-settings::PortChoice TrayMenu::choiceOf(const ListeningPort& port) const {
-    return choiceIn(m_monitor.settings().values().ports, port);
-}
-
-bool TrayMenu::usesHttps(const ListeningPort& port) const {
-    return choiceOf(port).https.value_or(m_monitor.details(port).https);
-}
-
-QString TrayMenu::urlOf(const ListeningPort& port) const {
-    return serverUrl(port.port, m_monitor.details(port).address, usesHttps(port));
-}
-
-void TrayMenu::changeChoice(const ListeningPort& port,
-                            const std::function<void(settings::PortChoice&)>& change) {
-    settings::PortChoice choice = choiceOf(port);
-    change(choice);
-    // A failed save is told by the tooltip, as for every other setting.
-    setPortChoice(m_monitor.settings(), port.port, choice);
-}
-
-// A small dialog that does not block the menu: the label is set when the user
-// accepts it, and removed when it is accepted empty.
-void TrayMenu::editLabel(const ListeningPort& port) {
-    delete m_labelDialog;
-    m_labelDialog = new QInputDialog();
-    m_labelDialog->setAttribute(Qt::WA_DeleteOnClose);
-    m_labelDialog->setWindowTitle(tr("Label for Port %1").arg(port.port));
-    m_labelDialog->setLabelText(tr("Name the server on port %1 (empty removes the label):")
-                                    .arg(port.port));
-    m_labelDialog->setTextValue(choiceOf(port).label);
-    connect(m_labelDialog, &QInputDialog::textValueSelected, this,
-            [this, port](const QString& text) {
-                changeChoice(port, [label = text.trimmed()](settings::PortChoice& choice) {
-                    choice.label = label;
-                });
-            });
-    m_labelDialog->show();
-    m_labelDialog->raise();
-    m_labelDialog->activateWindow();
-}
-
 void TrayMenu::setLabelStyle(LabelStyle style) {
     if (style == m_panel.style)
         return;
@@ -241,39 +103,13 @@ void TrayMenu::setLabelStyle(LabelStyle style) {
 }
 
 QString TrayMenu::toolTip() const {
-    const qsizetype count = m_shownPorts.size();
-    QString tip = count == 0   ? tr("Harborwatch — no servers")
-                  : count == 1 ? tr("Harborwatch — 1 server listening")
-                               : tr("Harborwatch — %1 servers listening").arg(count);
     // One line per server, as many as the menu lists.
-    const settings::PortChoices choices = m_monitor.settings().values().ports;
-    for (const ListeningPort& port : m_shownPorts.first(std::min(count, maxServerRows))) {
-        const ServerDetails details = m_monitor.details(port);
-        const QString kind = kindOf(details, choiceIn(choices, port));
-        const QString name = kind.isEmpty()
-                                 ? displayName(port.process)
-                                 : tr("%1 · %2").arg(displayName(port.process), displayName(kind));
-        const QString number = QString::number(port.port);
-        tip += QLatin1Char('\n') +
-               (details.project.isEmpty()
-                    ? tr("%1  %2").arg(number, name)
-                    : tr("%1  %2 — %3").arg(number, name, displayName(details.project)));
-    }
-    if (count > maxServerRows)
-        tip += QLatin1Char('\n') + tr("and %n more", nullptr, int(count - maxServerRows));
-    if (!m_shownError.isEmpty())
-        tip += QLatin1Char('\n') + tr("Port scan failed: %1").arg(m_shownError);
-    for (auto problem = m_shownProblems.cbegin(); problem != m_shownProblems.cend(); ++problem) {
-        // A host's reason is ssh's: the host is named with it.
-        const QString& id = problem.key();
-        tip += QLatin1Char('\n') +
-               (id.startsWith(QLatin1String("ssh:"))
-                    ? tr("%1: not connected — %2").arg(displayName(id.mid(4)), problem.value())
-                    : problem.value());
-    }
-    if (const QString& unsaved = m_monitor.settings().saveError(); !unsaved.isEmpty())
-        tip += QLatin1Char('\n') + tr("Settings could not be saved: %1").arg(unsaved);
-    return tip;
+    QList<ServerPresentation> shown;
+    for (const ListeningPort& port :
+         m_shownPorts.first(std::min(m_shownPorts.size(), maxServerRows)))
+        shown.append(m_monitor.present(port));
+    return trayToolTip(shown, m_shownPorts.size(), m_shownError, m_shownProblems,
+                       m_monitor.settings().saveError());
 }
 
 void TrayMenu::appear() {
@@ -281,12 +117,6 @@ void TrayMenu::appear() {
         return;
     m_started = true;
     m_monitor.start();
-}
-
-void TrayMenu::openSettings() {
-    if (!m_settings)
-        m_settings = std::make_unique<SettingsWindow>(m_monitor.settings());
-    m_settings->open();
 }
 
 // Qt matches a shortcut only when the widget that holds the action sits in the
@@ -356,7 +186,7 @@ void TrayMenu::updateServerItems(View& view) {
         QAction* before =
             next < view.rows.size() ? view.rows[next].menu->menuAction() : serversEnd(view);
         rows.append(addServerRow(view, port, before));
-        if (m_stops.offersForceStop(port))
+        if (m_actions.offersForceStop(port))
             addForceStop(rows.last());
     }
     while (next < view.rows.size())
@@ -378,8 +208,8 @@ void TrayMenu::updateServerItems(View& view) {
         addLine(tr("and %n more", nullptr, int(m_shownPorts.size() - shown)), serversEnd(view));
     // A remote host's problem is told in that host's own submenu.
     for (auto problem = m_shownProblems.cbegin(); problem != m_shownProblems.cend(); ++problem) {
-        if (!problem.key().startsWith(QLatin1String("ssh:")))
-            addLine(problem.value(), serversEnd(view));
+        if (hostOfSource(problem.key()).isEmpty())
+            addLine(problemText(problem.key(), problem.value()), serversEnd(view));
     }
 }
 
@@ -397,46 +227,31 @@ QAction* TrayMenu::serversEnd(const View& view) const {
 TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port, QAction* before) {
     ServerRow row;
     row.port = port;
-    row.shownDetails = m_monitor.details(port);
-    row.shownChoice = choiceOf(port);
-    row.menu = new QMenu(submenuTitle(port, view.style, kindOf(row.shownDetails, row.shownChoice)),
-                         view.menu.get());
+    row.shown = m_monitor.present(port);
+    row.menu = new QMenu(row.shown.title(literalFor(view.style)), view.menu.get());
     QMenu* submenu = row.menu;
-    // The address, folder and choices are looked up when chosen: they are the
-    // latest, which may have arrived after the submenu was built.
-    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this, [this, port] {
-        const QString address = urlOf(port);
-        if (!openInBrowser(address))
-            emit browserFailed(address);
-    });
-    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this, [this, port] {
-        const QString address = urlOf(port);
-        copyToClipboard(address, this, [this, address] { emit copyFailed(address); });
-    });
+    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this,
+            [this, port] { m_actions.openInBrowser(port); });
+    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this,
+            [this, port] { m_actions.copyUrl(port); });
     row.openFolder = submenu->addAction(tr("Open Folder"));
-    connect(row.openFolder, &QAction::triggered, this, [this, port] {
-        const QString folder = m_monitor.details(port).folder;
-        if (!folder.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-    });
+    connect(row.openFolder, &QAction::triggered, this, [this, port] { m_actions.openFolder(port); });
     submenu->addSeparator();
     connect(submenu->addAction(tr("Label…")), &QAction::triggered, this,
-            [this, port] { editLabel(port); });
+            [this, port] { m_actions.editLabel(port); });
     row.useHttps = submenu->addAction(tr("Use HTTPS"));
     row.useHttps->setCheckable(true);
-    connect(row.useHttps, &QAction::triggered, this, [this, port](bool checked) {
-        changeChoice(port, [checked](settings::PortChoice& choice) { choice.https = checked; });
-    });
+    connect(row.useHttps, &QAction::triggered, this,
+            [this, port](bool checked) { m_actions.setHttps(port, checked); });
     row.notify = submenu->addAction(tr("Notify"));
     row.notify->setCheckable(true);
-    connect(row.notify, &QAction::triggered, this, [this, port](bool checked) {
-        changeChoice(port, [checked](settings::PortChoice& choice) { choice.notify = checked; });
-    });
+    connect(row.notify, &QAction::triggered, this,
+            [this, port](bool checked) { m_actions.setNotify(port, checked); });
     submenu->addSeparator();
     const bool container = port.origin == QLatin1String("containers");
     QAction* stop = submenu->addAction(container ? tr("Stop Container") : tr("Stop Server"));
     stop->setObjectName(QStringLiteral("stopServer"));
-    connect(stop, &QAction::triggered, this, [this, port] { m_stops.stop(port); });
+    connect(stop, &QAction::triggered, this, [this, port] { m_actions.stop(port); });
 
     refreshRow(view, row);
     // The uptime is told as of the moment the submenu opens.
@@ -453,20 +268,19 @@ TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port
 }
 
 void TrayMenu::refreshRow(const View& view, ServerRow& row) {
-    const QString title =
-        submenuTitle(row.port, view.style, kindOf(row.shownDetails, row.shownChoice));
+    const QString title = row.shown.title(literalFor(view.style));
     if (row.menu->title() != title)
         row.menu->setTitle(title);
     fillDetailLines(view, row);
-    row.useHttps->setChecked(row.shownChoice.https.value_or(row.shownDetails.https));
-    row.notify->setChecked(row.shownChoice.notify);
+    row.useHttps->setChecked(row.shown.https());
+    row.notify->setChecked(row.shown.choice().notify);
 }
 
 // Replaces the inert lines at the top of the row's submenu. Lines whose text
 // did not change keep their item, so an open submenu does not flicker.
 void TrayMenu::fillDetailLines(const View& view, ServerRow& row) {
     QStringList texts;
-    for (const QString& line : detailLines(row.port, row.shownDetails, row.shownChoice.label))
+    for (const QString& line : row.shown.detailLines())
         texts << literalMenuText(line, view.style);
     QStringList current;
     for (QAction* item : std::as_const(row.detailItems)) {
@@ -497,22 +311,18 @@ void TrayMenu::fillDetailLines(const View& view, ServerRow& row) {
         }
         row.detailItems.append(row.menu->insertSeparator(first));
     }
-    row.openFolder->setEnabled(!row.shownDetails.folder.isEmpty());
+    row.openFolder->setEnabled(!row.shown.details().folder.isEmpty());
 }
 
 void TrayMenu::showDetails() {
     bool tipChanged = false;
-    const settings::PortChoices choices = m_monitor.settings().values().ports;
     for (View* view : {&m_panel, &m_own}) {
         for (ServerRow& row : view->rows) {
-            ServerDetails details = m_monitor.details(row.port);
-            settings::PortChoice choice = choiceIn(choices, row.port);
-            if (details == row.shownDetails && choice == row.shownChoice)
+            ServerPresentation now = m_monitor.present(row.port);
+            if (now == row.shown)
                 continue;
-            tipChanged = tipChanged || details.project != row.shownDetails.project ||
-                         kindOf(details, choice) != kindOf(row.shownDetails, row.shownChoice);
-            row.shownDetails = std::move(details);
-            row.shownChoice = std::move(choice);
+            tipChanged = tipChanged || now.toolTipLine() != row.shown.toolTipLine();
+            row.shown = std::move(now);
             refreshRow(*view, row);
         }
     }
@@ -544,13 +354,11 @@ void TrayMenu::updateOtherListeners(View& view) {
             line->setEnabled(false);
             continue;
         }
-        auto* listener = new QMenu(submenuTitle(other, view.style), view.othersMenu);
+        auto* listener = new QMenu(ServerPresentation(other, {}).title(literalFor(view.style)),
+                                   view.othersMenu);
         QAction* show =
             listener->addAction(tr("Show %1").arg(literalMenuText(displayName(name), view.style)));
-        connect(show, &QAction::triggered, this, [this, name] {
-            // As an edit in the Processes tab; the monitor follows and looks again.
-            addAllowed(m_monitor.settings(), name);
-        });
+        connect(show, &QAction::triggered, this, [this, name] { m_actions.allow(name); });
         listener->installEventFilter(this);
         view.othersMenu->addMenu(listener);
     }
@@ -580,7 +388,7 @@ void TrayMenu::addForceStop(ServerRow& row) {
         ++below;
     auto* force = new QAction(tr("Force Stop"), row.menu);
     connect(force, &QAction::triggered, this,
-            [this, port = row.port] { m_stops.forceStop(port); });
+            [this, port = row.port] { m_actions.forceStop(port); });
     row.menu->insertAction(items.value(below + 1), force);
     row.forceStop = true;
 }

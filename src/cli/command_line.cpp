@@ -4,6 +4,7 @@
 #include "config/settings_store.h"
 #include "core/display_text.h"
 #include "core/integers.h"
+#include "core/presentation.h"
 #include "core/port_forwarding.h"
 #include "core/procfs.h"
 #include "core/termination_signals.h"
@@ -53,10 +54,7 @@ const QStringList qtFlags = {
 constexpr qint64 highestPort = 65535;
 
 std::optional<qint64> portValue(QStringView text) {
-    const auto port = parseInteger(text.trimmed());
-    if (!port || *port < 1 || *port > highestPort)
-        return std::nullopt;
-    return port;
+    return parsePort(text.trimmed());
 }
 
 // "LO-HI", or "PORT" for one port.
@@ -111,7 +109,7 @@ Registry registryFor(const CommandLineRequest& request) {
 
 // Why the list failed; for a host, as the tray tells it.
 void printScanError(const CommandLineRequest& request, const QString& error) {
-    printError(problemLine(request.host.isEmpty() ? QString() : sshSourceId(request.host), error));
+    printError(request.host.isEmpty() ? error : hostProblemText(request.host, error));
 }
 
 // SIGINT and SIGTERM end the call in every mode: every wait returns, and the
@@ -163,10 +161,8 @@ private:
 // The record with what its source tells of it.
 ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
                       const settings::PortChoices& choices, std::optional<qint64> bootTime) {
-    const bool https = (port.host.isEmpty() ? choices.value(port.port).https : std::nullopt)
-                           .value_or(details.https);
-    ServerRow row{port.port, port.pid, port.process, serverUrl(port.port, port.address, https),
-                  port.address};
+    const ServerPresentation shown(port, details, serverChoice(choices, port));
+    ServerRow row{port.port, port.pid, port.process, shown.url(), port.address};
     if (!details.framework.isEmpty())
         row.framework = details.framework;
     row.container = details.container;
@@ -193,7 +189,7 @@ int runList(const CommandLineRequest& request, const Interruption& interruption)
     // A host out of reach leaves its servers out, and says why.
     const QMap<QString, QString>& problems = scan.result().problems;
     for (auto it = problems.cbegin(); it != problems.cend(); ++it)
-        printError(problemLine(it.key(), it.value()));
+        printError(problemText(it.key(), it.value()));
     // The boot time never changes while the program runs: read once.
     const std::optional<qint64> bootTime = ProcFs().bootTime();
     const settings::PortChoices choices = SettingsStore().values().ports;
@@ -534,8 +530,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(host)) {
         request.host = parser.value(host).trimmed();
-        // A leading "-" would reach ssh as an option.
-        if (request.host.isEmpty() || request.host.startsWith(u'-'))
+        if (!settings::isSshDestination(request.host))
             return usageError(CommandLine::tr("bad value for --host: '%1' (expected an SSH "
                                               "destination such as box or me@box)")
                                   .arg(parser.value(host)));

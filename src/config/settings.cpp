@@ -1,6 +1,10 @@
 #include "config/settings.h"
 
+#include "core/integers.h"
+
 #include <QJsonArray>
+
+#include <algorithm>
 
 namespace settings {
 
@@ -59,15 +63,15 @@ std::optional<bool> flag(const QJsonValue& value) {
     return value.toBool();
 }
 
-// Destinations in their order, each once; an empty or blank one, or one
-// starting with "-" (which ssh would take for an option), rejects the list.
+// Destinations in their order, each once; one that is not a destination
+// (see isSshDestination) rejects the list.
 std::optional<QStringList> destinations(const QJsonValue& value) {
     if (!value.isArray())
         return std::nullopt;
     QStringList out;
     for (const QJsonValue& entry : value.toArray()) {
         const QString text = entry.toString().trimmed();
-        if (!entry.isString() || text.isEmpty() || text.startsWith(QLatin1Char('-')))
+        if (!entry.isString() || !isSshDestination(text))
             return std::nullopt;
         if (!out.contains(text))
             out.append(text);
@@ -79,10 +83,10 @@ const QString labelField = QStringLiteral("label");
 const QString protocolField = QStringLiteral("protocol");
 const QString notifyField = QStringLiteral("notify");
 
+// A port key as the program writes it: no sign, no leading zero.
 std::optional<qint64> portNumber(const QString& text) {
-    bool ok = false;
-    const qint64 port = text.toLongLong(&ok);
-    if (!ok || port < 1 || port > 65535 || QString::number(port) != text)
+    const auto port = parsePort(text);
+    if (!port || QString::number(*port) != text)
         return std::nullopt;
     return port;
 }
@@ -134,6 +138,12 @@ QJsonValue portChoicesObject(const PortChoices& choices) {
 }
 
 } // namespace
+
+bool isSshDestination(QStringView text) {
+    return !text.isEmpty() && !text.startsWith(u'-') &&
+           std::none_of(text.begin(), text.end(),
+                        [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; });
+}
 
 QStringList PortChoicesKey::ignoredParts(const QJsonValue& stored) const {
     QStringList ignored;

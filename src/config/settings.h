@@ -95,6 +95,13 @@ struct PortChoicesKey : Key<PortChoices> {
     QStringList ignoredParts(const QJsonValue& stored) const override;
 };
 
+// Whether `text` can be an SSH destination as ssh takes it ("box",
+// "me@10.0.0.5", "ssh://me@box:2222"): not empty, no space or control
+// character in it, and not starting with "-", which ssh would read as an
+// option. The one rule for the settings file, the Hosts tab and --host; the
+// caller trims.
+bool isSshDestination(QStringView text);
+
 // The keys.
 extern const Key<qint64> minPort;
 extern const Key<qint64> maxPort;

@@ -19,6 +19,11 @@
 
 namespace {
 
+// The context of the reasons told to the user, for translation.
+struct SettingsFile {
+    Q_DECLARE_TR_FUNCTIONS(SettingsFile)
+};
+
 // How long after the last change of the file or its folder it is read again:
 // a writer's temporary file and its rename arrive as one edit.
 constexpr int settleMs = 100;
@@ -60,10 +65,10 @@ FileContents readFile(const QString& path) {
     if (::fstat(fd, &info) != 0)
         return result(unreadable(errnoText(errno)));
     if (S_ISDIR(info.st_mode))
-        return result(unreadable(QStringLiteral("it is a folder")));
+        return result(unreadable(SettingsFile::tr("it is a folder")));
     if (!S_ISREG(info.st_mode))
-        return result(unreadable(QStringLiteral("it is not a regular file")));
-    const QString tooLarge = QStringLiteral("it is larger than 1 MiB");
+        return result(unreadable(SettingsFile::tr("it is not a regular file")));
+    const QString tooLarge = SettingsFile::tr("it is larger than 1 MiB");
     if (info.st_size > SettingsStore::maxFileSize)
         return result(unreadable(tooLarge));
 
@@ -94,8 +99,8 @@ FileContents readFile(const QString& path) {
         return {FileContents::State::Parsed, doc.object(), {}, {}};
     const QString reason =
         error.error != QJsonParseError::NoError
-            ? QStringLiteral("%1 at byte %2").arg(error.errorString()).arg(error.offset)
-            : QStringLiteral("it does not hold a JSON object");
+            ? SettingsFile::tr("%1 at byte %2").arg(error.errorString()).arg(error.offset)
+            : SettingsFile::tr("it does not hold a JSON object");
     return {FileContents::State::Unparsable, {}, bytes, reason};
 }
 
@@ -185,7 +190,7 @@ bool SettingsStore::setValue(const QString& key, const QJsonValue& value) {
         // A device or a FIFO, or a link to one, is replaced by the file itself
         // rather than written through.
         if (isReplaceable(m_filePath) && !QFile::remove(m_filePath))
-            failure = QStringLiteral("%1 could not be replaced")
+            failure = SettingsFile::tr("%1 could not be replaced")
                           .arg(QString::fromLocal8Bit(shown(m_filePath)));
         break;
     }
@@ -216,7 +221,7 @@ QString SettingsStore::keepUnparsable(const QByteArray& bytes) {
     const QString copy = m_filePath + QStringLiteral(".bad");
     QSaveFile file(copy);
     if (!(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()))
-        return QStringLiteral("the unreadable settings file could not be kept as %1 (%2)")
+        return SettingsFile::tr("the unreadable settings file could not be kept as %1 (%2)")
             .arg(QString::fromLocal8Bit(shown(copy)), file.errorString());
     std::fprintf(stderr, "harborwatch: the settings file %s could not be read; kept it as %s\n",
                  shown(m_filePath).constData(), shown(copy).constData());
@@ -235,7 +240,7 @@ bool SettingsStore::write(const QJsonObject& stored, QString* failure) {
     if (!written) {
         *failure = file.errorString();
         if (failure->isEmpty() || *failure == QLatin1String("Unknown error"))
-            *failure = QStringLiteral("the file could not be written in full");
+            *failure = SettingsFile::tr("the file could not be written in full");
     }
     return written;
 }

@@ -1,5 +1,7 @@
 #include "core/procfs.h"
 
+#include "core/integers.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -53,37 +55,6 @@ struct PidPath {
     }
 };
 
-std::optional<quint64> hexNumber(QByteArrayView text) {
-    if (text.isEmpty() || text.size() > 16)
-        return std::nullopt;
-    quint64 value = 0;
-    for (char c : text) {
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else
-            return std::nullopt;
-        value = value << 4 | quint64(digit);
-    }
-    return value;
-}
-
-std::optional<quint64> decimalNumber(QByteArrayView text) {
-    if (text.isEmpty() || text.size() > 19)
-        return std::nullopt;
-    quint64 value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + quint64(c - '0');
-    }
-    return value;
-}
-
 // "0100007F" (IPv4) or 32 hex digits (IPv6): words of 8 digits, each a native
 // 32-bit value whose bytes in memory are the address's bytes in order.
 std::optional<QString> addressText(QByteArrayView hex) {
@@ -91,7 +62,7 @@ std::optional<QString> addressText(QByteArrayView hex) {
         return std::nullopt;
     unsigned char bytes[16];
     for (qsizetype word = 0; word < hex.size() / 8; ++word) {
-        const auto value = hexNumber(hex.sliced(word * 8, 8));
+        const auto value = parseHex(hex.sliced(word * 8, 8));
         if (!value)
             return std::nullopt;
         const quint32 native = quint32(*value);
@@ -261,7 +232,7 @@ bool ProcFs::forEachSocketInode(qint64 pid, const std::function<bool(quint64)>& 
         const QByteArrayView link(target, n);
         if (!link.startsWith(prefix) || !link.endsWith(']'))
             continue;
-        const auto inode = decimalNumber(link.sliced(prefix.size(), n - prefix.size() - 1));
+        const auto inode = parseDecimal(link.sliced(prefix.size(), n - prefix.size() - 1));
         if (inode && !found(*inode))
             break;
     }
@@ -329,7 +300,7 @@ std::optional<qint64> ProcFs::bootTime() const {
     for (const QByteArray& line : stat->split('\n')) {
         if (!line.startsWith("btime "))
             continue;
-        const auto seconds = decimalNumber(QByteArrayView(line).sliced(6).trimmed());
+        const auto seconds = parseDecimal(QByteArrayView(line).sliced(6).trimmed());
         if (seconds)
             return qint64(*seconds);
     }
@@ -395,9 +366,9 @@ QList<ListeningSocket> parseSocketTable(QByteArrayView text) {
         if (colon < 0 || local.size() - colon - 1 != 4)
             continue;
         const auto address = addressText(local.first(colon));
-        const auto port = hexNumber(local.sliced(colon + 1));
-        const auto uid = decimalNumber(fields[7]);
-        const auto inode = decimalNumber(fields[9]);
+        const auto port = parseHex(local.sliced(colon + 1));
+        const auto uid = parseDecimal(fields[7]);
+        const auto inode = parseDecimal(fields[9]);
         if (!address || !port || *port == 0 || !uid || !inode || *inode == 0)
             continue;
         sockets.append({*inode, qint64(*port), *address, qint64(*uid)});

@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class PortForwarding;
+
 // The outcome of one scan: the listed servers, or why the scan failed. A failed
 // scan is never reported as an empty list.
 //
@@ -92,6 +94,10 @@ public:
     virtual void stop(const ListeningPort& record, bool force, StopDone done) = 0;
     // Whether the record's server still runs as it was listed; `done` as for stop().
     virtual void stillRuns(const ListeningPort& record, RunsDone done) = 0;
+
+    // How the source forwards its servers' ports to this machine; null for a
+    // source of this machine's own servers.
+    virtual PortForwarding* forwarding() { return nullptr; }
 };
 
 // Runs one scan and waits for its result, running the calling thread's event

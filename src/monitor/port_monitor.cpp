@@ -218,3 +218,18 @@ std::optional<ListeningPort> PortMonitor::listed(const ListeningPort& port) cons
 ServerSource* PortMonitor::sourceOf(const ListeningPort& port) const {
     return m_sources.sourceOf(port);
 }
+
+ServerSource* PortMonitor::source(const QString& id) const {
+    return m_sources.source(id);
+}
+
+ServerChoice serverChoice(const settings::PortChoices& choices, const ListeningPort& record) {
+    if (!record.host.isEmpty())
+        return {};
+    const settings::PortChoice choice = choices.value(record.port);
+    return {choice.label, choice.https, choice.notify};
+}
+
+ServerPresentation PortMonitor::present(const ListeningPort& record) const {
+    return {record, details(record), serverChoice(m_store.values().ports, record)};
+}

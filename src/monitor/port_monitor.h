@@ -4,6 +4,7 @@
 #include "core/changes.h"
 #include "core/filter.h"
 #include "core/listening_port.h"
+#include "core/presentation.h"
 #include "core/server_details.h"
 #include "core/server_source.h"
 #include "sources/registry.h"
@@ -23,6 +24,10 @@
 
 class DetailsReader;
 class SettingsStore;
+
+// What the user chose for the record's port; ports of other machines have no
+// choices.
+ServerChoice serverChoice(const settings::PortChoices& choices, const ListeningPort& record);
 
 // The program's one model object. It polls the sources in force every two
 // seconds and publishes the servers they list with their details, the
@@ -97,6 +102,12 @@ public:
     // The source that answers for a listed record; null when it is no longer
     // in force.
     ServerSource* sourceOf(const ListeningPort& port) const;
+    // The source of that id (see sources/registry.h); null when none is in force.
+    ServerSource* source(const QString& id) const;
+
+    // The server as the front ends show it: the record, its details and the
+    // user's choice for its port.
+    ServerPresentation present(const ListeningPort& record) const;
 
 signals:
     void portsChanged();

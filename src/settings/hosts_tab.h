@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QStringList>
 #include <QWidget>
 
-class QLineEdit;
-class QListWidget;
-class QPushButton;
+class ListEditor;
 class SettingsStore;
 
 // The "Hosts" tab: adds and removes the SSH destinations whose servers are
@@ -15,23 +12,13 @@ class HostsTab : public QWidget {
 public:
     explicit HostsTab(SettingsStore& store, QWidget* parent = nullptr);
 
-    // Whether `text` (trimmed) can be a destination: not empty, no spaces,
-    // not starting with "-", which ssh would read as an option.
-    static bool isDestination(const QString& text);
-
+    ListEditor* editor() const { return m_editor; }
     void clearEntry();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    void add();
+    void add(const QString& host);
     void remove(const QString& host);
-    void refreshList();
 
     SettingsStore& m_store;
-    QLineEdit* m_entry = nullptr;
-    QPushButton* m_add = nullptr;
-    QListWidget* m_list = nullptr;
-    QStringList m_shown;
+    ListEditor* m_editor = nullptr;
 };

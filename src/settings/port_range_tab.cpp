@@ -66,6 +66,9 @@ PortRangeTab::PortRangeTab(SettingsStore& store, QWidget* parent)
     layout->addWidget(group);
     layout->addWidget(general);
     layout->addStretch();
+    // Headings as the other tabs have them, whatever the style draws.
+    settings_style::boldTitle(group);
+    settings_style::boldTitle(general);
 
     display(m_min);
     display(m_max);

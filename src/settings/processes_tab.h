@@ -6,10 +6,8 @@
 #include <QStringView>
 #include <QWidget>
 
+class ListEditor;
 class QCheckBox;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
 class SettingsStore;
 
 // The "Processes" tab: edits the allowlist in the settings store, whether each
@@ -27,26 +25,15 @@ public:
     // canonical (NFC) form, case-sensitive, no locale collation.
     static QStringList sortedNames(const QSet<QString>& names);
 
+    ListEditor* editor() const { return m_editor; }
     // Empties the entry field, as a newly opened window has it.
     void clearEntry();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    void add();
-    void remove(const QString& name);
-    void reset();
-    void updateAddEnabled();
     void setNotifies(const QString& name, bool notifies);
     void refreshNotifyChecks();
-    void refreshList();
-    void insertRow(int position, const QString& name);
 
     SettingsStore& m_store;
-    QLineEdit* m_entry = nullptr;
-    QPushButton* m_add = nullptr;
-    QListWidget* m_list = nullptr;
+    ListEditor* m_editor = nullptr;
     QCheckBox* m_containers = nullptr;
-    QStringList m_shown; // the names in m_list, row by row
 };

@@ -3,6 +3,7 @@
 #include "platform/app_icon.h"
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QIconEngine>
 #include <QImage>
 #include <QLabel>
@@ -39,6 +40,24 @@ QFont captionFont(const QFont& base) {
     return font;
 }
 
+QString unbrokenExamples(const QString& text, const QStringList& examples) {
+    QStringList kept;
+    for (const QString& example : examples)
+        kept << QStringLiteral("<span style=\"white-space:nowrap\">%1</span>")
+                    .arg(example.toHtmlEscaped());
+    return text.toHtmlEscaped().arg(kept.join(QStringLiteral(", ")));
+}
+
+void boldTitle(QGroupBox* group) {
+    const QFont plain = group->font();
+    for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        // A font of the child's own stays; an inherited one is pinned.
+        if (!child->testAttribute(Qt::WA_SetFont))
+            child->setFont(plain);
+    }
+    group->setFont(headlineFont(plain));
+}
+
 void makeSecondary(QLabel* label) {
     QPalette palette = label->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
@@ -49,7 +68,7 @@ void makeSecondary(QLabel* label) {
 
 namespace {
 
-enum class Shape { Number, List, Info, Remove };
+enum class Shape { Number, List, Hosts, Info, Remove };
 
 // Draws one symbol on a 16 x 16 design grid, scaled to whatever size is asked
 // for, in the application palette's current text colour. Drawing happens on a
@@ -111,6 +130,16 @@ private:
             for (qreal y : {4.0, 8.0, 12.0})
                 p.drawLine(QPointF(6.5, y), QPointF(14, y));
             break;
+        case Shape::Hosts:
+            // Two machines stacked, each with its light.
+            pen.setWidthF(1.2);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            for (qreal top : {2.5, 9.0}) {
+                p.drawRoundedRect(QRectF(2, top, 12, 4.5), 1.0, 1.0);
+                p.drawPoint(QPointF(11.5, top + 2.25));
+            }
+            break;
         case Shape::Info:
             pen.setWidthF(1.2);
             p.setPen(pen);
@@ -146,6 +175,9 @@ QIcon numberIcon() {
 }
 QIcon listIcon() {
     return QIcon(new SymbolEngine(Shape::List));
+}
+QIcon hostsIcon() {
+    return QIcon(new SymbolEngine(Shape::Hosts));
 }
 QIcon infoIcon() {
     return QIcon(new SymbolEngine(Shape::Info));

@@ -27,7 +27,7 @@ SettingsWindow::SettingsWindow(SettingsStore& store, QWidget* parent)
     m_tabs->setDocumentMode(false);
     m_tabs->addTab(m_portRange, settings_style::numberIcon(), tr("Ports"));
     m_tabs->addTab(m_processes, settings_style::listIcon(), tr("Processes"));
-    m_tabs->addTab(m_hosts, settings_style::listIcon(), tr("Hosts"));
+    m_tabs->addTab(m_hosts, settings_style::hostsIcon(), tr("Hosts"));
     m_tabs->addTab(m_about, settings_style::infoIcon(), tr("About"));
     m_tabs->setCurrentIndex(0);
 

@@ -10,9 +10,9 @@ class QLabel;
 class QTabWidget;
 class SettingsStore;
 
-// The one settings window: tabs "Ports", "Processes" and "About", and under
-// them, while the latest save failed, a line saying why. Its content area is a
-// fixed 400 x 350.
+// The one settings window: tabs "Ports", "Processes", "Hosts" and "About",
+// and under them, while the latest save failed, a line saying why. Its
+// content area is a fixed 400 x 350.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 public:

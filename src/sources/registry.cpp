@@ -5,10 +5,6 @@
 #include "sources/proc/proc_source.h"
 #include "sources/ssh/ssh_source.h"
 
-#include "core/display_text.h"
-
-#include <QCoreApplication>
-
 QList<SourceSpec> sourcesFor(const settings::Values& values,
                              std::shared_ptr<SshConnections> connections) {
     QList<SourceSpec> sources;
@@ -58,14 +54,4 @@ QString sourceIdentity(const settings::Values& values) {
     for (const SourceSpec& wanted : sourcesFor(values))
         ids.append(wanted.id);
     return ids.join(QLatin1Char('+'));
-}
-
-QString problemLine(const QString& id, const QString& problem) {
-    if (!id.startsWith(QLatin1String("ssh:")))
-        return problem;
-    const QString host = id.mid(4);
-    if (problem == SshSource::waitingNotice() || problem == SshSource::cutNotice())
-        return QCoreApplication::translate("Registry", "%1: %2").arg(displayName(host), problem);
-    return QCoreApplication::translate("Registry", "%1: not connected — %2")
-        .arg(displayName(host), problem);
 }

@@ -54,9 +54,3 @@ QList<SourceSpec> hostSourcesFor(const QString& destination);
 // The ids of those sources joined by "+": what a list made by them names as
 // its source.
 QString sourceIdentity(const settings::Values& values);
-
-// A source's problem as every front end tells it: a host's as "box: not
-// connected — reason", or "box: <notice>" for what a connected host tells
-// (that its first listing has not come, that its listing was cut); another
-// source's as it is.
-QString problemLine(const QString& id, const QString& problem);

@@ -172,8 +172,12 @@ ScanResult SourceSet::merged() const {
 }
 
 ServerSource* SourceSet::sourceOf(const ListeningPort& record) const {
+    return source(record.origin);
+}
+
+ServerSource* SourceSet::source(const QString& id) const {
     for (const Entry& entry : m_sources) {
-        if (entry.id == record.origin)
+        if (entry.id == id)
             return entry.source.get();
     }
     return nullptr;

@@ -48,6 +48,8 @@ public:
 
     // The source that listed the record; null when it is no longer in force.
     ServerSource* sourceOf(const ListeningPort& record) const;
+    // The source of that id; null when none is in force.
+    ServerSource* source(const QString& id) const;
 
 private:
     struct Entry {

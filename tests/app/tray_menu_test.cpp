@@ -1,11 +1,13 @@
 // The tray menu against a real monitor whose scanner the test drives.
 #include "app/tray_menu.h"
-#include "app/host_menus.h"
+#include "app/tray_program.h"
 
 #include "config/settings_store.h"
 #include "monitor/port_monitor.h"
 #include "monitor/stop_controller.h"
+#include "platform/desktop_notifier.h"
 #include "settings/settings_window.h"
+#include "sources/lsof/lister.h"
 #include "support/fake_source.h"
 #include "support/test_support.h"
 
@@ -82,7 +84,7 @@ protected:
     }
     void fail(ListerError error) {
         monitor.scan();
-        ASSERT_TRUE(script->fail(error));
+        ASSERT_TRUE(script->fail(describeListerError(error)));
     }
     int scansStarted() const { return int(script->requests.size()); }
     QStringList items() const { return describe(tray.menu()); }
@@ -91,9 +93,11 @@ protected:
     QTemporaryDir dir;
     SettingsStore store{dir.filePath(QStringLiteral("settings.json"))};
     std::shared_ptr<FakeSourceState> script = std::make_shared<FakeSourceState>();
-    PortMonitor monitor{store, fakeRegistry(script)};
-    StopController stops{monitor, [](const QString&, const QString&) {}};
-    TrayMenu tray{monitor, stops};
+    // Notifications go nowhere: no bus.
+    DesktopNotifier notifier{QDBusConnection(QStringLiteral("none"))};
+    TrayProgram program{store, notifier, fakeRegistry(script)};
+    PortMonitor& monitor = program.monitor();
+    TrayMenu& tray = program.menu();
 };
 
 // Records of made-up pids: nothing is known of them.
@@ -156,11 +160,11 @@ TEST_F(TrayMenuTest, ProcessNamesAreShownLiterally) {
 // Qt's export turns the first "&" into "_" and leaves the rest. The end-to-end
 // tests check the names as a panel shows them.
 TEST_F(TrayMenuTest, NamesAreEscapedForAPanelWhenTheMenuIsExported) {
-    using Style = TrayMenu::LabelStyle;
-    EXPECT_EQ(TrayMenu::literalMenuText("my_app", Style::DBusMenu), "my__app");
-    EXPECT_EQ(TrayMenu::literalMenuText("a&b&c", Style::DBusMenu), "a&&b&c");
-    EXPECT_EQ(TrayMenu::literalMenuText("_&_&", Style::DBusMenu), "__&&__&");
-    EXPECT_EQ(TrayMenu::literalMenuText("node", Style::DBusMenu), "node");
+    using Style = LabelStyle;
+    EXPECT_EQ(literalMenuText("my_app", Style::DBusMenu), "my__app");
+    EXPECT_EQ(literalMenuText("a&b&c", Style::DBusMenu), "a&&b&c");
+    EXPECT_EQ(literalMenuText("_&_&", Style::DBusMenu), "__&&__&");
+    EXPECT_EQ(literalMenuText("node", Style::DBusMenu), "node");
 
     publish({{3000, 1, "my_app"}});
     EXPECT_EQ(tray.menu()->actions().at(0)->text(), "3000 - my_app");
@@ -172,7 +176,7 @@ TEST_F(TrayMenuTest, NamesAreEscapedForAPanelWhenTheMenuIsExported) {
 // the exported labels and the click menu by the program: each gets its own
 // escaping, so both show the names exactly.
 TEST_F(TrayMenuTest, NamesAreExactInThePanelsMenuAndInTheProgramsOwnPopup) {
-    tray.setLabelStyle(TrayMenu::LabelStyle::DBusMenu);
+    tray.setLabelStyle(LabelStyle::DBusMenu);
     publish({{3000, 1, "my_app"}, {3001, 2, "dev&app__1"}});
     const QList<QAction*> own = tray.popupMenu()->actions();
     EXPECT_EQ(own.at(0)->iconText(), "3000 - my_app");
@@ -311,7 +315,7 @@ TEST_F(TrayMenuTest, ServerItemsReachBrowserClipboardAndMonitor) {
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     EXPECT_EQ(browser.opened, QList<QUrl>{QUrl(QStringLiteral("http://localhost:8080"))});
     // Without a browser (none on the offscreen platform) the failure is told.
-    QSignalSpy noBrowser(&tray, &TrayMenu::browserFailed);
+    QSignalSpy noBrowser(&program.actions(), &ServerActions::browserFailed);
     find(server, "Open in Browser")->trigger();
     ASSERT_EQ(noBrowser.size(), 1);
     EXPECT_EQ(noBrowser.first().first().toString(), QStringLiteral("http://localhost:8080"));
@@ -347,7 +351,7 @@ TEST_F(TrayMenuTest, ServerThatOutlivesStopGetsForceStop) {
     find(submenu(1), "Force Stop")->trigger();
     EXPECT_EQ(script->stoppedPids, (QList<qint64>{4242, 4242}));
 
-    tray.setLabelStyle(TrayMenu::LabelStyle::DBusMenu); // every submenu is rebuilt
+    tray.setLabelStyle(LabelStyle::DBusMenu); // every submenu is rebuilt
     EXPECT_EQ(items(),
               QStringList({"3000 - node > " + serverItems(11), "8080 - python3 > " + escalated}) +
                   commands);
@@ -361,15 +365,15 @@ TEST_F(TrayMenuTest, CommandsReachMonitorWindowAndApplication) {
     EXPECT_EQ(scansStarted(), 2);
     script->complete({});
 
-    EXPECT_EQ(tray.settingsWindow(), nullptr); // nothing opens at launch
+    EXPECT_EQ(program.settingsWindow(), nullptr); // nothing opens at launch
     tray.settingsAction()->trigger();
-    QPointer<SettingsWindow> window = tray.settingsWindow();
+    QPointer<SettingsWindow> window = program.settingsWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     window->close();
     tray.settingsAction()->trigger();
     tray.settingsAction()->trigger();
-    EXPECT_EQ(tray.settingsWindow(), window.data());
+    EXPECT_EQ(program.settingsWindow(), window.data());
     EXPECT_TRUE(window->isVisible());
     int windows = 0;
     for (QWidget* widget : QApplication::topLevelWidgets())
@@ -415,9 +419,9 @@ TEST_F(TrayMenuTest, ShortcutsWorkWhileTheMenuIsOpen) {
 
         ASSERT_TRUE(open(target));
         QTest::keyClick(target, Qt::Key_Comma, Qt::ControlModifier);
-        ASSERT_NE(tray.settingsWindow(), nullptr);
-        EXPECT_TRUE(tray.settingsWindow()->isVisible());
-        tray.settingsWindow()->close();
+        ASSERT_NE(program.settingsWindow(), nullptr);
+        EXPECT_TRUE(program.settingsWindow()->isVisible());
+        program.settingsWindow()->close();
 
         ASSERT_TRUE(open(target));
         QSignalSpy quit(&tray, &TrayMenu::quitRequested);
@@ -463,38 +467,13 @@ TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
     ASSERT_TRUE(server.isListening());
 
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
-    PortMonitor monitor(store);
-    StopController stops(monitor, [](const QString&, const QString&) {});
-    TrayMenu tray(monitor, stops);
+    DesktopNotifier notifier{QDBusConnection(QStringLiteral("none"))};
+    TrayProgram program(store, notifier);
+    TrayMenu& tray = program.menu();
     tray.appear();
     const QString title = QStringLiteral("%1 - node").arg(server.port());
     EXPECT_TRUE(QTest::qWaitFor([&] { return find(tray.menu(), title) != nullptr; }, 20'000))
         << describe(tray.menu()).join(QLatin1Char('\n')).toStdString();
-}
-
-TEST(TrayMenuText, UptimeElisionAndLines) {
-    const struct {
-        qint64 seconds;
-        const char* text;
-    } uptimes[] = {{0, "up 0 s"},    {59, "up 59 s"},    {60, "up 1 min"},  {3599, "up 59 min"},
-                   {3600, "up 1 h"}, {86399, "up 23 h"}, {86400, "up 1 d"}, {400000, "up 4 d"}};
-    for (const auto& c : uptimes)
-        EXPECT_EQ(TrayMenu::uptimeText(c.seconds), QLatin1String(c.text));
-
-    const ServerDetails full{
-        QDir::homePath() + "/src/shop", "shop", {"node", "x"}, "node x\nserver", 0, "::1"};
-    EXPECT_EQ(TrayMenu::detailLines({3000, 42, "node"}, full),
-              QStringList({"shop — ~/src/shop", "node x\\x0aserver", "PID 42 · ::1"}));
-    EXPECT_EQ(TrayMenu::detailLines({3000, 42, "node"}, {}), QStringList{"PID 42"});
-
-    // A container: no pid of its own; image, compose service and short id first.
-    ServerDetails container{QDir::homePath() + "/src/shop", "shop", {}, "postgres", 0, "0.0.0.0"};
-    container.framework = "Vite";
-    container.container = ContainerFacts{"0123456789abcdef0123", "shop-db-1", "postgres:16",
-                                         "shop", "db", "Docker"};
-    EXPECT_EQ(TrayMenu::detailLines({5432, 0, "shop-db-1"}, container, "Database"),
-              QStringList({"Database · Vite", "postgres:16 · shop/db", "container 0123456789ab",
-                           "shop — ~/src/shop", "postgres", "0.0.0.0"}));
 }
 
 // A source that lists nothing for now says why below the servers, until it
@@ -593,9 +572,10 @@ protected:
     const std::pair<qint64, qint64> range{20000, 29999};
     QTemporaryDir dir;
     SettingsStore store{dir.filePath(QStringLiteral("settings.json"))};
-    PortMonitor monitor{store};
-    StopController stops{monitor, [](const QString&, const QString&) {}};
-    TrayMenu tray{monitor, stops};
+    DesktopNotifier notifier{QDBusConnection(QStringLiteral("none"))};
+    TrayProgram program{store, notifier};
+    PortMonitor& monitor = program.monitor();
+    TrayMenu& tray = program.menu();
 };
 
 TEST_F(LiveTrayMenuTest, SubmenuNamesTheListenersProjectAndCommandLine) {
@@ -676,10 +656,6 @@ TEST_F(TrayMenuTest, HostsHaveSubmenusOfTheirOwnBelowTheLocalServers) {
                            "(disabled) lab: not connected — Connection refused"}) +
                   commands);
     EXPECT_TRUE(tray.toolTip().contains("lab: not connected — Connection refused"));
-    EXPECT_EQ(HostMenus::rowTitle(remote, 5174, TrayMenu::LabelStyle::Widgets),
-              QStringLiteral("5173 - node → localhost:5174"));
-    EXPECT_EQ(HostMenus::rowTitle(remote, 5173, TrayMenu::LabelStyle::Widgets),
-              QStringLiteral("5173 - node"));
 
     store.set(settings::hosts, QStringList{});
     while (script->complete({{{3000, 11, "node"}}})) {

@@ -1,6 +1,7 @@
 // PortMonitor with a fake source, a recording notifier and a settings store
 // in a temporary folder.
 #include "monitor_fixture.h"
+#include "sources/lsof/lister.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -236,7 +237,7 @@ TEST_F(PortMonitorTest, OtherListenersArePublishedWithEveryScan) {
     EXPECT_TRUE(takePosts() == std::vector<std::string>{"Port Started: node on port 3000"})
         << "other listeners are not announced";
     m.scan();
-    ASSERT_TRUE(scanner->fail(ListerError::TimedOut));
+    ASSERT_TRUE(scanner->fail(describeListerError(ListerError::TimedOut)));
     EXPECT_EQ(m.otherListeners(), others) << "kept over a failed scan";
     m.scan();
     ASSERT_TRUE(scanner->complete({{node3000}, {}, {}}));
@@ -403,7 +404,7 @@ TEST_F(PortMonitorTest, FailedScanKeepsTheListPostsNothingAndPublishesWhy) {
           ListerError::Crashed, ListerError::InvalidOutput, ListerError::ErrorStatus}) {
         const int before = errorChanged.count();
         m.scan();
-        ASSERT_TRUE(scanner->fail(error));
+        ASSERT_TRUE(scanner->fail(describeListerError(error)));
         EXPECT_TRUE(takePosts().empty());
         EXPECT_EQ(describe(m.ports()),
                   (std::vector<std::string>{"3000 101 node", "8000 103 python3"}));
@@ -428,7 +429,7 @@ TEST_F(PortMonitorTest, FailedScanKeepsTheListPostsNothingAndPublishesWhy) {
     // A follow-up asked for during a failing run still happens.
     m.scan();
     m.scan();
-    ASSERT_TRUE(scanner->fail(ListerError::TimedOut));
+    ASSERT_TRUE(scanner->fail(describeListerError(ListerError::TimedOut)));
     EXPECT_TRUE(scanner->isRunning());
     ASSERT_TRUE(scanner->completeWith({node3000}));
     EXPECT_EQ(takePosts(),

@@ -1,6 +1,7 @@
 // The sources in force as one: chosen from the settings, scanned together,
 // their results merged, a scan restarted when the set changes under it.
 #include "config/settings.h"
+#include "sources/lsof/lister.h"
 #include "sources/registry.h"
 #include "sources/source_set.h"
 #include "support/fake_source.h"
@@ -88,7 +89,7 @@ TEST(SourceSet, MergesInTheRegistrysOrder) {
 
     ASSERT_TRUE(scan());
     ASSERT_TRUE(first->completeWith({{3000, 1, "a-node"}}));
-    ASSERT_TRUE(second->fail(ListerError::TimedOut));
+    ASSERT_TRUE(second->fail(describeListerError(ListerError::TimedOut)));
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->error, describeListerError(ListerError::TimedOut));
     EXPECT_TRUE(result->ports.isEmpty());

@@ -7,7 +7,6 @@
 
 #include "core/filter.h"
 #include "core/server_source.h"
-#include "sources/lsof/lister.h"
 #include "sources/registry.h"
 
 #include <QList>
@@ -51,7 +50,8 @@ struct FakeSourceState {
             return false;
         return completeWith(requests.last().apply(servers));
     }
-    bool fail(ListerError error) { return complete({{}, describeListerError(error)}); }
+    // Ends the pending scan as failed, for `reason`.
+    bool fail(const QString& reason) { return complete({{}, reason}); }
 };
 
 class FakeSource : public ServerSource {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/presentation.h"
 #include "sources/ssh/ss_listing.h"
 
 #include <QByteArray>
@@ -20,7 +21,7 @@ class RemoteStream {
 public:
     struct Limits {
         qsizetype longestLine = 64 * 1024;
-        qsizetype mostSockets = 10000;
+        qsizetype mostSockets = mostHostSockets;
         qsizetype longestListing = 8 * 1024 * 1024; // bytes of the `ss` lines of one listing
         qsizetype longestName = 300;                // characters of a name on the watch stream
     };

@@ -1,5 +1,6 @@
 #include "sources/ssh/ssh_source.h"
 
+#include "core/presentation.h"
 #include "sources/ssh/ssh_command.h"
 
 #include <algorithm>
@@ -93,21 +94,12 @@ SshSource::~SshSource() {
     runNow({QStringLiteral("-O"), QStringLiteral("exit")});
 }
 
-QString SshSource::waitingNotice() {
-    return tr("waiting for the first listing");
-}
-
-QString SshSource::cutNotice() {
-    return tr("the host lists more than %L1 sockets; the first %L1 are shown")
-        .arg(RemoteStream::Limits{}.mostSockets);
-}
-
 QString SshSource::problem() const {
     switch (m_stage) {
     case Stage::Listed:
         return {};
     case Stage::Waiting:
-        return waitingNotice();
+        return firstListingNotice();
     case Stage::Down:
         return m_failure;
     case Stage::InLine:
@@ -328,7 +320,7 @@ void SshSource::answer() {
         for (const PortForward& f : std::as_const(m_forwards))
             result.forwardedPorts.append(f.localPort);
         if (m_stream.isCut())
-            result.problems.insert(QString(), cutNotice());
+            result.problems.insert(QString(), cutListingNotice());
     }
     scan.done(std::move(result));
 }

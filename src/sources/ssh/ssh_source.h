@@ -68,6 +68,7 @@ public:
     void stop(const ListeningPort& record, bool force, StopDone done) override;
     // Whether the latest listing still has the record.
     void stillRuns(const ListeningPort& record, RunsDone done) override;
+    PortForwarding* forwarding() override { return this; }
 
     QString destination() const override { return m_destination; }
     void forward(qint64 remotePort, qint64 localPort, ForwardDone done) override;
@@ -75,17 +76,11 @@ public:
     QList<PortForward> forwards() const override { return m_forwards; }
 
     bool isConnected() const { return m_stage == Stage::Listed; }
-    // Why the host lists nothing; empty while it lists. waitingNotice() when
-    // it is connected but its first listing has not come.
+    // Why the host lists nothing; empty while it lists. firstListingNotice()
+    // when it is connected but its first listing has not come.
     QString problem() const;
     // Whether the remote harborwatch's stream is what lists the servers.
     bool readsRemoteWatch() const { return m_stream.readsWatch(); }
-
-    // The problem of a host that is connected and has not listed yet.
-    static QString waitingNotice();
-    // The problem told beside the servers of a host that listed more than
-    // RemoteStream::Limits::mostSockets of them.
-    static QString cutNotice();
 
 signals:
     // A listing came in, or failed.

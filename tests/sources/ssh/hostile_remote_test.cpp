@@ -159,45 +159,47 @@ TEST(HostileRemote, IsNeitherTrustedNorWaitedForWithoutEnd) {
     const QString longRuntime =
         host.dir + QStringLiteral("/a-runtime-folder-with-a-path-far-too-long-for-ssh");
     ASSERT_TRUE(QDir().mkpath(longRuntime));
-    QFile::setPermissions(longRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner);
+    QFile::setPermissions(longRuntime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString shortFolder = QStringLiteral("/tmp/harborwatch-%1").arg(::getuid());
     const bool shortFolderExisted = QFileInfo::exists(shortFolder);
 
-    const QString nodePort = QString::number(node.port());
     const QString prefix = QStringLiteral("harborwatch: %1: ").arg(destination);
     struct Row {
         QString name;
-        QStringList arguments;
+        QString arguments;
         int interruptMs;
         int status;
-        QString says; // on stderr or stdout
         qint64 atLeastMs;
         qint64 atMostMs;
+        QString says; // on stderr or stdout
     };
+    const QString stopNode = QStringLiteral("--stop %1 --all").arg(node.port());
+    const QString stopForger = QStringLiteral("--stop %1 --all").arg(forger.port());
+    // clang-format off
     const Row rows[] = {
-        {"escaped-reason", {"--list"}, -1, 1,
-         prefix + "not connected — \\x1b]0;owned\\x07\\x1b[2J\\u202egnp.exe 0000", 0, 8000},
-        {"escaped-stop", {"--stop", nodePort, "--all"}, -1, 1,
-         "was not stopped: kill: \\x1b]0;owned\\x07\\u202e refused", 0, 8000},
-        {"endless-line", {"--list"}, -1, 1,
-         prefix + "not connected — the host sent a line longer than 64 KiB\n", 0, 8000},
-        {"endless-stderr", {"--list"}, -1, 1, prefix + "waiting for the first listing\n", 7500,
-         15000},
-        {"stall", {"--list"}, -1, 1, prefix + "waiting for the first listing\n", 7500, 15000},
-        {"stalled-stop", {"--stop", nodePort, "--all"}, -1, 1,
-         "was not stopped: the host did not answer within 10 s\n", 10000, 20000},
-        {"interrupted-stop", {"--stop", nodePort, "--all"}, 3000, 128 + SIGTERM, {}, 3000, 8000},
-        {"many-sockets", {"--list", "--all"}, -1, 0,
-         prefix + "the host lists more than 10,000 sockets; the first 10,000 are shown\n", 0,
-         15000},
-        {"long-runtime-folder", {"--list"}, -1, 0,
-         "is too long a path for ssh's control sockets; using " + shortFolder + "\n", 0, 8000},
-        {"forged-pid", {"--stop", QString::number(forger.port()), "--all"}, -1, 0,
+        {"escaped-reason", "--list", -1, 1, 0, 8000,
+         prefix + "not connected — \\x1b]0;owned\\x07\\x1b[2J\\u202egnp.exe 0000"},
+        {"escaped-stop", stopNode, -1, 1, 0, 8000,
+         "was not stopped: kill: \\x1b]0;owned\\x07\\u202e refused"},
+        {"endless-line", "--list", -1, 1, 0, 8000,
+         prefix + "not connected — the host sent a line longer than 64 KiB\n"},
+        {"endless-stderr", "--list", -1, 1, 7500, 15000,
+         prefix + "waiting for the first listing\n"},
+        {"stall", "--list", -1, 1, 7500, 15000,
+         prefix + "waiting for the first listing\n"},
+        {"stalled-stop", stopNode, -1, 1, 10000, 20000,
+         "was not stopped: the host did not answer within 10 s\n"},
+        {"interrupted-stop", stopNode, 3000, 128 + SIGTERM, 3000, 8000, {}},
+        {"many-sockets", "--list --all", -1, 0, 0, 15000,
+         prefix + "the host lists more than 10,000 sockets; the first 10,000 are shown\n"},
+        {"long-runtime-folder", "--list", -1, 0, 0, 8000,
+         "is too long a path for ssh's control sockets; using " + shortFolder + "\n"},
+        {"forged-pid", stopForger, -1, 0, 0, 8000,
          QStringLiteral("Sent SIGTERM to %1 (pid %2) on port %3.\n")
-             .arg(forgedName, QString::number(forger.pid()), QString::number(forger.port())),
-         0, 8000},
+             .arg(forgedName, QString::number(forger.pid()), QString::number(forger.port()))},
     };
+    // clang-format on
     // Well above what the program needs, well below what an unbounded
     // buffer takes in the seconds a row runs.
     constexpr qint64 mostKiB = 200 * 1024;
@@ -208,8 +210,9 @@ TEST(HostileRemote, IsNeitherTrustedNorWaitedForWithoutEnd) {
         const bool longFolder = row.name == QLatin1String("long-runtime-folder");
         if (longFolder)
             rowEnvironment.insert(QStringLiteral("XDG_RUNTIME_DIR"), longRuntime);
-        const ProgramRun run = runProgram(QStringList{"--host", destination} + row.arguments,
-                                          rowEnvironment, row.interruptMs);
+        const ProgramRun run =
+            runProgram(QStringList{"--host", destination} + row.arguments.split(' '),
+                       rowEnvironment, row.interruptMs);
         std::printf("%-20s status %d after %lld ms, peak RSS %lld KiB\n", qPrintable(row.name),
                     run.status, run.ms, run.peakKiB);
         EXPECT_EQ(run.status, row.status) << run.err.toStdString();
@@ -220,8 +223,8 @@ TEST(HostileRemote, IsNeitherTrustedNorWaitedForWithoutEnd) {
         // One line for each thing told, nothing that a terminal would act on,
         // no line longer than a cut remote text allows.
         for (const QString& line : QString::fromUtf8(run.err).split(QLatin1Char('\n'))) {
-            EXPECT_FALSE(line.contains(QRegularExpression(
-                QStringLiteral("[\\x00-\\x08\\x0b-\\x1f\\x7f\\x{202a}-\\x{202e}\\x{2066}-\\x{2069}]"))))
+            EXPECT_FALSE(line.contains(QRegularExpression(QStringLiteral(
+                "[\\x00-\\x08\\x0b-\\x1f\\x7f\\x{202a}-\\x{202e}\\x{2066}-\\x{2069}]"))))
                 << line.toStdString();
             EXPECT_LE(line.size(), prefix.size() + 400) << line.left(100).toStdString();
         }

@@ -77,8 +77,9 @@ public:
     ~Sshd() { stop(); }
 
     bool start() {
-        m_process.start(QStringLiteral("/usr/sbin/sshd"),
-                        {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), m_config});
+        m_process.start(
+            QStringLiteral("/usr/sbin/sshd"),
+            {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), m_config});
         if (!m_process.waitForStarted(5000))
             return false;
         const QDeadlineTimer deadline(10000);
@@ -155,7 +156,8 @@ struct PrivateSshd {
                 return QStringLiteral("no private network namespace: ") +
                        QString::fromLocal8Bit(std::strerror(errno));
             if (!runToEnd(QStringLiteral("ip"), {"link", "set", "lo", "up"}))
-                return QStringLiteral("cannot bring up the namespace's loopback (iproute2 missing?)");
+                return QStringLiteral(
+                    "cannot bring up the namespace's loopback (iproute2 missing?)");
             QDir().mkpath(QStringLiteral("/run/sshd")); // sshd's privilege separation folder
         }
         if (!folder.isValid())
@@ -169,7 +171,7 @@ struct PrivateSshd {
         port = freeLoopbackPort();
         user = root ? QStringLiteral("root")
                     : QString::fromLocal8Bit(qgetenv("USER").isEmpty() ? qgetenv("LOGNAME")
-                                                                      : qgetenv("USER"));
+                                                                       : qgetenv("USER"));
         QFile config(dir + "/sshd_config");
         QFile client(clientConfig());
         if (!config.open(QIODevice::WriteOnly) || !client.open(QIODevice::WriteOnly))

@@ -1,0 +1,153 @@
+#include "core/presentation.h"
+
+#include "core/display_text.h"
+#include "core/procfs.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+
+// The context of the texts that show a server, for translation.
+struct ServerText {
+    Q_DECLARE_TR_FUNCTIONS(ServerText)
+};
+
+// The prefix of the sources of other machines' servers.
+const QString sshPrefix = QStringLiteral("ssh:");
+
+// A kind longer than this many terminal cells is cut: the row stays readable.
+constexpr int kindCells = 24;
+// A command line longer than this is cut in the middle.
+constexpr qsizetype commandLineWidth = 60;
+
+} // namespace
+
+ServerPresentation::ServerPresentation(ListeningPort record, ServerDetails details,
+                                       ServerChoice choice)
+    : m_record(std::move(record)), m_details(std::move(details)), m_choice(std::move(choice)) {}
+
+QString ServerPresentation::kind() const {
+    return m_choice.label.isEmpty() ? m_details.framework : m_choice.label;
+}
+
+QString ServerPresentation::name() const {
+    return displayName(m_record.process);
+}
+
+QString ServerPresentation::title(const LiteralText& literal) const {
+    const auto shown = [&literal](const QString& text) { return literal ? literal(text) : text; };
+    // One arg() call with every value: a "%1" inside a name stays text.
+    const QString number = QString::number(m_record.port);
+    const QString process = shown(name());
+    const QString named = kind();
+    if (named.isEmpty())
+        return ServerText::tr("%1 - %2").arg(number, process);
+    return ServerText::tr("%1 - %2 · %3")
+        .arg(number, process, shown(elideEnd(displayName(named), kindCells)));
+}
+
+QStringList ServerPresentation::detailLines() const {
+    QStringList lines;
+    QStringList names;
+    if (!m_choice.label.isEmpty())
+        names << displayName(m_choice.label);
+    if (!m_details.framework.isEmpty())
+        names << m_details.framework;
+    if (!names.isEmpty())
+        lines << names.join(QStringLiteral(" · "));
+    if (const std::optional<ContainerFacts>& container = m_details.container) {
+        QStringList service;
+        for (const QString& part : {container->project, container->service}) {
+            if (!part.isEmpty())
+                service << part;
+        }
+        lines << (service.isEmpty()
+                      ? displayName(container->image)
+                      : ServerText::tr("%1 · %2").arg(displayName(container->image),
+                                                      displayName(service.join(QLatin1Char('/')))));
+        lines << ServerText::tr("container %1").arg(container->id.left(12));
+    }
+    if (!m_details.project.isEmpty() && !m_details.folder.isEmpty())
+        lines << ServerText::tr("%1 — %2").arg(
+            displayName(m_details.project),
+            displayName(withHomeAsTilde(m_details.folder, QDir::homePath())));
+    if (!m_details.commandLine.isEmpty())
+        lines << elideMiddle(displayName(m_details.commandLine), commandLineWidth);
+    QStringList facts;
+    if (m_record.pid > 0)
+        facts << ServerText::tr("PID %1").arg(m_record.pid);
+    if (const auto seconds = secondsRunning(m_details.startTime))
+        facts << uptimeText(*seconds);
+    if (!m_details.address.isEmpty())
+        facts << m_details.address;
+    if (!facts.isEmpty())
+        lines << facts.join(QStringLiteral(" · "));
+    return lines;
+}
+
+QString ServerPresentation::toolTipLine() const {
+    const QString named = kind();
+    const QString shown =
+        named.isEmpty() ? name() : ServerText::tr("%1 · %2").arg(name(), displayName(named));
+    const QString number = QString::number(m_record.port);
+    if (m_details.project.isEmpty())
+        return ServerText::tr("%1  %2").arg(number, shown);
+    return ServerText::tr("%1  %2 — %3").arg(number, shown, displayName(m_details.project));
+}
+
+bool ServerPresentation::https() const {
+    return m_choice.https.value_or(m_details.https);
+}
+
+QString ServerPresentation::url() const {
+    const QString& address =
+        m_details.address.isEmpty() ? m_record.address : m_details.address;
+    return serverUrl(m_record.port, address, https());
+}
+
+QString uptimeText(qint64 seconds) {
+    if (seconds < 60)
+        return ServerText::tr("up %1 s").arg(seconds);
+    if (seconds < 3600)
+        return ServerText::tr("up %1 min").arg(seconds / 60);
+    if (seconds < 86400)
+        return ServerText::tr("up %1 h").arg(seconds / 3600);
+    return ServerText::tr("up %1 d").arg(seconds / 86400);
+}
+
+QString hostProblemText(const QString& host, const QString& reason) {
+    // A remote's own text might read as a notice too: it is told without
+    // "not connected" then, and is still the remote's text.
+    if (reason == firstListingNotice() || reason == cutListingNotice())
+        return ServerText::tr("%1: %2").arg(displayName(host), reason);
+    return ServerText::tr("%1: not connected — %2").arg(displayName(host), reason);
+}
+
+QString firstListingNotice() {
+    return ServerText::tr("waiting for the first listing");
+}
+
+QString cutListingNotice() {
+    return ServerText::tr("the host lists more than %L1 sockets; the first %L1 are shown")
+        .arg(mostHostSockets);
+}
+
+QString hostOfSource(const QString& sourceId) {
+    return sourceId.startsWith(sshPrefix) ? sourceId.mid(sshPrefix.size()) : QString();
+}
+
+QString problemText(const QString& sourceId, const QString& reason) {
+    const QString host = hostOfSource(sourceId);
+    return host.isEmpty() ? reason : hostProblemText(host, reason);
+}
+
+QString forwardedTitle(const QString& title, qint64 remotePort, qint64 localPort) {
+    if (localPort <= 0 || localPort == remotePort)
+        return title;
+    return title + ServerText::tr(" → localhost:%1").arg(localPort);
+}
+
+QString orphanForwardTitle(qint64 remotePort, qint64 localPort) {
+    return ServerText::tr("%1 → localhost:%2 (not listening)").arg(remotePort).arg(localPort);
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "core/listening_port.h"
+#include "core/server_details.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// How every front end (the tray menu, the command line, the Servers window,
+// the desktop's search) tells one listed server: its texts are made here, once,
+// from the record, what its source tells of it and what the user chose for its
+// port. A front end only lays them out.
+
+// What the user chose for a server's port, as far as it changes how the
+// server is shown and reached.
+struct ServerChoice {
+    QString label;             // the user's name for the port; empty: none
+    std::optional<bool> https = {}; // the user's scheme for the port; none: the server's own
+    bool notify = true;        // its starts and stops are notified
+
+    friend bool operator==(const ServerChoice&, const ServerChoice&) = default;
+};
+
+// Escapes a name for whoever draws it (a menu's mnemonic marks); texts made
+// by the program itself are not passed through it.
+using LiteralText = std::function<QString(const QString&)>;
+
+class ServerPresentation {
+public:
+    ServerPresentation() = default;
+    ServerPresentation(ListeningPort record, ServerDetails details, ServerChoice choice = {});
+
+    const ListeningPort& record() const { return m_record; }
+    const ServerDetails& details() const { return m_details; }
+    const ServerChoice& choice() const { return m_choice; }
+
+    // What names the server beside its process: the user's label for its
+    // port, else its framework; empty when neither is known.
+    QString kind() const;
+    // The process name as it may be shown on one line (see displayName).
+    QString name() const;
+    // "<port> - <process>", or "<port> - <process> · <kind>" with the kind cut
+    // to a few words; the names passed through `literal` when given.
+    QString title(const LiteralText& literal = {}) const;
+    // The lines that tell which server it is, each on one line: the label and
+    // framework; for a container its image and compose service, and its short
+    // id; the project and folder; the command line; the pid, uptime and
+    // address. Lines without data are left out.
+    QStringList detailLines() const;
+    // "3000  node · Vite — shop": port, name and kind, and the project.
+    QString toolTipLine() const;
+    // Whether it is reached over HTTPS: the user's choice for the port, else
+    // what the server is known to serve.
+    bool https() const;
+    // The address a browser uses to reach it (see serverUrl).
+    QString url() const;
+
+    // The same server shown the same way: equal records, details and choices.
+    friend bool operator==(const ServerPresentation& a, const ServerPresentation& b) {
+        return a.m_record == b.m_record && a.m_details == b.m_details && a.m_choice == b.m_choice;
+    }
+
+private:
+    ListeningPort m_record;
+    ServerDetails m_details;
+    ServerChoice m_choice;
+};
+
+// "up 45 s", "up 12 min", "up 2 h", "up 3 d": whole units, rounded down.
+QString uptimeText(qint64 seconds);
+
+// "box: not connected — <reason>": why a host's servers are not listed; or
+// "box: <notice>" for one of the notices below, which a connected host tells.
+QString hostProblemText(const QString& host, const QString& reason);
+
+// The most sockets of a host that are listed.
+inline constexpr qsizetype mostHostSockets = 10000;
+// What a connected host tells in place of its servers until its first listing
+// has come.
+QString firstListingNotice();
+// What a host tells beside the servers it listed when it listed more than
+// mostHostSockets sockets.
+QString cutListingNotice();
+
+// A source's problem in plain words: a host's as hostProblemText(), any
+// other's as its reason. `sourceId` names the source as the registry does.
+QString problemText(const QString& sourceId, const QString& reason);
+
+// The host a source id names ("ssh:box" -> "box"); empty for a source of
+// this machine.
+QString hostOfSource(const QString& sourceId);
+
+// "5173 - node → localhost:5174": a remote server's row while its port is
+// forwarded to another port here; the title as it is otherwise.
+QString forwardedTitle(const QString& title, qint64 remotePort, qint64 localPort);
+// "5173 → localhost:5174 (not listening)": a forward whose remote server is
+// no longer listed.
+QString orphanForwardTitle(qint64 remotePort, qint64 localPort);

@@ -1,0 +1,84 @@
+// How a server is told, the same for every front end.
+#include "core/presentation.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+TEST(Presentation, UptimeElisionAndLines) {
+    const struct {
+        qint64 seconds;
+        const char* text;
+    } uptimes[] = {{0, "up 0 s"},    {59, "up 59 s"},    {60, "up 1 min"},  {3599, "up 59 min"},
+                   {3600, "up 1 h"}, {86399, "up 23 h"}, {86400, "up 1 d"}, {400000, "up 4 d"}};
+    for (const auto& c : uptimes)
+        EXPECT_EQ(uptimeText(c.seconds), QLatin1String(c.text));
+
+    const ServerDetails full{
+        QDir::homePath() + "/src/shop", "shop", {"node", "x"}, "node x\nserver", 0, "::1"};
+    EXPECT_EQ(ServerPresentation({3000, 42, "node"}, full).detailLines(),
+              QStringList({"shop — ~/src/shop", "node x\\x0aserver", "PID 42 · ::1"}));
+    EXPECT_EQ(ServerPresentation({3000, 42, "node"}, {}).detailLines(), QStringList{"PID 42"});
+
+    // A container: no pid of its own; image, compose service and short id first.
+    ServerDetails container{QDir::homePath() + "/src/shop", "shop", {}, "postgres", 0, "0.0.0.0"};
+    container.framework = "Vite";
+    container.container = ContainerFacts{"0123456789abcdef0123", "shop-db-1", "postgres:16",
+                                         "shop", "db", "Docker"};
+    EXPECT_EQ(ServerPresentation({5432, 0, "shop-db-1"}, container, {"Database"}).detailLines(),
+              QStringList({"Database · Vite", "postgres:16 · shop/db", "container 0123456789ab",
+                           "shop — ~/src/shop", "postgres", "0.0.0.0"}));
+}
+
+// The row, the tooltip line and the URL: the label wins over the framework,
+// the user's scheme over the server's, an address only reachable as itself
+// is used as it is.
+TEST(Presentation, TitleToolTipAndUrl) {
+    ServerDetails vite;
+    vite.framework = "Vite";
+    vite.project = "shop";
+    vite.https = true;
+    const struct {
+        ListeningPort record;
+        ServerDetails details;
+        ServerChoice choice;
+        const char* title;
+        const char* toolTip;
+        const char* url;
+    } rows[] = {
+        {{3000, 1, "node"}, {}, {}, "3000 - node", "3000  node", "http://localhost:3000"},
+        {{5173, 1, "node"}, vite, {}, "5173 - node · Vite", "5173  node · Vite — shop",
+         "https://localhost:5173"},
+        {{5173, 1, "node"}, vite, {"Shop", false}, "5173 - node · Shop", "5173  node · Shop — shop",
+         "http://localhost:5173"},
+        {{8080, 1, "python3", 0, "192.168.1.20"}, {}, {{}, true}, "8080 - python3",
+         "8080  python3", "https://192.168.1.20:8080"},
+        {{9000, 1, "a&b\x1b"}, {}, {"A label far too long for any menu row"},
+         "9000 - a&b\\x1b · A label far too long fo…", "9000  a&b\\x1b · A label far too long for "
+                                                     "any menu row",
+         "http://localhost:9000"},
+    };
+    for (const auto& row : rows) {
+        const ServerPresentation shown(row.record, row.details, row.choice);
+        SCOPED_TRACE(row.title);
+        EXPECT_EQ(shown.title(), QString::fromUtf8(row.title));
+        EXPECT_EQ(shown.toolTipLine(), QString::fromUtf8(row.toolTip));
+        EXPECT_EQ(shown.url(), QString::fromUtf8(row.url));
+    }
+    // Names go through the caller's escaping; the program's own text does not.
+    const auto doubled = [](const QString& text) { return QString(text).replace("&", "&&"); };
+    EXPECT_EQ(ServerPresentation({9000, 1, "a&b"}, {}, {"x&y"}).title(doubled),
+              "9000 - a&&b · x&&y");
+}
+
+TEST(Presentation, HostsAndForwards) {
+    EXPECT_EQ(problemText("ssh:lab", "Connection refused"),
+              "lab: not connected — Connection refused");
+    EXPECT_EQ(problemText("containers", "Containers unavailable: the engine refused"),
+              "Containers unavailable: the engine refused");
+    EXPECT_EQ(hostOfSource("ssh:me@box"), "me@box");
+    EXPECT_EQ(hostOfSource("proc"), "");
+    EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5174), "5173 - node → localhost:5174");
+    EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5173), "5173 - node");
+    EXPECT_EQ(orphanForwardTitle(5173, 5174), "5173 → localhost:5174 (not listening)");
+}
