@@ -10,6 +10,7 @@
 #include "core/server_details.h"
 #include "sources/lsof/lsof_source.h"
 #include "sources/proc/proc_source.h"
+#include "system/local_details.h"
 
 #include <QtGlobal>
 

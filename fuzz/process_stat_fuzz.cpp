@@ -1,7 +1,7 @@
 // A process's /proc/<pid>/stat line, whose second field is the name the
 // process gave itself: any bytes there must not change the start time read
 // from the fields after it.
-#include "core/procfs.h"
+#include "system/procfs.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 // The kernel's socket table text (/proc/net/tcp, /proc/net/tcp6). Checks that
 // every socket read from it has a port of 1 to 65535, an inode, an address
 // and an owner.
-#include "core/procfs.h"
+#include "system/procfs.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #include "app/tray_program.h"
 #include "cli/command_line.h"
 #include "config/settings_store.h"
-#include "core/termination_signals.h"
+#include "system/termination_signals.h"
 #include "core/translation.h"
 #include "platform/app_icon.h"
 #include "platform/desktop_notifier.h"

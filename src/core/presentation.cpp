@@ -1,7 +1,7 @@
 #include "core/presentation.h"
 
 #include "core/display_text.h"
-#include "core/procfs.h"
+#include "core/process_time.h"
 
 #include <QCoreApplication>
 #include <QDir>

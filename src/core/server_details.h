@@ -2,8 +2,6 @@
 
 #include "core/listening_port.h"
 
-class ProcFs;
-
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +24,7 @@ struct ContainerFacts {
 // could not be read: the process belongs to another user, or has exited.
 struct ServerDetails {
     QString folder;        // the process's working folder
-    QString project;       // the project's name (see projectName)
+    QString project;       // the project's name (see projectOf, system/local_details.h)
     QStringList arguments; // the command line as the process was given it
     QString commandLine;   // see commandLineText
     quint64 startTime = 0; // clock ticks after boot, as in ListeningPort
@@ -34,18 +32,10 @@ struct ServerDetails {
     QString framework = {}; // see detectFramework; empty when unknown
     bool https = false;    // the command line asks for HTTPS (see servesHttps)
     std::optional<ContainerFacts> container = {}; // set for a port published by a container
+    QString projectFolder = {}; // the folder the project's name is taken from (see projectOf)
 
     friend bool operator==(const ServerDetails&, const ServerDetails&) = default;
 };
-
-// The files whose presence makes a folder a project's root.
-const QStringList& projectMarkers();
-
-// The base name of the nearest folder from `folder` upward that holds one of
-// the project markers; when there is none, the base name of `folder` itself
-// ("/" for the root). The home folder, "/" and anything above them are not
-// searched: a home folder kept under version control is nobody's project.
-QString projectName(const QString& folder, const QString& home);
 
 // The arguments of a /proc/<pid>/cmdline text: NUL-separated, the last one
 // ending in a NUL. A process that rewrote its command line (a title such as
@@ -61,11 +51,6 @@ QString commandLineText(const QStringList& arguments);
 // The arguments as they would be typed: each one that is empty or holds a
 // space or a shell-special character quoted in single quotes.
 QString shellCommandText(const QStringList& arguments);
-
-// The details of the record's process, read from <pid>/{cwd,cmdline,stat}.
-// Blocks on the file system: never call it on the interface thread.
-ServerDetails readServerDetails(const ListeningPort& port, const ProcFs& proc,
-                                const QString& home);
 
 // `path` with the home folder written "~": "/home/ann/src/shop" -> "~/src/shop".
 QString withHomeAsTilde(const QString& path, const QString& home);

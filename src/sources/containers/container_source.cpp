@@ -1,6 +1,6 @@
 #include "sources/containers/container_source.h"
 
-#include "core/procfs.h"
+#include "system/procfs.h"
 #include "sources/containers/engine_call.h"
 #include "sources/containers/http_reply.h"
 
@@ -47,18 +47,11 @@ bool runsPodmanContainer(const ProcFs& proc, uint owner) {
         const auto comm = proc.comm(pid);
         if (!comm || !comm->startsWith("conmon"))
             continue;
-        struct stat info {};
-        const QByteArray folder = QFile::encodeName(proc.root()) + '/' + QByteArray::number(pid);
-        if (::stat(folder.constData(), &info) != 0 || info.st_uid != owner)
+        if (proc.owner(pid) != owner)
             continue;
         // One that exited and awaits its parent watches nothing.
-        QFile stat(QFile::decodeName(folder + "/stat"));
-        if (stat.open(QIODevice::ReadOnly)) {
-            const QByteArray text = stat.read(512);
-            const qsizetype close = text.lastIndexOf(')');
-            if (close > 0 && text.mid(close + 2, 1) == "Z")
-                continue;
-        }
+        if (proc.isZombie(pid))
+            continue;
         return true;
     }
     return false;

@@ -1,16 +1,9 @@
 #include "sources/lsof/lsof_source.h"
 
-#include "core/process_control.h"
-#include "core/server_details.h"
 #include "sources/lsof/lsof_listing.h"
 
-#include <QDir>
-
-#include <csignal>
-
 LsofSource::LsofSource(ListerCommand command, ProcFs proc, QString home)
-    : m_lister(std::move(command)), m_proc(std::move(proc)),
-      m_home(home.isEmpty() ? QDir::homePath() : std::move(home)) {}
+    : m_lister(std::move(command)), m_local(std::move(proc), std::move(home)) {}
 
 ScanResult LsofSource::resultOf(const ListerResult& listing, const ScanFilter& filter,
                                 const ProcFs& proc) {
@@ -31,23 +24,23 @@ ScanResult LsofSource::resultOf(const ListerResult& listing, const ScanFilter& f
 
 bool LsofSource::scan(ScanFilter filter, Done done) {
     return m_lister.start([filter = std::move(filter), done = std::move(done),
-                           proc = m_proc](ListerResult listing) {
+                           proc = m_local.proc()](ListerResult listing) {
         done(resultOf(listing, filter, proc));
     });
 }
 
 ScanResult LsofSource::scanBlocking(const ScanFilter& filter) {
-    return resultOf(m_lister.runBlocking(), filter, m_proc);
+    return resultOf(m_lister.runBlocking(), filter, m_local.proc());
 }
 
 ServerDetails LsofSource::details(const ListeningPort& record) const {
-    return readServerDetails(record, m_proc, m_home);
+    return m_local.details(record);
 }
 
 void LsofSource::stop(const ListeningPort& record, bool force, StopDone done) {
-    done(stopListedServer(record, force ? SIGKILL : SIGTERM, true, m_proc));
+    done(m_local.stop(record, force));
 }
 
 void LsofSource::stillRuns(const ListeningPort& record, RunsDone done) {
-    done(listedServerStillRuns(record, true, m_proc));
+    done(m_local.stillRuns(record));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/procfs.h"
+#include "system/local_servers.h"
+#include "system/procfs.h"
 #include "core/server_source.h"
 #include "sources/lsof/lister.h"
 
@@ -27,6 +28,5 @@ public:
 
 private:
     Lister m_lister;
-    ProcFs m_proc;
-    QString m_home;
+    LocalServers m_local;
 };

@@ -1,15 +1,10 @@
 #include "sources/proc/proc_source.h"
 
-#include "core/process_control.h"
-#include "core/server_details.h"
-
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QDir>
 #include <QSet>
 
 #include <algorithm>
-#include <csignal>
 #include <system_error>
 #include <utility>
 
@@ -334,8 +329,7 @@ const std::vector<qint64>& ProcScan::pids() {
 }
 
 ProcSource::ProcSource(ProcFs proc, QString home)
-    : m_proc(proc), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)),
-      m_scan(std::move(proc)) {}
+    : m_local(proc, std::move(home)), m_scan(std::move(proc)) {}
 
 ProcSource::~ProcSource() {
     {
@@ -384,15 +378,15 @@ ScanResult ProcSource::scanBlocking(const ScanFilter& filter) {
 }
 
 ServerDetails ProcSource::details(const ListeningPort& record) const {
-    return readServerDetails(record, m_proc, m_home);
+    return m_local.details(record);
 }
 
 void ProcSource::stop(const ListeningPort& record, bool force, StopDone done) {
-    done(stopListedServer(record, force ? SIGKILL : SIGTERM, true, m_proc));
+    done(m_local.stop(record, force));
 }
 
 void ProcSource::stillRuns(const ListeningPort& record, RunsDone done) {
-    done(listedServerStillRuns(record, true, m_proc));
+    done(m_local.stillRuns(record));
 }
 
 void ProcSource::work() {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/procfs.h"
+#include "system/local_servers.h"
+#include "system/procfs.h"
 #include "core/server_source.h"
 
 #include <QHash>
@@ -127,8 +128,7 @@ private:
     void work();
     void deliver();
 
-    ProcFs m_proc;
-    QString m_home;
+    LocalServers m_local;
     QObject m_receiver; // on the creating thread; results are queued to it
     Done m_done;        // set while a scan runs; creating thread only
 

@@ -1,7 +1,7 @@
 #include "config/settings.h"
 #include "sources/lsof/lister.h"
 #include "sources/lsof/lsof_source.h"
-#include "core/procfs.h"
+#include "system/procfs.h"
 
 #include "support/test_support.h"
 

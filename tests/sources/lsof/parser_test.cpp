@@ -332,3 +332,17 @@ TEST(ListeningPortRecord, EqualityCoversEveryFieldIdentityIsThePort) {
     const QSet<ListeningPort> qtSet = {a, same, otherPid, otherCase, otherPort};
     EXPECT_EQ(qtSet.size(), 4);
 }
+
+TEST(Parser, ListingGivesTheAddressAnyAddressByFamily) {
+    const QString text = QStringLiteral("COMMAND PID USER FD TYPE DEVICE SIZE/OFF NODE NAME\n"
+                                        "node 10 u 23u IPv4 0x1 0t0 TCP 127.0.0.1:3000 (LISTEN)\n"
+                                        "sshd 11 u 3u IPv6 0x2 0t0 TCP *:3022 (LISTEN)\n"
+                                        "ruby 12 u 3u IPv4 0x3 0t0 TCP *:4000 (LISTEN)\n"
+                                        "java 13 u 3u IPv6 0x4 0t0 TCP [fd00::5]:5000 (LISTEN)\n"
+                                        "cupsd 14 u 3u IPv4 0x5 0t0 TCP 127.0.0.1:631 (LISTEN)\n");
+    const QList<ListeningPort> all = parseLsofListing(text);
+    QStringList addresses;
+    for (const ListeningPort& p : all)
+        addresses << p.address;
+    EXPECT_EQ(addresses, QStringList({"127.0.0.1", "127.0.0.1", "::", "0.0.0.0", "fd00::5"}));
+}

@@ -1,4 +1,4 @@
-#include "core/procfs.h"
+#include "system/procfs.h"
 #include "sources/lsof/lsof_source.h"
 #include "sources/proc/proc_source.h"
 

@@ -1,4 +1,4 @@
-#include "core/procfs.h"
+#include "system/procfs.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "core/termination_signals.h"
+#include "system/termination_signals.h"
 
 #include <QSocketNotifier>
 

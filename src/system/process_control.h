@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
-#include "core/procfs.h"
+#include "system/procfs.h"
 #include "core/server_source.h"
 
 #include <functional>

@@ -52,6 +52,12 @@ public:
     // system: the kernel never gives a pid to two processes that started at
     // the same tick.
     std::optional<quint64> startTime(qint64 pid) const;
+    // The user that owns the process (of its <pid> folder); none when it does
+    // not exist.
+    std::optional<uint> owner(qint64 pid) const;
+    // Whether the process has exited and awaits its parent (state "Z" in
+    // <pid>/stat): it holds nothing and watches nothing any more.
+    bool isZombie(qint64 pid) const;
     // <pid>/cmdline as the kernel gives it; none when it cannot be read.
     std::optional<QByteArray> cmdline(qint64 pid) const;
     // The working folder (<pid>/cwd); empty when it cannot be read.
@@ -86,6 +92,10 @@ private:
     std::shared_ptr<Folder> m_folder;
 };
 
+// Field 3 (the state letter) of the text of a /proc/<pid>/stat file; 0 when
+// malformed.
+char stateFromStat(QByteArrayView stat);
+
 // Field 22 of the text of a /proc/<pid>/stat file; none when malformed. The
 // command name in field 2 may hold spaces and parentheses, so fields are
 // counted from its last ")".
@@ -101,11 +111,3 @@ QList<ListeningSocket> parseSocketTable(QByteArrayView text);
 // (NETLINK_SOCK_DIAG) report them, in the form the tables give them. None when
 // the kernel does not answer.
 std::optional<QList<ListeningSocket>> queryListeningSockets();
-
-// How long a process that started `startTime` clock ticks after boot has been
-// running, in whole seconds; none when the start time is unknown (0) or the
-// clock cannot be read.
-std::optional<qint64> secondsRunning(quint64 startTime);
-// When it started, in milliseconds since the epoch, given the boot time;
-// none when the start time is unknown.
-std::optional<qint64> startedAtMs(quint64 startTime, qint64 bootTimeSeconds);

@@ -1,7 +1,7 @@
 // Signals to listed servers with real processes, real /proc and real signals.
-#include "sources/proc/proc_source.h"
-#include "core/process_control.h"
-#include "core/procfs.h"
+#include "system/local_servers.h"
+#include "system/process_control.h"
+#include "system/procfs.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +23,13 @@ ListeningPort recordOf(const ListenerProcess& listener, const QString& name) {
     return {listener.port(), listener.pid(), name, ProcFs().startTime(listener.pid()).value_or(0)};
 }
 
-// What the /proc source answers for a stop, and whether the server still runs.
-StopResult stopOf(ServerSource& source, const ListeningPort& listed, bool force) {
-    StopResult result;
-    source.stop(listed, force, [&](StopResult r) { result = std::move(r); });
-    return result;
+// What the sources of this machine's servers answer for a stop, and whether
+// the server still runs.
+StopResult stopOf(const LocalServers& source, const ListeningPort& listed, bool force) {
+    return source.stop(listed, force);
 }
-bool stillRunsOf(ServerSource& source, const ListeningPort& listed) {
-    bool runs = false;
-    source.stillRuns(listed, [&](bool r) { runs = r; });
-    return runs;
+bool stillRunsOf(const LocalServers& source, const ListeningPort& listed) {
+    return source.stillRuns(listed);
 }
 
 } // namespace
@@ -61,7 +58,7 @@ TEST(ProcessControl, ProcessThatExitedIsRefused) {
     ::kill(static_cast<pid_t>(listed.pid), SIGKILL);
     ASSERT_TRUE(listener.waitForExit(waitMs)); // reaped: the pid is free
 
-    ProcSource source;
+    const LocalServers source;
     const StopResult result = stopOf(source, listed, false);
     EXPECT_EQ(result.outcome, StopOutcome::Exited);
     EXPECT_EQ(result.reason, QStringLiteral("it exited already"));
@@ -154,7 +151,7 @@ TEST(ProcessControl, ServerThatIgnoresTerminateEndsWithKill) {
                              {QStringLiteral("--ignore-term")});
     ASSERT_TRUE(listener.isListening());
     const ListeningPort listed = recordOf(listener, QStringLiteral("hw-stubborn"));
-    ProcSource source;
+    const LocalServers source;
 
     EXPECT_TRUE(stopOf(source, listed, false).delivered());
     EXPECT_FALSE(listener.waitForExit(1000));

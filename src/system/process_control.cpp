@@ -1,4 +1,4 @@
-#include "core/process_control.h"
+#include "system/process_control.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "core/procfs.h"
+#include "system/procfs.h"
 
 #include "core/integers.h"
 
@@ -21,6 +21,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The root's descriptor, opened at the first read that needs it; a root that
@@ -196,6 +197,26 @@ std::optional<quint64> ProcFs::startTime(qint64 pid) const {
     return startTimeFromStat(QByteArrayView(buffer, n));
 }
 
+std::optional<uint> ProcFs::owner(qint64 pid) const {
+    const int root = folder();
+    if (pid <= 0 || root < 0)
+        return std::nullopt;
+    char name[24];
+    std::snprintf(name, sizeof name, "%lld", static_cast<long long>(pid));
+    struct stat info {};
+    if (::fstatat(root, name, &info, 0) != 0)
+        return std::nullopt;
+    return info.st_uid;
+}
+
+bool ProcFs::isZombie(qint64 pid) const {
+    if (pid <= 0)
+        return false;
+    char buffer[1024];
+    const ssize_t n = readSmall(folder(), PidPath(pid, "stat").text, buffer, sizeof buffer);
+    return n > 0 && stateFromStat(QByteArrayView(buffer, n)) == 'Z';
+}
+
 std::optional<QByteArray> ProcFs::cmdline(qint64 pid) const {
     if (pid <= 0)
         return std::nullopt;
@@ -305,6 +326,15 @@ std::optional<qint64> ProcFs::bootTime() const {
             return qint64(*seconds);
     }
     return std::nullopt;
+}
+
+char stateFromStat(QByteArrayView stat) {
+    // The command name in field 2 may hold spaces and parentheses: the state
+    // follows its last ")" and one space.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0 || close + 2 >= stat.size() || stat[close + 1] != ' ')
+        return 0;
+    return stat[close + 2];
 }
 
 std::optional<quint64> startTimeFromStat(QByteArrayView stat) {
@@ -444,23 +474,4 @@ std::optional<QList<ListeningSocket>> queryListeningSockets() {
     if (!ok)
         return std::nullopt;
     return sockets;
-}
-
-std::optional<qint64> secondsRunning(quint64 startTime) {
-    if (startTime == 0)
-        return std::nullopt;
-    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    timespec now{};
-    // CLOCK_BOOTTIME counts from boot like the start time, suspend included.
-    if (ticksPerSecond <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
-        return std::nullopt;
-    const qint64 started = qint64(startTime / quint64(ticksPerSecond));
-    return std::max<qint64>(0, qint64(now.tv_sec) - started);
-}
-
-std::optional<qint64> startedAtMs(quint64 startTime, qint64 bootTimeSeconds) {
-    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    if (startTime == 0 || ticksPerSecond <= 0)
-        return std::nullopt;
-    return bootTimeSeconds * 1000 + qint64(startTime) * 1000 / ticksPerSecond;
 }
