@@ -534,6 +534,14 @@ im Infobereich.</translation>
         <source>Notify about %1</source>
         <translation>Über %1 benachrichtigen</translation>
     </message>
+    <message>
+        <source>Look at what answers on each port</source>
+        <translation>Nachsehen, was auf jedem Port antwortet</translation>
+    </message>
+    <message>
+        <source>One short look per server: TLS or not, the status and the page&apos;s title. Nothing of it leaves this machine.</source>
+        <translation>Ein kurzer Blick je Server: TLS oder nicht, der Status und der Titel der Seite. Nichts davon verlässt diesen Rechner.</translation>
+    </message>
 </context>
 <context>
     <name>ServerActions</name>
@@ -626,6 +634,22 @@ im Infobereich.</translation>
     <message>
         <source>the host lists more than %L1 sockets; the first %L1 are shown</source>
         <translation>der Host listet mehr als %L1 Sockets auf; die ersten %L1 werden gezeigt</translation>
+    </message>
+    <message>
+        <source>%1 (not answering)</source>
+        <translation>%1 (antwortet nicht)</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>not HTTP</source>
+        <translation>kein HTTP</translation>
+    </message>
+    <message>
+        <source>not answering</source>
+        <translation>antwortet nicht</translation>
     </message>
 </context>
 <context>
@@ -866,6 +890,10 @@ im Infobereich.</translation>
     <message>
         <source>Stop Container</source>
         <translation>Container beenden</translation>
+    </message>
+    <message>
+        <source>Copy Address</source>
+        <translation>Adresse kopieren</translation>
     </message>
 </context>
 <context>

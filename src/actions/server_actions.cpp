@@ -43,6 +43,10 @@ void ServerActions::copyUrl(const ListeningPort& record) {
     copy(present(record).url());
 }
 
+void ServerActions::copyAddress(const ListeningPort& record) {
+    copy(present(record).address());
+}
+
 void ServerActions::openFolder(const ListeningPort& record) {
     const QString folder = m_monitor.details(record).folder;
     if (!folder.isEmpty())

@@ -39,6 +39,8 @@ public:
 
     void openInBrowser(const ListeningPort& record);
     void copyUrl(const ListeningPort& record);
+    // "localhost:5432": for a server that is no web server.
+    void copyAddress(const ListeningPort& record);
     // The working folder in the file manager; nothing while it is unknown.
     void openFolder(const ListeningPort& record);
     // A small dialog that does not block: the label is set when the user

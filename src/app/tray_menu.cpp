@@ -82,6 +82,8 @@ void TrayMenu::build(View& view) {
 
     updateServerItems(view);
     updateOtherListeners(view);
+    // What answers on each port is looked at again when it is old.
+    connect(menu, &QMenu::aboutToShow, &m_monitor, &PortMonitor::refreshAnswers);
     // The hosts' items go between this machine's servers and Other Listeners.
     m_hosts->attach(menu, view.style, [&view] {
         return view.othersSeparator ? view.othersSeparator : view.commandsSeparator;
@@ -230,10 +232,15 @@ TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port
     row.shown = m_monitor.present(port);
     row.menu = new QMenu(row.shown.title(literalFor(view.style)), view.menu.get());
     QMenu* submenu = row.menu;
-    connect(submenu->addAction(tr("Open in Browser")), &QAction::triggered, this,
-            [this, port] { m_actions.openInBrowser(port); });
-    connect(submenu->addAction(tr("Copy URL")), &QAction::triggered, this,
-            [this, port] { m_actions.copyUrl(port); });
+    row.open = submenu->addAction(tr("Open in Browser"));
+    connect(row.open, &QAction::triggered, this, [this, port] { m_actions.openInBrowser(port); });
+    row.copyUrl = submenu->addAction(tr("Copy URL"));
+    connect(row.copyUrl, &QAction::triggered, this, [this, port] { m_actions.copyUrl(port); });
+    // For a server that answers something other than HTTP, in their place
+    // (see refreshRow()).
+    row.copyAddress = new QAction(tr("Copy Address"), submenu);
+    connect(row.copyAddress, &QAction::triggered, this,
+            [this, port] { m_actions.copyAddress(port); });
     row.openFolder = submenu->addAction(tr("Open Folder"));
     connect(row.openFolder, &QAction::triggered, this, [this, port] { m_actions.openFolder(port); });
     submenu->addSeparator();
@@ -272,6 +279,20 @@ void TrayMenu::refreshRow(const View& view, ServerRow& row) {
     if (row.menu->title() != title)
         row.menu->setTitle(title);
     fillDetailLines(view, row);
+    // Items in the menu or out of it, not hidden: a panel may show hidden ones.
+    const bool http = row.shown.speaksHttp();
+    const bool offersUrl = row.menu->actions().contains(row.open);
+    if (http != offersUrl) {
+        if (http) {
+            row.menu->insertAction(row.copyAddress, row.open);
+            row.menu->insertAction(row.copyAddress, row.copyUrl);
+            row.menu->removeAction(row.copyAddress);
+        } else {
+            row.menu->insertAction(row.open, row.copyAddress);
+            row.menu->removeAction(row.open);
+            row.menu->removeAction(row.copyUrl);
+        }
+    }
     row.useHttps->setChecked(row.shown.https());
     row.notify->setChecked(row.shown.choice().notify);
 }

@@ -77,6 +77,9 @@ private:
         QMenu* menu = nullptr;
         QList<QAction*> detailItems; // the inert lines and the separator below them
         ServerPresentation shown;
+        QAction* open = nullptr;
+        QAction* copyUrl = nullptr;
+        QAction* copyAddress = nullptr;
         QAction* openFolder = nullptr;
         QAction* useHttps = nullptr;
         QAction* notify = nullptr;

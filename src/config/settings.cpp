@@ -211,14 +211,19 @@ const Key<QSet<QString>> quietProcesses{QStringLiteral("quietProcesses"), false,
 const Key<bool> containers{QStringLiteral("containers"), true, true, flag,
                            [](const bool& on) { return QJsonValue(on); }};
 
+// Looking is how servers are told, not which are listed.
+const Key<bool> probe{QStringLiteral("probe"), false, true, flag,
+                      [](const bool& on) { return QJsonValue(on); }};
+
 const Key<QStringList> hosts{QStringLiteral("hosts"), true, {}, destinations,
                              [](const QStringList& list) {
                                  return QJsonValue(QJsonArray::fromStringList(list));
                              }};
 
 const QList<const KeyBase*>& keys() {
-    static const QList<const KeyBase*> all{&minPort, &maxPort,        &allowlist,  &lister,
-                                           &ports,   &quietProcesses, &containers, &hosts};
+    static const QList<const KeyBase*> all{&minPort,        &maxPort,    &allowlist,
+                                           &lister,         &ports,      &quietProcesses,
+                                           &containers,     &hosts,      &probe};
     return all;
 }
 
@@ -233,7 +238,7 @@ const KeyBase* find(const QString& name) {
 Values read(const QJsonObject& stored) {
     return {minPort.read(stored),         maxPort.read(stored),   allowlist.read(stored),
             lister.read(stored),          ports.read(stored),     quietProcesses.read(stored),
-            containers.read(stored),      hosts.read(stored)};
+            containers.read(stored),      hosts.read(stored),     probe.read(stored)};
 }
 
 } // namespace settings

@@ -111,6 +111,9 @@ extern const PortChoicesKey ports;
 // Process names listed without start and stop notifications.
 extern const Key<QSet<QString>> quietProcesses;
 extern const Key<bool> containers;
+// Whether the program looks at what answers on each listed port (TLS, the
+// HTTP status and the page's title).
+extern const Key<bool> probe;
 // The SSH destinations whose servers are listed too, as `ssh` takes them
 // ("box", "me@10.0.0.5", "ssh://me@box:2222"), in the user's order.
 extern const Key<QStringList> hosts;
@@ -130,6 +133,7 @@ struct Values {
     QSet<QString> quietProcesses = {};
     bool containers = true;
     QStringList hosts = {};
+    bool probe = true;
 
     friend bool operator==(const Values&, const Values&) = default;
 };

@@ -28,7 +28,19 @@ ServerPresentation::ServerPresentation(ListeningPort record, ServerDetails detai
     : m_record(std::move(record)), m_details(std::move(details)), m_choice(std::move(choice)) {}
 
 QString ServerPresentation::kind() const {
-    return m_choice.label.isEmpty() ? m_details.framework : m_choice.label;
+    if (!m_choice.label.isEmpty())
+        return m_choice.label;
+    if (!m_details.framework.isEmpty())
+        return m_details.framework;
+    return answer() ? answer()->title : QString();
+}
+
+bool ServerPresentation::silent() const {
+    return answer() && answer()->kind == PortAnswer::Kind::Silent;
+}
+
+bool ServerPresentation::speaksHttp() const {
+    return !answer() || answer()->kind != PortAnswer::Kind::Other;
 }
 
 QString ServerPresentation::name() const {
@@ -41,10 +53,11 @@ QString ServerPresentation::title(const LiteralText& literal) const {
     const QString number = QString::number(m_record.port);
     const QString process = shown(name());
     const QString named = kind();
-    if (named.isEmpty())
-        return ServerText::tr("%1 - %2").arg(number, process);
-    return ServerText::tr("%1 - %2 · %3")
-        .arg(number, process, shown(elideEnd(displayName(named), kindCells)));
+    const QString title =
+        named.isEmpty() ? ServerText::tr("%1 - %2").arg(number, process)
+                        : ServerText::tr("%1 - %2 · %3")
+                              .arg(number, process, shown(elideEnd(displayName(named), kindCells)));
+    return silent() ? ServerText::tr("%1 (not answering)").arg(title) : title;
 }
 
 QStringList ServerPresentation::detailLines() const {
@@ -56,6 +69,19 @@ QStringList ServerPresentation::detailLines() const {
         names << m_details.framework;
     if (!names.isEmpty())
         lines << names.join(QStringLiteral(" · "));
+    if (const std::optional<PortAnswer>& found = answer()) {
+        QStringList answered;
+        if (!found->title.isEmpty())
+            answered << displayName(found->title);
+        if (found->status >= 400)
+            answered << ServerText::tr("HTTP %1").arg(found->status);
+        if (found->kind == PortAnswer::Kind::Other)
+            answered << ServerText::tr("not HTTP");
+        else if (found->kind == PortAnswer::Kind::Silent)
+            answered << ServerText::tr("not answering");
+        if (!answered.isEmpty())
+            lines << answered.join(QStringLiteral(" · "));
+    }
     if (const std::optional<ContainerFacts>& container = m_details.container) {
         QStringList service;
         for (const QString& part : {container->project, container->service}) {
@@ -91,19 +117,33 @@ QString ServerPresentation::toolTipLine() const {
     const QString shown =
         named.isEmpty() ? name() : ServerText::tr("%1 · %2").arg(name(), displayName(named));
     const QString number = QString::number(m_record.port);
-    if (m_details.project.isEmpty())
-        return ServerText::tr("%1  %2").arg(number, shown);
-    return ServerText::tr("%1  %2 — %3").arg(number, shown, displayName(m_details.project));
+    const QString line =
+        m_details.project.isEmpty()
+            ? ServerText::tr("%1  %2").arg(number, shown)
+            : ServerText::tr("%1  %2 — %3").arg(number, shown, displayName(m_details.project));
+    return silent() ? ServerText::tr("%1 (not answering)").arg(line) : line;
 }
 
 bool ServerPresentation::https() const {
-    return m_choice.https.value_or(m_details.https);
+    if (m_choice.https)
+        return *m_choice.https;
+    if (answer() && answer()->kind == PortAnswer::Kind::Https)
+        return true;
+    if (answer() && answer()->kind == PortAnswer::Kind::Http)
+        return false;
+    return m_details.https;
 }
 
 QString ServerPresentation::url() const {
     const QString& address =
         m_details.address.isEmpty() ? m_record.address : m_details.address;
     return serverUrl(m_record.port, address, https());
+}
+
+QString ServerPresentation::address() const {
+    // The URL's host and port, without the scheme.
+    const QString shown = url();
+    return shown.mid(shown.indexOf(QStringLiteral("://")) + 3);
 }
 
 QString uptimeText(qint64 seconds) {

@@ -38,25 +38,40 @@ public:
     const ServerChoice& choice() const { return m_choice; }
 
     // What names the server beside its process: the user's label for its
-    // port, else its framework; empty when neither is known.
+    // port, else its framework, else its page's title; empty when none is
+    // known.
     QString kind() const;
     // The process name as it may be shown on one line (see displayName).
     QString name() const;
     // "<port> - <process>", or "<port> - <process> · <kind>" with the kind cut
-    // to a few words; the names passed through `literal` when given.
+    // to a few words, and " (not answering)" after it while the port takes
+    // connections and says nothing; the names passed through `literal` when
+    // given.
     QString title(const LiteralText& literal = {}) const;
     // The lines that tell which server it is, each on one line: the label and
-    // framework; for a container its image and compose service, and its short
-    // id; the project and folder; the command line; the pid, uptime and
-    // address. Lines without data are left out.
+    // framework; what answers on the port (the page's title, an HTTP status
+    // that is an error, "not HTTP", "not answering"); for a container its
+    // image and compose service, and its short id; the project and folder;
+    // the command line; the pid, uptime and address. Lines without data are
+    // left out.
     QStringList detailLines() const;
     // "3000  node · Vite — shop": port, name and kind, and the project.
     QString toolTipLine() const;
     // Whether it is reached over HTTPS: the user's choice for the port, else
-    // what the server is known to serve.
+    // what answered on it, else what its command line asks for.
     bool https() const;
     // The address a browser uses to reach it (see serverUrl).
     QString url() const;
+    // Whether a browser can use it: false once it answered something other
+    // than HTTP (a database, say); it is then reached by address().
+    bool speaksHttp() const;
+    // Where a client reaches it: "localhost:5432", or the one address it
+    // listens on when that is not a local one.
+    QString address() const;
+    // What answered on the port, when it was looked at.
+    const std::optional<PortAnswer>& answer() const { return m_details.answer; }
+    // Whether the port takes connections and says nothing.
+    bool silent() const;
 
     // The same server shown the same way: equal records, details and choices.
     friend bool operator==(const ServerPresentation& a, const ServerPresentation& b) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
+#include "core/port_answer.h"
 
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,8 @@ struct ServerDetails {
     bool https = false;    // the command line asks for HTTPS (see servesHttps)
     std::optional<ContainerFacts> container = {}; // set for a port published by a container
     QString projectFolder = {}; // the folder the project's name is taken from (see projectOf)
+    // What answers on the port, from the last look at it; none before one.
+    std::optional<PortAnswer> answer = {};
 
     friend bool operator==(const ServerDetails&, const ServerDetails&) = default;
 };

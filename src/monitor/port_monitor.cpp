@@ -2,6 +2,8 @@
 
 #include "config/settings_store.h"
 #include "monitor/details_reader.h"
+#include "core/port_forwarding.h"
+#include "probe/probe_queue.h"
 
 #include <algorithm>
 
@@ -20,6 +22,7 @@ PortMonitor::PortMonitor(SettingsStore& store, Registry registry, QObject* paren
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
     connect(&m_store, &SettingsStore::changed, this, &PortMonitor::followSetting);
     m_sources.update(m_store.values());
+    m_clock.start();
     setReadsDetails(true);
 }
 
@@ -28,6 +31,7 @@ PortMonitor::PortMonitor(SettingsStore& store, Registry registry, QObject* paren
 // half-destroyed monitor.
 PortMonitor::~PortMonitor() {
     m_detailsReader.reset();
+    m_probe.reset();
 }
 
 void PortMonitor::setReadsDetails(bool reads) {
@@ -96,6 +100,52 @@ void PortMonitor::readMissingDetails() {
     });
 }
 
+void PortMonitor::refreshAnswers() {
+    lookAtPorts(answerLifetimeMs);
+}
+
+void PortMonitor::lookAtPorts(qint64 olderThanMs) {
+    if (!m_readsDetails || !m_store.get(settings::probe))
+        return;
+    if (!m_probe)
+        m_probe = std::make_unique<ProbeQueue>();
+    const qint64 now = m_clock.elapsed();
+    for (const ListeningPort& port : std::as_const(m_ports)) {
+        const ProcessKey key = keyOf(port);
+        if (m_looking.contains(key))
+            continue;
+        const auto known = m_answers.constFind(key);
+        if (known != m_answers.cend() && (olderThanMs < 0 || now - known->seenMs < olderThanMs))
+            continue;
+        // A server of this machine where it listens; another machine's only
+        // where it is forwarded here.
+        std::optional<ProbeTarget> target;
+        if (port.host.isEmpty()) {
+            target = probeTargetFor(port.address, port.port);
+        } else if (ServerSource* source = m_sources.sourceOf(port);
+                   source && source->forwarding()) {
+            for (const PortForward& f : source->forwarding()->forwards()) {
+                if (f.remotePort == port.port)
+                    target = probeTargetFor(QStringLiteral("127.0.0.1"), f.localPort);
+            }
+        }
+        if (!target)
+            continue;
+        m_looking.insert(key);
+        m_probe->look(*target, this, [this, key](const PortAnswer& answer) {
+            m_looking.remove(key);
+            bool listed = false;
+            for (const ListeningPort& p : std::as_const(m_ports))
+                listed = listed || keyOf(p) == key;
+            if (!listed || !m_store.get(settings::probe))
+                return;
+            m_answers.insert(key, {answer, m_clock.elapsed()});
+            if (updateDetails())
+                emit detailsChanged();
+        });
+    }
+}
+
 bool PortMonitor::updateDetails() {
     QHash<PortPlace, ServerDetails> details;
     details.reserve(m_ports.size());
@@ -104,6 +154,8 @@ bool PortMonitor::updateDetails() {
         d.address = port.address;
         if (port.startTime != 0)
             d.startTime = port.startTime;
+        if (const auto found = m_answers.constFind(keyOf(port)); found != m_answers.cend())
+            d.answer = found->answer;
         details.insert(placeOf(port), std::move(d));
     }
     if (details == m_details)
@@ -113,6 +165,19 @@ bool PortMonitor::updateDetails() {
 }
 
 void PortMonitor::followSetting(const QString& key) {
+    if (key == settings::probe.name) {
+        // Off: nothing connects, and what was found is forgotten.
+        if (!m_store.get(settings::probe)) {
+            m_probe.reset();
+            m_looking.clear();
+            m_answers.clear();
+            if (updateDetails())
+                emit detailsChanged();
+        } else {
+            lookAtPorts();
+        }
+        return;
+    }
     const settings::KeyBase* entry = settings::find(key);
     if (!entry || !entry->relists)
         return;
@@ -188,6 +253,7 @@ void PortMonitor::finishScan(ScanResult result) {
         for (const ListeningPort& p : std::as_const(m_ports))
             listed.insert(keyOf(p));
         m_processDetails.removeIf([&](auto entry) { return !listed.contains(entry.key()); });
+        m_answers.removeIf([&](auto entry) { return !listed.contains(entry.key()); });
         // The details follow the new list before anyone hears of it, so a
         // port taken over by another process never shows the old one's.
         const bool detailsDiffer = updateDetails();
@@ -199,6 +265,7 @@ void PortMonitor::finishScan(ScanResult result) {
         if (detailsDiffer)
             emit detailsChanged();
         readMissingDetails();
+        lookAtPorts();
     }
 
     if (m_followUpScan) {

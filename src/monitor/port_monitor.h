@@ -10,6 +10,7 @@
 #include "sources/registry.h"
 #include "sources/source_set.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMap>
@@ -23,6 +24,7 @@
 #include <optional>
 
 class DetailsReader;
+class ProbeQueue;
 class SettingsStore;
 
 // What the user chose for the record's port; ports of other machines have no
@@ -83,6 +85,18 @@ public:
     // command line's watch does).
     void setReadsDetails(bool reads);
 
+    // How long an answer of a look at a port stands before it is looked at
+    // again when someone asks (see refreshAnswers()).
+    static constexpr qint64 answerLifetimeMs = 30'000;
+    // Looks again at the listed servers whose last look is older than
+    // answerLifetimeMs: for a menu or window about to show them. What
+    // answers on a port is otherwise looked at once per listed process (of
+    // this machine, or forwarded here), never on a poll, and not at all while
+    // the setting "probe" is off. The answers arrive in details().
+    void refreshAnswers();
+    // Whether no look is under way (all answers due are in).
+    bool answersSettled() const { return m_looking.isEmpty(); }
+
     // What the next scan lists.
     ScanFilter filter() const;
     void setFilterOf(FilterOf filterOf);
@@ -126,6 +140,9 @@ private:
     void finishScan(ScanResult result);
     void startDetailsReader();
     void readMissingDetails();
+    // Looks at the listed servers that have no answer yet, or, with
+    // `olderThanMs`, whose answer is older than that.
+    void lookAtPorts(qint64 olderThanMs = -1);
     // Builds the details by port from the list and the cache; true when they changed.
     bool updateDetails();
 
@@ -157,6 +174,14 @@ private:
     bool m_readsDetails = true;
     std::unique_ptr<DetailsReader> m_detailsReader;
     QHash<ProcessKey, ServerDetails> m_processDetails; // of listed processes only
+    struct Answer {
+        PortAnswer answer;
+        qint64 seenMs = 0; // when it came, on m_clock
+    };
+    std::unique_ptr<ProbeQueue> m_probe;
+    QHash<ProcessKey, Answer> m_answers; // of listed processes only
+    QSet<ProcessKey> m_looking;          // asked for, not answered yet
+    QElapsedTimer m_clock;
     QHash<PortPlace, ServerDetails> m_details;         // by port
     QString m_scanError;
     QMap<QString, QString> m_problems;

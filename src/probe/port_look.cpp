@@ -32,24 +32,6 @@ std::optional<ProbeTarget> probeTargetFor(const QString& address, qint64 port) {
     return ProbeTarget{host, quint16(port)};
 }
 
-QString kindName(PortAnswer::Kind kind) {
-    switch (kind) {
-    case PortAnswer::Kind::NotLooked:
-        return QStringLiteral("none");
-    case PortAnswer::Kind::Unreachable:
-        return QStringLiteral("unreachable");
-    case PortAnswer::Kind::Http:
-        return QStringLiteral("http");
-    case PortAnswer::Kind::Https:
-        return QStringLiteral("https");
-    case PortAnswer::Kind::Other:
-        return QStringLiteral("other");
-    case PortAnswer::Kind::Silent:
-        return QStringLiteral("silent");
-    }
-    return {};
-}
-
 namespace {
 
 // Whether a look may connect to `address`: a loopback address or one of this

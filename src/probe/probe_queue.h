@@ -1,6 +1,7 @@
 #pragma once
 
-#include "probe/port_answer.h"
+#include "core/port_answer.h"
+#include "probe/probe_target.h"
 
 #include <QHash>
 #include <QList>

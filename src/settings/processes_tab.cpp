@@ -87,6 +87,11 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
     resetButton->setAutoDefault(false);
     m_containers = new QCheckBox(tr("Show container ports"));
     m_containers->setObjectName(QStringLiteral("containers"));
+    // Off, nothing connects to the servers at all.
+    m_probe = new QCheckBox(tr("Look at what answers on each port"));
+    m_probe->setObjectName(QStringLiteral("probe"));
+    m_probe->setToolTip(tr("One short look per server: TLS or not, the status and the page's "
+                           "title. Nothing of it leaves this machine."));
     auto* resetRow = new QHBoxLayout;
     resetRow->addWidget(m_containers);
     resetRow->addStretch();
@@ -98,9 +103,11 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
     layout->addWidget(caption);
     layout->addWidget(m_editor, 1);
     layout->addLayout(resetRow);
+    layout->addWidget(m_probe);
 
     setTabOrder(m_editor->list(), m_containers);
     setTabOrder(m_containers, resetButton);
+    setTabOrder(resetButton, m_probe);
 
     connect(m_editor, &ListEditor::addRequested, this,
             [this](const QString& name) { addAllowed(m_store, name); });
@@ -113,6 +120,8 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
             [this] { m_store.set(settings::allowlist, settings::defaultAllowlist()); });
     connect(m_containers, &QCheckBox::clicked, this,
             [this](bool shown) { m_store.set(settings::containers, shown); });
+    connect(m_probe, &QCheckBox::clicked, this,
+            [this](bool looks) { m_store.set(settings::probe, looks); });
     connect(&m_store, &SettingsStore::changed, this, [this](const QString& key) {
         if (key == settings::allowlist.name)
             m_editor->setEntries(sortedNames(m_store.get(settings::allowlist)));
@@ -120,10 +129,13 @@ ProcessesTab::ProcessesTab(SettingsStore& store, QWidget* parent)
             refreshNotifyChecks();
         else if (key == settings::containers.name)
             m_containers->setChecked(m_store.get(settings::containers));
+        else if (key == settings::probe.name)
+            m_probe->setChecked(m_store.get(settings::probe));
     });
 
     m_editor->setEntries(sortedNames(m_store.get(settings::allowlist)));
     m_containers->setChecked(m_store.get(settings::containers));
+    m_probe->setChecked(m_store.get(settings::probe));
 }
 
 void ProcessesTab::clearEntry() {

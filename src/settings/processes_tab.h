@@ -11,8 +11,8 @@ class QCheckBox;
 class SettingsStore;
 
 // The "Processes" tab: edits the allowlist in the settings store, whether each
-// allowed name's starts and stops are notified, and whether containers'
-// ports are listed; the monitor follows the store and scans after every edit.
+// allowed name's starts and stops are notified, whether containers' ports are
+// listed, and whether what answers on each port is looked at; the monitor follows the store and scans after every edit.
 class ProcessesTab : public QWidget {
     Q_OBJECT
 public:
@@ -36,4 +36,5 @@ private:
     SettingsStore& m_store;
     ListEditor* m_editor = nullptr;
     QCheckBox* m_containers = nullptr;
+    QCheckBox* m_probe = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 
 TEST(Presentation, UptimeElisionAndLines) {
     const struct {
@@ -81,4 +82,53 @@ TEST(Presentation, HostsAndForwards) {
     EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5174), "5173 - node → localhost:5174");
     EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5173), "5173 - node");
     EXPECT_EQ(orphanForwardTitle(5173, 5174), "5173 → localhost:5174 (not listening)");
+}
+
+// What answered on the port: its title names a server nothing else names,
+// its scheme beats the command line's (the user's choice beats both), and a
+// server that is no web server is reached by address.
+TEST(Presentation, WhatAnswersNamesAndReachesTheServer) {
+    const auto answered = [](PortAnswer::Kind kind, int status = 0, QString title = {}) {
+        PortAnswer answer;
+        answer.kind = kind;
+        answer.status = status;
+        answer.title = std::move(title);
+        ServerDetails details;
+        details.answer = answer;
+        return details;
+    };
+    ServerDetails flaggedHttps = answered(PortAnswer::Kind::Http, 200, "Shop");
+    flaggedHttps.https = true; // the command line said so; the server did not
+    const struct {
+        ServerDetails details;
+        ServerChoice choice;
+        const char* title;
+        const char* url;
+        bool http;
+        const char* address;
+        const char* lines;
+    } rows[] = {
+        {answered(PortAnswer::Kind::Https, 200, "Vite + React"), {}, "5173 - node · Vite + React",
+         "https://localhost:5173", true, "localhost:5173", "Vite + React"},
+        {flaggedHttps, {}, "5173 - node · Shop", "http://localhost:5173", true, "localhost:5173",
+         "Shop"},
+        {answered(PortAnswer::Kind::Https), {{}, false}, "5173 - node", "http://localhost:5173",
+         true, "localhost:5173", ""},
+        {answered(PortAnswer::Kind::Http, 502), {"Api"}, "5173 - node · Api",
+         "http://localhost:5173", true, "localhost:5173", "Api | HTTP 502"},
+        {answered(PortAnswer::Kind::Other), {}, "5173 - node", "http://localhost:5173", false,
+         "localhost:5173", "not HTTP"},
+        {answered(PortAnswer::Kind::Silent), {}, "5173 - node (not answering)",
+         "http://localhost:5173", true, "localhost:5173", "not answering"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        const ServerPresentation shown({5173, 1, "node"}, row.details, row.choice);
+        EXPECT_EQ(shown.title(), QString::fromUtf8(row.title));
+        EXPECT_EQ(shown.url(), QString::fromUtf8(row.url));
+        EXPECT_EQ(shown.speaksHttp(), row.http);
+        EXPECT_EQ(shown.address(), QString::fromUtf8(row.address));
+        EXPECT_EQ(shown.detailLines().filter(QRegularExpression("^(?!PID)")).join(" | "),
+                  QString::fromUtf8(row.lines));
+    }
 }

@@ -263,12 +263,16 @@ TEST_F(ProcessesTabTest, QuietNamesAndContainersAreStored) {
     store.set(settings::quietProcesses, {"node"});
     EXPECT_FALSE(notify->isChecked());
 
-    auto* containers = child<QCheckBox>("containers");
-    EXPECT_TRUE(containers->isChecked());
-    QTest::mouseClick(containers, Qt::LeftButton);
-    EXPECT_FALSE(store.get(settings::containers));
-    store.set(settings::containers, true);
-    EXPECT_TRUE(containers->isChecked());
+    // The boxes of the tab's own keys.
+    for (const settings::Key<bool>* key : {&settings::containers, &settings::probe}) {
+        SCOPED_TRACE(key->name.toStdString());
+        auto* box = child<QCheckBox>(key->name.toLatin1().constData());
+        EXPECT_TRUE(box->isChecked());
+        QTest::mouseClick(box, Qt::LeftButton);
+        EXPECT_FALSE(store.get(*key));
+        store.set(*key, true);
+        EXPECT_TRUE(box->isChecked());
+    }
 }
 
 TEST_F(ProcessesTabTest, ClosingTheWindowEmptiesTheEntry) {
