@@ -15,7 +15,7 @@ HARBORWATCH_PACKAGES=(
     python3 python3-dbus python3-gi trayer
     openssl  # the probe's tests make a certificate for their HTTPS server
     mutter xwayland qt6-wayland wl-clipboard  # the GNOME Wayland end-to-end scenario
-    docker.io busybox-static iproute2  # a container engine of the tests' own
+    docker.io podman busybox-static iproute2  # container engines of the tests' own
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools  # translations (lupdate, lrelease)
     libqt6svg6  # the symbolic tray icon is an SVG
     desktop-file-utils appstream man-db groff-base zsh fish  # checks of the desktop files

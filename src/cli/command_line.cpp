@@ -285,6 +285,37 @@ int runWatch(const CommandLineRequest& request) {
         }
     });
     QObject::connect(&monitor, &PortMonitor::portsChanged, [&] { listed = true; });
+    // A source's problem is told as it starts, changes and ends: on stderr,
+    // or with --json among the events.
+    QMap<QString, QString> shownProblems;
+    QObject::connect(&monitor, &PortMonitor::problemsChanged, [&] {
+        const QMap<QString, QString>& problems = monitor.problems();
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QByteArray lines;
+        for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
+            if (shownProblems.value(it.key()) == it.value())
+                continue;
+            const QString line = problemText(it.key(), it.value());
+            if (request.json)
+                lines += problemEventLine(it.key(), line, now);
+            else
+                printError(line);
+        }
+        for (auto it = shownProblems.cbegin(); it != shownProblems.cend(); ++it) {
+            if (problems.contains(it.key()))
+                continue;
+            if (request.json)
+                lines += problemEventLine(it.key(), std::nullopt, now);
+            else
+                printError(problemEndedText(it.key()));
+        }
+        shownProblems = problems;
+        if (!lines.isEmpty() && !printOut(lines) && status == exitOk) {
+            printError(CommandLine::tr("cannot write to standard output"));
+            status = exitFailed;
+            QCoreApplication::quit();
+        }
+    });
     // A failed scan says nothing about which servers run; its reason is told
     // once while it lasts. A host never reached ends the watch.
     QObject::connect(&monitor, &PortMonitor::scanErrorChanged, [&] {

@@ -19,10 +19,53 @@ QString isoUtc(const QDateTime& time) {
     return time.toUTC().toString(Qt::ISODate);
 }
 
+// The widest the table's columns of names may be, in terminal cells: a name
+// or a host of any length leaves the other rows as narrow as their own values.
+constexpr int nameCells = 32;
+constexpr int portCells = 32;
+constexpr int frameworkCells = 20;
+constexpr int projectCells = 24;
+constexpr int urlCells = 48;
+
+// `text` cut in the middle to at most `cells` terminal cells, "…" marking the cut.
+QString elideMiddleCells(const QString& text, int cells) {
+    if (displayWidth(text) <= cells)
+        return text;
+    const QList<uint> characters = text.toUcs4();
+    const auto cellsOf = [](uint c) {
+        const char32_t one = c;
+        return displayWidth(QString::fromUcs4(&one, 1));
+    };
+    const int tailBudget = (cells - 1) / 2;
+    const int headBudget = cells - 1 - tailBudget;
+    qsizetype head = 0;
+    for (int used = 0; head < characters.size(); ++head) {
+        used += cellsOf(characters[head]);
+        if (used > headBudget)
+            break;
+    }
+    qsizetype tail = characters.size();
+    for (int used = 0; tail > head; --tail) {
+        used += cellsOf(characters[tail - 1]);
+        if (used > tailBudget)
+            break;
+    }
+    const auto part = [&](qsizetype from, qsizetype to) {
+        QString piece;
+        for (qsizetype i = from; i < to; ++i) {
+            const char32_t c = characters[i];
+            piece += QString::fromUcs4(&c, 1);
+        }
+        return piece;
+    };
+    return part(0, head) + QChar(0x2026) + part(tail, characters.size());
+}
+
 QString portCell(const QString& host, qint64 port) {
     if (host.isEmpty())
         return QString::number(port);
-    return displayName(host) + QLatin1Char(':') + QString::number(port);
+    const QString number = QLatin1Char(':') + QString::number(port);
+    return elideMiddleCells(displayName(host), portCells - int(number.size())) + number;
 }
 
 } // namespace
@@ -36,9 +79,13 @@ QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
                   QStringLiteral("FRAMEWORK"), QStringLiteral("PROJECT"), QStringLiteral("URL"),
                   QStringLiteral("COMMAND")});
     for (const ServerRow& row : rows) {
-        lines.append({portCell(row.host, row.port), QString::number(row.pid), displayName(row.process),
-                      cell(row.framework), cell(row.project), displayName(row.url),
-                      cell(row.command ? std::optional(shellCommandText(*row.command)) : std::nullopt)});
+        lines.append(
+            {portCell(row.host, row.port), QString::number(row.pid),
+             elideMiddleCells(displayName(row.process), nameCells),
+             elideEnd(cell(row.framework), frameworkCells),
+             elideMiddleCells(cell(row.project), projectCells),
+             elideMiddleCells(displayName(row.url), urlCells),
+             cell(row.command ? std::optional(shellCommandText(*row.command)) : std::nullopt)});
     }
 
     std::array<int, columns> widths{};
@@ -123,4 +170,15 @@ QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
         .arg(word, portCell(server.host, server.port), QString::number(server.pid),
              displayName(server.process))
         .toUtf8();
+}
+
+QByteArray problemEventLine(const QString& source, const std::optional<QString>& text,
+                            const QDateTime& seenAt) {
+    QJsonObject object{{QStringLiteral("event"),
+                        text ? QStringLiteral("problem") : QStringLiteral("problem-ended")},
+                       {QStringLiteral("source"), source},
+                       {QStringLiteral("time"), isoUtc(seenAt)}};
+    if (text)
+        object.insert(QStringLiteral("text"), *text);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }

@@ -34,7 +34,9 @@ enum class ServerEvent { Started, Stopped };
 
 // The aligned table with the header PORT, PID, NAME, FRAMEWORK, PROJECT, URL, COMMAND
 // and one line per row, every line ending in a newline; the port of another
-// machine reads "box:5173". With a
+// machine reads "box:5173". NAME is cut in the middle to 32 terminal cells,
+// PORT (its host) to 32, FRAMEWORK at its end to 20, PROJECT to 24 and URL to
+// 48, so that one long value leaves the other rows narrow. With a
 // `terminalWidth` above 0 the COMMAND column is cut so that lines fit in it.
 QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
 
@@ -52,3 +54,10 @@ QByteArray serverListJson(const QList<ServerRow>& rows);
 // another machine ("started box:5173 ..." as text); ends in a newline.
 QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
                      const QDateTime& seenAt);
+
+// A source's problem as a line of the watch with --json: {"event": "problem",
+// "source", "text", "time"} as it starts or changes, {"event":
+// "problem-ended", "source", "time"} without `text` when it is over; ends in
+// a newline.
+QByteArray problemEventLine(const QString& source, const std::optional<QString>& text,
+                            const QDateTime& seenAt);

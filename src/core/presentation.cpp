@@ -182,6 +182,15 @@ QString problemText(const QString& sourceId, const QString& reason) {
     return host.isEmpty() ? reason : hostProblemText(host, reason);
 }
 
+QString problemEndedText(const QString& sourceId) {
+    const QString host = hostOfSource(sourceId);
+    if (!host.isEmpty())
+        return ServerText::tr("%1: connected").arg(displayName(host));
+    if (sourceId == QLatin1String("containers"))
+        return ServerText::tr("Containers available again");
+    return ServerText::tr("%1: available again").arg(sourceId);
+}
+
 QString forwardedTitle(const QString& title, qint64 remotePort, qint64 localPort) {
     if (localPort <= 0 || localPort == remotePort)
         return title;

@@ -104,6 +104,10 @@ QString cutListingNotice();
 // other's as its reason. `sourceId` names the source as the registry does.
 QString problemText(const QString& sourceId, const QString& reason);
 
+// The words that tell a source's problem is over: "box: connected",
+// "Containers available again".
+QString problemEndedText(const QString& sourceId);
+
 // The host a source id names ("ssh:box" -> "box"); empty for a source of
 // this machine.
 QString hostOfSource(const QString& sourceId);

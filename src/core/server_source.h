@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -28,6 +29,11 @@ struct ScanResult {
     // engine out of reach, a host not connected), by the source's id; the
     // other sources' records stand.
     QMap<QString, QString> problems = {};
+    // The sources among `problems` whose list stands all the same (the
+    // containers an engine listed last, kept while it does not answer), keyed
+    // as there: what enters or leaves their list is a server that started or
+    // stopped.
+    QSet<QString> standingLists = {};
     // Ports of this machine that the source's own forwards hold (an ssh
     // process listening for another machine's server): a record of this
     // machine on one of them is that forward, not a server, and is left out.

@@ -234,11 +234,17 @@ void PortMonitor::finishScan(ScanResult result) {
             comparePorts(m_ports, m_listFilter.value_or(m_scanFilter), result.ports, m_scanFilter);
         // A source out of reach says nothing about its servers: they leave
         // the list while it lasts and come back without being told as stops
-        // and starts.
+        // and starts. One whose list stands meanwhile still tells them.
+        QSet<QString> outOfReach;
+        for (auto it = result.problems.cbegin(); it != result.problems.cend(); ++it) {
+            if (!result.standingLists.contains(it.key()))
+                outOfReach.insert(it.key());
+        }
         changes.stopped.removeIf(
-            [&](const ListeningPort& p) { return result.problems.contains(p.origin); });
+            [&](const ListeningPort& p) { return outOfReach.contains(p.origin); });
         changes.started.removeIf(
-            [&](const ListeningPort& p) { return m_problems.contains(p.origin); });
+            [&](const ListeningPort& p) { return m_outOfReach.contains(p.origin); });
+        m_outOfReach = std::move(outOfReach);
         m_listFilter = m_scanFilter;
         if (!changes.isEmpty())
             emit changesFound(changes);

@@ -185,6 +185,8 @@ private:
     QHash<PortPlace, ServerDetails> m_details;         // by port
     QString m_scanError;
     QMap<QString, QString> m_problems;
+    // The sources among them whose servers are left out while it lasts.
+    QSet<QString> m_outOfReach;
     // The filter of the scan running now, and of the list published; none
     // before the first scan completes.
     ScanFilter m_scanFilter;

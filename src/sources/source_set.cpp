@@ -1,5 +1,7 @@
 #include "sources/source_set.h"
 
+#include "core/container_engines.h"
+
 #include <QCoreApplication>
 #include <QHash>
 #include <QSet>
@@ -7,7 +9,23 @@
 
 #include <algorithm>
 
-SourceSet::SourceSet(Registry registry) : m_registry(std::move(registry)) {}
+SourceSet::SourceSet(Registry registry, int proxyHoldMs)
+    : m_registry(std::move(registry)), m_proxyHoldMs(proxyHoldMs) {
+    m_holdLimit.setSingleShot(true);
+    QObject::connect(&m_holdLimit, &QTimer::timeout, [this] {
+        // Over: the round ends with the container source's answer as it is now.
+        if (!m_round || !m_round->holding)
+            return;
+        m_round->holding = false;
+        m_holdRetry.stop();
+        rescanEngines(m_round->number);
+    });
+    m_holdRetry.setSingleShot(true);
+    QObject::connect(&m_holdRetry, &QTimer::timeout, [this] {
+        if (m_round && m_round->holding)
+            relistHeld();
+    });
+}
 
 SourceSet::~SourceSet() = default;
 
@@ -74,6 +92,12 @@ void SourceSet::startRound() {
     Round& round = *m_round;
     round.number = ++m_rounds;
     round.restart = false;
+    round.held = false;
+    round.holding = false;
+    round.rescanning = false;
+    round.heldPorts.clear();
+    m_holdLimit.stop();
+    m_holdRetry.stop();
     round.results.clear();
     round.waiting.clear();
     round.starting = true;
@@ -114,13 +138,155 @@ void SourceSet::finishRound() {
         startRound();
         return;
     }
+    if (!m_round->held && holdForProxies())
+        return;
     ScanResult result = merged();
     Done done = std::move(m_round->done);
     m_round.reset();
     done(std::move(result));
 }
 
-ScanResult SourceSet::merged() const {
+const SourceSet::Entry* SourceSet::enginesEntry() const {
+    for (const Entry& entry : m_sources) {
+        if (dynamic_cast<ContainerEngines*>(entry.source.get()))
+            return &entry;
+    }
+    return nullptr;
+}
+
+std::optional<QSet<qint64>> SourceSet::containerPorts() const {
+    const Entry* engines = enginesEntry();
+    if (!engines)
+        return std::nullopt;
+    for (const auto& [id, result] : m_round->results) {
+        if (id != engines->id || !result.ok())
+            continue;
+        QSet<qint64> ports;
+        for (const ListeningPort& p : result.ports) {
+            if (p.host.isEmpty())
+                ports.insert(p.port);
+        }
+        return ports;
+    }
+    return std::nullopt;
+}
+
+QList<SourceSet::Proxy> SourceSet::proxies() const {
+    const Entry* engines = enginesEntry();
+    QList<Proxy> found;
+    for (const auto& [id, result] : m_round->results) {
+        if (engines && id == engines->id)
+            continue;
+        for (const QList<ListeningPort>* list : {&result.ports, &result.others}) {
+            for (const ListeningPort& p : *list) {
+                if (p.host.isEmpty() && isEngineProxy(p.process))
+                    found.append({p.port, p.pid});
+            }
+        }
+    }
+    return found;
+}
+
+bool SourceSet::holdForProxies() {
+    const auto listed = containerPorts();
+    if (!listed)
+        return false;
+    QSet<qint64> unknown;
+    for (const Proxy& proxy : proxies()) {
+        if (listed->contains(proxy.first) || m_containerPorts.contains(proxy.first) ||
+            m_heldProxies.contains(proxy))
+            continue;
+        m_heldProxies.insert(proxy);
+        unknown.insert(proxy.first);
+    }
+    if (unknown.isEmpty())
+        return false;
+    m_round->held = true;
+    m_round->holding = true;
+    m_round->heldPorts = std::move(unknown);
+    m_holdLimit.start(m_proxyHoldMs);
+    relistHeld();
+    return true;
+}
+
+void SourceSet::relistHeld() {
+    const Entry* engines = enginesEntry();
+    if (!engines) {
+        // Dropped meanwhile: the round starts again on the new set.
+        m_round->holding = false;
+        m_holdLimit.stop();
+        finishRound();
+        return;
+    }
+    dynamic_cast<ContainerEngines*>(engines->source.get())
+        ->relist([this, number = m_round->number] { rescanEngines(number); });
+}
+
+// Takes the container source's answer again. The round ends once it lists
+// every held port or the hold is over; until then the engines are asked again
+// after a pause (a container is listed once it runs, a moment after its proxy
+// listens).
+void SourceSet::rescanEngines(quint64 number) {
+    if (!m_round || m_round->number != number || m_round->rescanning)
+        return;
+    const Entry* engines = enginesEntry();
+    const QString id = engines ? engines->id : QString();
+    m_round->rescanning = true;
+    const auto answered = [this, number, id](ScanResult result) {
+        if (!m_round || m_round->number != number)
+            return;
+        m_round->rescanning = false;
+        for (auto& answer : m_round->results) {
+            if (answer.first == id)
+                answer.second = std::move(result);
+        }
+        const auto listed = containerPorts();
+        if (m_round->holding && listed && !listed->contains(m_round->heldPorts)) {
+            constexpr int pauseMs = 100;
+            m_holdRetry.start(pauseMs);
+            return;
+        }
+        m_round->holding = false;
+        m_holdLimit.stop();
+        finishRound();
+    };
+    // Called from the event loop (a timer, a queued callback): the round may
+    // end here.
+    if (!engines || !engines->source->scan(m_round->filter, answered)) {
+        m_round->rescanning = false;
+        m_round->holding = false;
+        m_holdLimit.stop();
+        m_holdRetry.stop();
+        finishRound();
+    }
+}
+
+ScanResult SourceSet::merged() {
+    // A proxy on the port of a container that is no longer listed is what
+    // remains of the container while it stops (Docker runs one per address
+    // family, so the port counts, not the process).
+    const auto listed = containerPorts();
+    QSet<qint64> leftOver;
+    if (listed) {
+        QSet<qint64> proxied;
+        QSet<Proxy> present;
+        for (const Proxy& proxy : proxies()) {
+            present.insert(proxy);
+            if (listed->contains(proxy.first))
+                proxied.insert(proxy.first);
+            else if (m_containerPorts.contains(proxy.first))
+                leftOver.insert(proxy.first);
+        }
+        m_containerPorts = proxied | leftOver;
+        m_heldProxies &= present;
+    } else {
+        m_containerPorts.clear();
+        m_heldProxies.clear();
+    }
+    const auto isLeftOver = [&leftOver](const ListeningPort& p) {
+        return p.host.isEmpty() && leftOver.contains(p.port) && isEngineProxy(p.process);
+    };
+
     // In the order of the sources, not of the answers.
     QList<const std::pair<QString, ScanResult>*> answers;
     for (const Entry& entry : m_sources) {
@@ -150,14 +316,16 @@ ScanResult SourceSet::merged() const {
         }
         for (auto it = r.problems.cbegin(); it != r.problems.cend(); ++it)
             result.problems.insert(it.key().isEmpty() ? id : it.key(), it.value());
+        for (const QString& source : r.standingLists)
+            result.standingLists.insert(source.isEmpty() ? id : source);
         for (ListeningPort p : r.ports) {
             p.origin = id;
-            if (!ports.contains(placeOf(p)) && !forwarded.contains(placeOf(p)))
+            if (!ports.contains(placeOf(p)) && !forwarded.contains(placeOf(p)) && !isLeftOver(p))
                 ports.insert(placeOf(p), std::move(p));
         }
         for (ListeningPort p : r.others) {
             p.origin = id;
-            if (!others.contains(placeOf(p)) && !forwarded.contains(placeOf(p)))
+            if (!others.contains(placeOf(p)) && !forwarded.contains(placeOf(p)) && !isLeftOver(p))
                 others.insert(placeOf(p), std::move(p));
         }
     }

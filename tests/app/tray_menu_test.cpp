@@ -467,6 +467,7 @@ TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
     ASSERT_TRUE(server.isListening());
 
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
+    store.set(settings::probe, false); // the stand-in never answers
     DesktopNotifier notifier{QDBusConnection(QStringLiteral("none"))};
     TrayProgram program(store, notifier);
     TrayMenu& tray = program.menu();
@@ -554,6 +555,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         store.set(settings::minPort, range.first);
         store.set(settings::maxPort, range.second);
+        // The stand-in servers never answer; what that shows is tested apart.
+        store.set(settings::probe, false);
     }
     // Scans until `done` holds, as the timer would.
     bool scanUntil(const std::function<bool()>& done) {

@@ -5,10 +5,12 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iostream>
 
 namespace {
 
@@ -51,6 +54,8 @@ protected:
              {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(variable));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+            env.insert(it.key(), it.value());
         process.setProcessEnvironment(env);
         process.start(program, arguments);
     }
@@ -72,6 +77,7 @@ protected:
     const QString name =
         QStringLiteral("hwcli%1").arg(QCoreApplication::applicationPid() % 1000000);
     QTemporaryDir config;
+    QMap<QString, QString> environment; // more for the program
 };
 
 // Reads lines until `count` have arrived or the time is up.
@@ -223,5 +229,68 @@ TEST_F(CommandLineProgramTest, AHostOutOfReachIsStatusOneWithTheReason) {
         EXPECT_TRUE(result.err.startsWith("harborwatch: " + host + ": not connected — "))
             << result.err.toStdString();
         EXPECT_TRUE(result.out.isEmpty());
+    }
+}
+
+// A container engine that takes the connection and never answers is told:
+// by --list on stderr once it has waited for it, by --watch as the problem
+// starts and ends (on stderr, or with --json among the events on stdout).
+TEST_F(CommandLineProgramTest, AnEngineThatDoesNotAnswerIsTold) {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    const QString socket = runtime.filePath(QStringLiteral("docker.sock"));
+    environment.insert(QStringLiteral("DOCKER_HOST"), QStringLiteral("unix://") + socket);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    const QString problem = QStringLiteral("Containers unavailable: Docker does not answer");
+    QLocalServer stalled; // never accepts: the connections wait in its backlog
+    ASSERT_TRUE(stalled.listen(socket));
+
+    QElapsedTimer took;
+    took.start();
+    const Finished list = run({QStringLiteral("--list")});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.err, "harborwatch: " + problem + "\n");
+    EXPECT_LT(took.elapsed(), 8000);
+    std::cout << "[ cli      ] --list told the problem after " << took.elapsed() << " ms"
+              << std::endl;
+
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json);
+        if (!stalled.isListening()) {
+            ASSERT_TRUE(stalled.listen(socket));
+        }
+        QProcess watch;
+        watch.setReadChannel(json ? QProcess::StandardOutput : QProcess::StandardError);
+        QStringList arguments{QStringLiteral("--watch")};
+        if (json)
+            arguments.append(QStringLiteral("--json"));
+        start(watch, arguments);
+        ASSERT_TRUE(watch.waitForStarted(10000));
+        QList<QByteArray> lines = readLines(watch, 1);
+        ASSERT_EQ(lines.size(), 1);
+        stalled.close();
+        lines += readLines(watch, 1);
+        ASSERT_EQ(lines.size(), 2);
+        if (json) {
+            const QJsonObject started = QJsonDocument::fromJson(lines[0]).object();
+            EXPECT_EQ(started.value(QStringLiteral("event")).toString(), QStringLiteral("problem"));
+            EXPECT_EQ(started.value(QStringLiteral("source")).toString(),
+                      QStringLiteral("containers"));
+            EXPECT_EQ(started.value(QStringLiteral("text")).toString(), problem);
+            EXPECT_TRUE(
+                QDateTime::fromString(started.value(QStringLiteral("time")).toString(), Qt::ISODate)
+                    .isValid());
+            const QJsonObject ended = QJsonDocument::fromJson(lines[1]).object();
+            EXPECT_EQ(ended.value(QStringLiteral("event")).toString(),
+                      QStringLiteral("problem-ended"));
+            EXPECT_EQ(ended.value(QStringLiteral("source")).toString(),
+                      QStringLiteral("containers"));
+        } else {
+            EXPECT_EQ(lines[0], "harborwatch: " + problem.toUtf8());
+            EXPECT_EQ(lines[1], QByteArray("harborwatch: Containers available again"));
+        }
+        ::kill(pid_t(watch.processId()), SIGINT);
+        ASSERT_TRUE(watch.waitForFinished(15000));
+        EXPECT_EQ(watch.exitCode(), 0);
     }
 }

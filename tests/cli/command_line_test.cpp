@@ -194,6 +194,37 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
     EXPECT_TRUE(serverTable({remote}).contains(QStringLiteral("\nbox:5173  9")));
 }
 
+// One long value (a container's 231-character name, a host's long name)
+// leaves the other rows as narrow as the capped values make them.
+TEST(CommandLineOutput, LongValuesAreCutSoThatNoRowIsPaddedByThem) {
+    ServerRow db{5432,
+                 0,
+                 QStringLiteral("shop-") + QString(221, QLatin1Char('a')) + QStringLiteral("-db-1"),
+                 QStringLiteral("http://localhost:5432"),
+                 QStringLiteral("0.0.0.0"),
+                 QStringLiteral("shop"),
+                 std::nullopt,
+                 QStringList{QStringLiteral("docker-entrypoint.sh"), QStringLiteral("postgres")}};
+    ServerRow vite{5173,
+                   42,
+                   QStringLiteral("node"),
+                   QStringLiteral("http://[fd00:1234:5678:9abc:def0:1234:5678:9abc]:5173"),
+                   QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc"),
+                   QStringLiteral("a-project-whose-name-goes-on-and-on"),
+                   std::nullopt,
+                   std::nullopt,
+                   std::nullopt,
+                   QStringLiteral("Vite (and a plugin or two)")};
+    vite.host = QStringLiteral("the-build-server-in-the-basement.example.com");
+    ASSERT_EQ(db.process.size(), 231);
+    // clang-format off
+    EXPECT_EQ(serverTable({db, vite}).toStdString(),
+              "PORT                              PID  NAME                              FRAMEWORK             PROJECT                   URL                                               COMMAND\n"
+              "5432                              0    shop-aaaaaaaaaaa…aaaaaaaaaa-db-1  -                     shop                      http://localhost:5432                             docker-entrypoint.sh postgres\n"
+              "the-build-ser…t.example.com:5173  42   node                              Vite (and a plugin …  a-project-wh…s-on-and-on  http://[fd00:1234:5678:9…f0:1234:5678:9abc]:5173  -\n");
+    // clang-format on
+}
+
 TEST(CommandLineOutput, WatchLines) {
     const ListeningPort server{5173, 42, QStringLiteral("no\tde")};
     const QDateTime at(QDate(2026, 3, 1), QTime(9, 30, 5), Qt::UTC);
@@ -205,6 +236,14 @@ TEST(CommandLineOutput, WatchLines) {
     remote.host = QStringLiteral("box");
     EXPECT_EQ(watchLine(ServerEvent::Started, remote, false, at), "started box:5173 42 no\\x09de\n");
     EXPECT_TRUE(watchLine(ServerEvent::Started, remote, true, at).contains("\"host\":\"box\""));
+    EXPECT_EQ(problemEventLine(QStringLiteral("containers"),
+                               QStringLiteral("Containers unavailable: Docker does not answer"),
+                               at),
+              "{\"event\":\"problem\",\"source\":\"containers\",\"text\":\"Containers "
+              "unavailable: Docker does not answer\",\"time\":\"2026-03-01T09:30:05Z\"}\n");
+    EXPECT_EQ(
+        problemEventLine(QStringLiteral("ssh:box"), std::nullopt, at),
+        "{\"event\":\"problem-ended\",\"source\":\"ssh:box\",\"time\":\"2026-03-01T09:30:05Z\"}\n");
 }
 
 // The command line reads the settings as the tray does, the source included,

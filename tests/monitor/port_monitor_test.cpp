@@ -437,6 +437,38 @@ TEST_F(PortMonitorTest, FailedScanKeepsTheListPostsNothingAndPublishesWhy) {
     EXPECT_TRUE(m.scanError().isEmpty());
 }
 
+// A source with a problem: one out of reach (a host) lists nothing
+// meanwhile, so what leaves and comes back is not told; one whose list stands
+// (a container engine's last list) tells what leaves and enters it.
+class SourceProblemTest : public PortMonitorTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SourceProblemTest, IsToldOnlyForAListThatStands) {
+    const bool standing = GetParam();
+    makeMonitor();
+    const auto scanWithProblem = [&](const QList<ListeningPort>& ports) {
+        ScanResult result{ports};
+        result.problems.insert(QString(),
+                               QStringLiteral("Containers unavailable: Docker does not answer"));
+        if (standing)
+            result.standingLists.insert(QString());
+        monitor->scan();
+        ASSERT_TRUE(scanner->complete(std::move(result)));
+    };
+    scanWith({node3000, python8000});
+    takePosts();
+    scanWithProblem({python8000});
+    scanWithProblem({python8000, ruby9000});
+    scanWith({node3000, python8000, ruby9000});
+    const std::vector<std::string> told = {"Port Stopped: Port 3000 is no longer listening",
+                                           "Port Started: ruby on port 9000",
+                                           "Port Started: node on port 3000"};
+    EXPECT_EQ(takePosts(), standing ? told : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Monitor, SourceProblemTest, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "standing" : "out_of_reach");
+});
+
 TEST_F(PortMonitorTest, DestroyingTheMonitorDuringARunDropsTheResult) {
     PortMonitor& m = makeMonitor();
     m.start();

@@ -7,9 +7,13 @@
 #include "support/fake_source.h"
 #include "support/test_support.h"
 
+#include "core/container_engines.h"
+
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +135,147 @@ TEST(SourceSet, ANonEssentialSourceFailsAloneAndHostsKeepTheirPorts) {
               (QMap<QString, QString>{
                   {QStringLiteral("ssh:box"), QStringLiteral("not connected — Connection refused")}}));
 }
+
+namespace {
+
+// A container source: answers every scan from the event loop with `listed`,
+// which becomes `onRelist` once it has been asked to relist `relistsNeeded`
+// times (0: never).
+struct EnginesState {
+    QList<ListeningPort> listed;
+    QList<ListeningPort> onRelist;
+    int relistsNeeded = 0;
+    int relists = 0;
+};
+
+class FakeEngines : public ServerSource, public ContainerEngines {
+public:
+    explicit FakeEngines(std::shared_ptr<EnginesState> state) : m_state(std::move(state)) {}
+    bool scan(ScanFilter, Done done) override {
+        if (m_scanning)
+            return false;
+        m_scanning = true;
+        QTimer::singleShot(0, &m_context, [this, done = std::move(done)] {
+            m_scanning = false;
+            done({m_state->listed});
+        });
+        return true;
+    }
+    bool isScanning() const override { return m_scanning; }
+    ServerDetails details(const ListeningPort&) const override { return {}; }
+    void stop(const ListeningPort&, bool, StopDone) override {}
+    void stillRuns(const ListeningPort&, RunsDone) override {}
+    void relist(std::function<void()> done) override {
+        if (++m_state->relists == m_state->relistsNeeded)
+            m_state->listed = m_state->onRelist;
+        QTimer::singleShot(0, &m_context, std::move(done));
+    }
+
+private:
+    std::shared_ptr<EnginesState> m_state;
+    QObject m_context;
+    bool m_scanning = false;
+};
+
+QString described(const QList<ListeningPort>& ports) {
+    QStringList items;
+    for (const ListeningPort& p : ports)
+        items.append(QStringLiteral("%1 %2 %3").arg(p.port).arg(p.pid).arg(p.process));
+    return items.join(QStringLiteral(", "));
+}
+
+struct HoldRound {
+    QList<ListeningPort> procPorts;
+    QList<ListeningPort> procOthers;
+    QList<ListeningPort> listed; // by the container source at first
+    QList<ListeningPort> onRelist = {};
+    int relistsNeeded = 0;
+    const char* ports = "";
+    const char* others = "";
+    int relists = 0; // asked of the container source in this round; -1: once or more
+};
+
+struct HoldCase {
+    const char* name;
+    QList<HoldRound> rounds;
+};
+
+const ListeningPort web{8081, 0, "shop-web-1"};
+const ListeningPort proxy{8081, 50, "docker-proxy"};
+
+class ProxyHold : public ::testing::TestWithParam<HoldCase> {};
+
+} // namespace
+
+// A port that an engine's proxy holds is told as its container's: the round
+// waits while the container source asks its engines again (at most the
+// hold's limit, once per proxy), and a proxy left behind by a container that
+// has stopped is not listed.
+TEST_P(ProxyHold, TellsAContainersPortAsTheContainers) {
+    constexpr int holdMs = 300;
+    auto proc = std::make_shared<FakeSourceState>();
+    auto engines = std::make_shared<EnginesState>();
+    SourceSet set(
+        [&](const settings::Values&) {
+            return QList<SourceSpec>{
+                {QStringLiteral("containers"),
+                 [engines] { return std::make_unique<FakeEngines>(engines); }, false},
+                {QStringLiteral("proc"), [proc] { return std::make_unique<FakeSource>(proc); }}};
+        },
+        holdMs);
+    set.update({});
+    int round = 0;
+    for (const HoldRound& row : GetParam().rounds) {
+        SCOPED_TRACE(++round);
+        engines->listed = row.listed;
+        engines->onRelist = row.onRelist;
+        engines->relistsNeeded = row.relistsNeeded;
+        engines->relists = 0;
+        std::optional<ScanResult> result;
+        QElapsedTimer took;
+        took.start();
+        ASSERT_TRUE(set.scan({1, 65535, QSet<QString>{"docker-proxy", "dockerd", "node"}},
+                             [&](ScanResult r) { result = std::move(r); }));
+        ASSERT_TRUE(proc->complete({row.procPorts, {}, row.procOthers}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 5000));
+        EXPECT_LT(took.elapsed(), holdMs + 1000);
+        ASSERT_TRUE(result->ok());
+        EXPECT_EQ(described(result->ports), QLatin1String(row.ports));
+        EXPECT_EQ(described(result->others), QLatin1String(row.others));
+        if (row.relists < 0)
+            EXPECT_GE(engines->relists, 1);
+        else
+            EXPECT_EQ(engines->relists, row.relists);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ProxyHold,
+    ::testing::Values(
+        // Docker starts the proxy before the container runs: the first relist
+        // does not list it yet, the second does.
+        HoldCase{"proxy_before_its_container_runs",
+                 {{{proxy}, {}, {}, {web}, 2, "8081 0 shop-web-1", "", 2},
+                  {{proxy}, {}, {web}, {}, 0, "8081 0 shop-web-1", "", 0}}},
+        HoldCase{"proxy_not_allowed", {{{}, {proxy}, {}, {web}, 1, "8081 0 shop-web-1", "", 1}}},
+        // Podman's conmon reserves a rootful container's port.
+        HoldCase{"conmon",
+                 {{{}, {{8101, 60, "conmon"}}, {}, {{8101, 0, "pw"}}, 1, "8101 0 pw", "", 1}}},
+        HoldCase{"listed_already", {{{proxy}, {}, {web}, {}, 0, "8081 0 shop-web-1", "", 0}}},
+        // A daemon's own port is no container's: held once, then listed as it is.
+        HoldCase{"no_container_behind_it",
+                 {{{{2375, 7, "dockerd"}}, {}, {}, {}, 0, "2375 7 dockerd", "", -1},
+                  {{{2375, 7, "dockerd"}}, {}, {}, {}, 0, "2375 7 dockerd", "", 0}}},
+        // The container has left the list; its proxies (one per address
+        // family) are going: the port stops as the container's. A new proxy
+        // on the port is another matter.
+        HoldCase{"proxy_left_behind",
+                 {{{proxy}, {}, {web}, {}, 0, "8081 0 shop-web-1", "", 0},
+                  {{{8081, 49, "docker-proxy"}}, {}, {}, {}, 0, "", "", 0},
+                  {{}, {}, {}, {}, 0, "", "", 0},
+                  {{{8081, 51, "docker-proxy"}}, {}, {}, {web}, 1, "8081 0 shop-web-1", "", 1}}},
+        HoldCase{"not_a_proxy", {{{{3000, 9, "node"}}, {}, {}, {}, 0, "3000 9 node", "", 0}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A source switched during a scan runs the scan again and calls back once,
 // with the new source's result, on the asking thread.

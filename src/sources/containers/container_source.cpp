@@ -1,13 +1,16 @@
 #include "sources/containers/container_source.h"
 
+#include "core/frameworks.h"
 #include "system/procfs.h"
 #include "sources/containers/engine_call.h"
+#include "sources/containers/engine_events.h"
 #include "sources/containers/http_reply.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QPointer>
 #include <QScopeGuard>
@@ -97,8 +100,9 @@ QList<EngineSocket> defaultEngineSockets(const QProcessEnvironment& environment)
     return sockets;
 }
 
-// One engine's socket and what it lists: found by a check that backs off,
-// then followed through its event stream.
+// One engine's socket and what it lists: found when its socket appears (or
+// by a check that backs off after a failure), then followed through its event
+// stream.
 class ContainerSource::Engine : public QObject {
 public:
     Engine(EngineSocket socket, const ContainerSourceTiming& timing, const ProcFs& proc,
@@ -109,13 +113,23 @@ public:
         connect(&m_timer, &QTimer::timeout, this, [this] { check(); });
         m_relist.setSingleShot(true);
         connect(&m_relist, &QTimer::timeout, this, [this] { list(); });
+        m_patience.setSingleShot(true);
+        connect(&m_patience, &QTimer::timeout, this, [this] { notAnswering(); });
+        m_staleEnd.setSingleShot(true);
+        connect(&m_staleEnd, &QTimer::timeout, this, [this] {
+            // Gone for good, as far as anyone can tell: its containers with it.
+            m_stale = false;
+            set({}, m_problem);
+        });
     }
     ~Engine() override { closeAll(); }
 
     void start() { m_timer.start(0); }
     // Whether the first look at the socket has come to an end: a listing, a
-    // failure, or no engine to ask.
+    // failure, no engine to ask, or one that does not answer.
     bool settled() const { return m_settled; }
+    // Whether the engine has listed its containers since the source started.
+    bool hasListed() const { return m_listed; }
 
     const EngineSocket& socket() const { return m_socket; }
     const QList<ContainerInfo>& containers() const { return m_containers; }
@@ -135,32 +149,81 @@ public:
         if (!m_prefix.isEmpty() && m_events)
             m_relist.start(m_timing.relistDelay);
     }
+    // Asks the engine for its containers now; `done` runs once it has
+    // answered, failed, or is found not to be there.
+    void lookNow(std::function<void()> done) {
+        m_lookers.append(std::move(done));
+        if (!m_prefix.isEmpty()) {
+            m_relist.stop();
+            list();
+        } else if (!m_version) {
+            m_timer.stop();
+            check();
+        }
+    }
+    // A request has waited longer than the engine's patience allows (or than
+    // the first scan waits): the engine is told as not answering while the
+    // request goes on.
+    void notAnswering() {
+        if (!m_version && !m_listing && m_inspecting == 0)
+            return;
+        markStale();
+        set(m_containers, unavailable(ContainerEngine::tr("%1 does not answer").arg(engineName())));
+        looked();
+    }
+    // Something changed in the folder of the socket: a socket that has
+    // appeared is connected to at once.
+    void folderChanged() {
+        const bool there = socketOwner(m_socket.path).has_value();
+        const bool appeared = there && !m_socketThere;
+        m_socketThere = there;
+        if (appeared && m_prefix.isEmpty() && !m_version) {
+            m_timer.stop();
+            m_retry = m_timing.firstRetry;
+            check();
+        }
+    }
 
 private:
+    QString engineName() const {
+        if (!m_product.isEmpty())
+            return m_product;
+        return m_socket.podman ? QStringLiteral("Podman") : QStringLiteral("Docker");
+    }
+
     void check() {
         const auto owner = socketOwner(m_socket.path);
+        m_socketThere = owner.has_value();
         if (!owner) {
-            // No engine here (yet): nothing to report.
-            set({}, {});
+            // No engine here (now): nothing to report; a list it left stands
+            // for a while.
+            markStale();
+            set(m_containers, {});
             retryLater();
+            looked();
             return;
         }
         if (m_socket.podman && !runsPodmanContainer(m_proc, *owner)) {
             // Connecting would start the service just to hear it has nothing.
+            m_stale = false;
+            m_staleEnd.stop();
             set({}, {});
             m_retry = m_timing.firstRetry;
             m_timer.start(m_timing.idleCheck);
+            looked();
             return;
         }
         m_version =
             EngineCall::start(m_socket.path, httpRequest("GET", "/version"), m_timing.request, this,
                               [this](EngineReply reply) { versionRead(std::move(reply)); });
+        m_patience.start(m_timing.patience);
     }
 
     void versionRead(EngineReply reply) {
         m_version = nullptr;
+        m_patience.stop();
         if (!reply.ok())
-            return fail(reply.error);
+            return fail(reply);
         if (reply.status != 200)
             return fail(
                 ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
@@ -176,15 +239,35 @@ private:
         m_product = engine.product;
         // The stream first, so that no change between the listing and the
         // stream's start goes unnoticed.
+        m_stream = {};
         m_events = EngineCall::start(
             m_socket.path, httpRequest("GET", eventsTarget(m_prefix)), m_timing.request, this,
             [this](EngineReply reply) { eventsEnded(std::move(reply)); },
-            [this](const QByteArray&) {
-                // Filtered by the engine: any event is a start, death or stop.
-                if (!m_relist.isActive())
-                    m_relist.start(m_timing.relistDelay);
-            });
+            [this](const QByteArray& chunk) { eventsRead(chunk); });
         list();
+    }
+
+    void eventsRead(const QByteArray& chunk) {
+        const EventsRead read = readEvents(m_stream, chunk);
+        bool changed = read.unreadable;
+        for (const ContainerEvent& event : read.events) {
+            changed = true;
+            if (event.change == ContainerChange::Started) {
+                m_endedWhileListing.remove(event.id);
+                continue;
+            }
+            if (event.change != ContainerChange::Ended)
+                continue;
+            // Out of the list at once: the engine may no longer be there to
+            // be asked (Docker reports its containers' deaths while it stops).
+            if (m_listing || m_inspecting > 0)
+                m_endedWhileListing.insert(event.id);
+            QList<ContainerInfo> containers = m_containers;
+            if (containers.removeIf([&](const ContainerInfo& c) { return c.id == event.id; }) > 0)
+                set(std::move(containers), m_problem);
+        }
+        if (changed && !m_relist.isActive())
+            m_relist.start(m_timing.relistDelay);
     }
 
     void eventsEnded(EngineReply reply) {
@@ -193,58 +276,137 @@ private:
             return fail(ContainerEngine::tr("the engine refused its events: %1")
                             .arg(engineMessage(reply.body)));
         closeAll();
+        markStale();
         if (!socketOwner(m_socket.path)) {
-            set({}, {}); // it stopped and took its socket along
+            set(m_containers, {}); // it stopped and took its socket along
             m_retry = m_timing.firstRetry;
         } else {
-            set({}, unavailable(
-                        reply.ok() ? ContainerEngine::tr("%1 ended its event stream").arg(m_product)
-                                   : reply.error));
+            set(m_containers,
+                unavailable(reply.ok()
+                                ? ContainerEngine::tr("%1 ended its event stream").arg(engineName())
+                                : reasonOf(reply)));
         }
         retryLater();
+        looked();
     }
 
     void list() {
         if (m_prefix.isEmpty())
             return;
-        if (m_listing) {
+        if (m_listing || m_inspecting > 0) {
             m_listAgain = true;
             return;
         }
         m_listAgain = false;
+        m_endedWhileListing.clear();
         m_listing = EngineCall::start(
             m_socket.path, httpRequest("GET", m_prefix + "/containers/json"), m_timing.request,
             this, [this](EngineReply reply) { listRead(std::move(reply)); });
+        m_patience.start(m_timing.patience);
     }
 
     void listRead(EngineReply reply) {
         m_listing = nullptr;
+        m_patience.stop();
+        if (!reply.ok() && m_events && !socketOwner(m_socket.path)) {
+            // Going away: its event stream still tells which containers end.
+            markStale();
+            set(m_containers, {});
+            looked();
+            return;
+        }
         if (!reply.ok())
-            return fail(reply.error);
+            return fail(reply);
         if (reply.status != 200)
             return fail(
                 ContainerEngine::tr("the engine refused: %1").arg(engineMessage(reply.body)));
         ContainerList read = readContainerList(reply.body);
         if (!read.ok())
             return fail(read.error);
+        inspect(std::move(read.containers));
+    }
+
+    // Reads the command line of each container not seen before, once, then
+    // takes the list.
+    void inspect(QList<ContainerInfo> containers) {
+        auto pending = std::make_shared<QList<ContainerInfo>>(std::move(containers));
+        const quint64 generation = m_generation;
+        for (const ContainerInfo& container : std::as_const(*pending)) {
+            if (m_commands.contains(container.id) || !isSafeContainerId(container.id))
+                continue;
+            m_commands.insert(container.id, {});
+            m_inspections.append(EngineCall::start(
+                m_socket.path,
+                httpRequest("GET", m_prefix + "/containers/" + container.id.toLatin1() + "/json"),
+                m_timing.request, this,
+                [this, pending, generation, id = container.id](EngineReply reply) {
+                    if (generation != m_generation)
+                        return;
+                    if (reply.ok() && reply.status == 200)
+                        m_commands.insert(id, readCommand(reply.body));
+                    m_inspections.removeAll(nullptr);
+                    if (--m_inspecting == 0)
+                        take(std::move(*pending));
+                }));
+            ++m_inspecting;
+        }
+        if (m_inspecting == 0)
+            take(std::move(*pending));
+    }
+
+    void take(QList<ContainerInfo> containers) {
+        // A container whose end was reported while the list was on its way
+        // has ended, whatever the list says.
+        containers.removeIf(
+            [this](const ContainerInfo& c) { return m_endedWhileListing.contains(c.id); });
+        QHash<QString, QStringList> commands;
+        for (ContainerInfo& container : containers) {
+            container.arguments = m_commands.value(container.id);
+            commands.insert(container.id, container.arguments);
+        }
+        m_commands = std::move(commands); // those of containers no longer listed go
         m_retry = m_timing.firstRetry;
-        const bool none = read.containers.isEmpty();
-        set(std::move(read.containers), {});
+        m_stale = false;
+        m_staleEnd.stop();
+        m_listed = true;
+        const bool none = containers.isEmpty();
+        set(std::move(containers), {});
         if (m_socket.podman && none) {
             // Let a socket-activated service end when it is idle; a container
             // started later brings its conmon process, which the check sees.
             closeAll();
             m_timer.start(m_timing.idleCheck);
+            looked();
             return;
         }
         if (m_listAgain)
             list();
+        else
+            looked();
     }
+
+    QString reasonOf(const EngineReply& reply) const {
+        if (reply.timedOut)
+            return ContainerEngine::tr("%1 does not answer").arg(engineName());
+        return reply.error;
+    }
+
+    void fail(const EngineReply& reply) { fail(reasonOf(reply)); }
 
     void fail(const QString& reason) {
         closeAll();
-        set({}, unavailable(reason));
+        markStale();
+        // A socket that went away meanwhile is no problem: no engine is there.
+        set(m_containers, socketOwner(m_socket.path) ? unavailable(reason) : QString());
         retryLater();
+        looked();
+    }
+
+    void markStale() {
+        if (m_stale || m_containers.isEmpty())
+            return;
+        m_stale = true;
+        m_staleEnd.start(m_timing.staleList);
     }
 
     void closeAll() {
@@ -253,14 +415,29 @@ private:
                 (*call)->abort();
             *call = nullptr;
         }
+        ++m_generation;
+        for (const QPointer<EngineCall>& call : std::exchange(m_inspections, {})) {
+            if (call)
+                call->abort();
+        }
+        m_inspecting = 0;
         m_relist.stop();
+        m_patience.stop();
         m_listAgain = false;
         m_prefix.clear();
+        m_stream = {};
+        m_endedWhileListing.clear();
     }
 
     void retryLater() {
         m_timer.start(m_retry);
         m_retry = std::min(m_retry * 2, m_timing.lastRetry);
+    }
+
+    // Those who asked for a look hear that it is over.
+    void looked() {
+        for (const std::function<void()>& done : std::exchange(m_lookers, {}))
+            done();
     }
 
     void set(QList<ContainerInfo> containers, QString problem) {
@@ -280,30 +457,79 @@ private:
     int m_retry;
     QTimer m_timer;
     QTimer m_relist;
+    QTimer m_patience;
+    QTimer m_staleEnd;
     QPointer<EngineCall> m_version;
     QPointer<EngineCall> m_events;
     QPointer<EngineCall> m_listing;
+    EventStream m_stream;
+    QSet<QString> m_endedWhileListing;
+    QHash<QString, QStringList> m_commands; // by container id
+    QList<QPointer<EngineCall>> m_inspections;
+    int m_inspecting = 0;
+    quint64 m_generation = 0;
     bool m_listAgain = false;
     QByteArray m_prefix;
     QString m_product;
     QList<ContainerInfo> m_containers;
     QString m_problem;
+    QList<std::function<void()>> m_lookers;
     bool m_settled = false;
+    bool m_listed = false;
+    bool m_stale = false;
+    bool m_socketThere = false;
 };
 
 ContainerSource::ContainerSource(QList<EngineSocket> sockets, ContainerSourceTiming timing,
                                  QString procRoot, QObject* parent)
     : QObject(parent), m_timing(timing), m_proc(std::make_unique<ProcFs>(std::move(procRoot))) {
     m_firstWait.setSingleShot(true);
-    connect(&m_firstWait, &QTimer::timeout, this, &ContainerSource::answer);
+    connect(&m_firstWait, &QTimer::timeout, this, [this] {
+        // An engine still asked by now does not answer, as far as this scan
+        // is concerned.
+        for (const auto& engine : m_engines) {
+            if (!engine->settled())
+                engine->notAnswering();
+        }
+        answer();
+    });
     for (EngineSocket& socket : sockets) {
         m_engines.push_back(std::make_unique<Engine>(std::move(socket), timing, *m_proc,
                                                      [this] { engineChanged(); }));
         m_engines.back()->start();
     }
+    connect(&m_folders, &QFileSystemWatcher::directoryChanged, this, [this] {
+        watchFolders();
+        for (const auto& engine : m_engines)
+            engine->folderChanged();
+    });
+    watchFolders();
 }
 
 ContainerSource::~ContainerSource() = default;
+
+// The folder of each socket, or while it does not exist the nearest one
+// above it that does: a socket that appears is noticed at once.
+void ContainerSource::watchFolders() {
+    QStringList wanted;
+    for (const auto& engine : m_engines) {
+        QDir folder = QFileInfo(engine->socket().path).absoluteDir();
+        while (!folder.exists() && !folder.isRoot())
+            folder.setPath(QFileInfo(folder.path()).absolutePath());
+        const QString path = folder.canonicalPath();
+        if (!path.isEmpty() && !wanted.contains(path))
+            wanted.append(path);
+    }
+    const QStringList watched = m_folders.directories();
+    for (const QString& path : watched) {
+        if (!wanted.contains(path))
+            m_folders.removePath(path);
+    }
+    for (const QString& path : std::as_const(wanted)) {
+        if (!watched.contains(path))
+            m_folders.addPath(path);
+    }
+}
 
 void ContainerSource::engineChanged() {
     const auto answerWhenSettled = qScopeGuard([this] {
@@ -314,11 +540,14 @@ void ContainerSource::engineChanged() {
     });
     QList<Entry> entries;
     QString problem;
+    bool standing = true;
     QSet<qint64> taken;
     for (size_t i = 0; i < m_engines.size(); ++i) {
         const Engine& engine = *m_engines[i];
         if (problem.isEmpty())
             problem = engine.problem();
+        if (!engine.problem().isEmpty() && !engine.hasListed())
+            standing = false;
         const QList<ContainerInfo>& containers = engine.containers();
         for (PublishedPort& port : publishedPorts(containers)) {
             // One record per port: an engine listed earlier keeps it.
@@ -333,7 +562,8 @@ void ContainerSource::engineChanged() {
                      [](const Entry& a, const Entry& b) { return a.record.port < b.record.port; });
     {
         const QMutexLocker locker(&m_lock);
-        const bool same = problem == m_problem && entries.size() == m_entries.size() &&
+        const bool same = problem == m_problem && standing == m_standing &&
+                          entries.size() == m_entries.size() &&
                           std::equal(entries.begin(), entries.end(), m_entries.begin(),
                                      [](const Entry& a, const Entry& b) {
                                          return sameProcess(a.record, b.record) &&
@@ -344,6 +574,7 @@ void ContainerSource::engineChanged() {
             return;
         m_entries = std::move(entries);
         m_problem = std::move(problem);
+        m_standing = standing;
     }
     emit changed();
 }
@@ -375,8 +606,11 @@ void ContainerSource::answer() {
             if (filter.inRange(entry.record.port))
                 result.ports.append(entry.record);
         }
-        if (!m_problem.isEmpty())
+        if (!m_problem.isEmpty()) {
             result.problems.insert(QString(), m_problem);
+            if (m_standing)
+                result.standingLists.insert(QString());
+        }
     }
     m_scanning = false;
     done(std::move(result));
@@ -402,7 +636,13 @@ ServerDetails ContainerSource::details(const ListeningPort& record) const {
     details.project = container.project;
     if (details.project.isEmpty() && !details.folder.isEmpty())
         details.project = QFileInfo(QDir::cleanPath(details.folder)).fileName();
-    details.commandLine = container.command;
+    // The engine's inspection, else the list's command as one text.
+    details.arguments = container.arguments;
+    if (details.arguments.isEmpty() && !container.command.isEmpty())
+        details.arguments = QStringList{container.command};
+    details.commandLine = commandLineText(details.arguments);
+    details.framework = detectFramework(details.arguments);
+    details.https = servesHttps(details.arguments);
     details.container = ContainerFacts{container.id,      container.name,    container.image,
                                        container.project, container.service, entry->product};
     return details;
@@ -483,4 +723,19 @@ void ContainerSource::stillRuns(const ListeningPort& record, RunsDone done) {
                                                  : std::nullopt;
                         done(running.value_or(true));
                     });
+}
+
+void ContainerSource::relist(std::function<void()> done) {
+    if (m_engines.empty()) {
+        QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
+        return;
+    }
+    auto remaining = std::make_shared<size_t>(m_engines.size());
+    auto shared = std::make_shared<std::function<void()>>(std::move(done));
+    for (const auto& engine : m_engines) {
+        engine->lookNow([this, remaining, shared] {
+            if (--*remaining == 0)
+                QMetaObject::invokeMethod(this, *shared, Qt::QueuedConnection);
+        });
+    }
 }

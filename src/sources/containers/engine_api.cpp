@@ -178,8 +178,8 @@ QByteArray apiPrefix(const EngineVersion& engine, QString* error) {
 }
 
 QByteArray eventsTarget(QByteArrayView prefix) {
-    static const QByteArray filters = QUrl::toPercentEncoding(
-        QStringLiteral(R"({"type":["container"],"event":["start","die","stop"]})"));
+    static const QByteArray filters =
+        QUrl::toPercentEncoding(QStringLiteral(R"({"type":["container"]})"));
     return prefix.toByteArray() + "/events?filters=" + filters;
 }
 
@@ -191,6 +191,18 @@ std::optional<bool> readRunning(QByteArrayView json) {
     if (!running.isBool())
         return std::nullopt;
     return running.toBool();
+}
+
+QStringList readCommand(QByteArrayView json) {
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromRawData(json.data(), json.size())).object();
+    const QString path = object.value(QLatin1String("Path")).toString();
+    if (path.isEmpty())
+        return {};
+    QStringList command{path};
+    for (const QJsonValue& argument : object.value(QLatin1String("Args")).toArray())
+        command.append(argument.toString());
+    return command;
 }
 
 QString engineMessage(QByteArrayView body) {

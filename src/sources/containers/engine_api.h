@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -37,6 +38,9 @@ struct ContainerInfo {
     QString name; // the first of "Names" without its leading "/"
     QString image;
     QString command;
+    // The command line its process was started with (see readCommand); empty
+    // until inspected, or when that failed: then `command` is all there is.
+    QStringList arguments;
     QString state;      // "running", ...
     QString project;    // label com.docker.compose.project
     QString service;    // label com.docker.compose.service
@@ -83,13 +87,19 @@ EngineVersion readEngineVersion(QByteArrayView json);
 // the reason in `error` when the engine offers none that fits.
 QByteArray apiPrefix(const EngineVersion& engine, QString* error);
 
-// The target of the events request: the container starts, deaths and stops,
-// with the filter JSON-encoded and URL-escaped.
+// The target of the events request: every event of a container, with the
+// filter JSON-encoded and URL-escaped. The actions are not filtered: the
+// engines name them differently (see engine_events.h).
 QByteArray eventsTarget(QByteArrayView prefix);
 
 // Whether GET /containers/{id}/json says the container runs; none when the
 // reply cannot be read.
 std::optional<bool> readRunning(QByteArrayView json);
+
+// The command line the container's process was started with, from GET
+// /containers/{id}/json: "Path" followed by "Args". Empty when the reply
+// names no path.
+QStringList readCommand(QByteArrayView json);
 
 // The engine's reason for a refusal: the "message" of its JSON error reply,
 // or the text itself when it is no JSON (some refusals are plain text),

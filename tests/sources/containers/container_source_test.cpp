@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <iostream>
 
 namespace {
 
@@ -53,8 +54,10 @@ public:
     ~FakeEngine() { closeStreams(); }
 
     bool listen() { return m_server.listen(m_path); }
-    void close() {
-        closeStreams();
+    // Removes the socket; the event streams end too unless `streams` is false.
+    void close(bool streams = true) {
+        if (streams)
+            closeStreams();
         m_server.close();
     }
 
@@ -66,13 +69,14 @@ public:
     QByteArray stopBody;
     int requests = 0;
     int eventStreams = 0; // event streams asked for
+    int inspections = 0;  // GET /containers/{id}/json
     // Podman sends an event stream's head only with the first event.
     bool holdEventsHead = false;
 
-    // Tells every event stream that something happened.
-    void event() {
-        const QByteArray line = R"({"Type":"container","Action":"start"})"
-                                "\n";
+    // Tells every event stream that something happened to a container.
+    void event(const QByteArray& action = "start", const QByteArray& id = "aaaa1111") {
+        const QByteArray line =
+            R"({"Type":"container","Action":")" + action + R"(","id":")" + id + "\"}\n";
         for (const auto& stream : m_streams) {
             if (!stream)
                 continue;
@@ -204,8 +208,12 @@ private:
                     return; // stalls
                 return reply(socket, stopStatus, stopBody);
             }
-            if (method == "GET" && target == base + "/json")
-                return reply(socket, 200, R"({"State":{"Running":true}})");
+            if (method == "GET" && target == base + "/json") {
+                ++inspections;
+                return reply(socket, 200,
+                             R"({"State":{"Running":true},"Path":"/bin/busybox",)"
+                             R"("Args":["httpd","-f","-p","80"]})");
+            }
         }
         reply(socket, 404, R"({"message":"page not found"})");
     }
@@ -239,6 +247,8 @@ ContainerSourceTiming quickTiming() {
     timing.request = 2000;
     timing.stop = 400;
     timing.relistDelay = 10;
+    timing.patience = 300;
+    timing.staleList = 1500;
     return timing;
 }
 
@@ -297,30 +307,40 @@ TEST_P(Misbehaving, ShowsAProblemAndRecovers) {
     m_engine->event();
     ASSERT_TRUE(lists(source, 48081));
 
-    // The engine restarts and misbehaves.
+    // Scans go on: answered from the event loop, at once.
+    const auto scan = [&source] {
+        QElapsedTimer timer;
+        timer.start();
+        bool answered = false;
+        ScanResult result;
+        EXPECT_TRUE(source.scan({0, 65535, std::nullopt}, [&](ScanResult r) {
+            result = std::move(r);
+            answered = true;
+        }));
+        EXPECT_FALSE(answered) << "answered inside scan()";
+        EXPECT_TRUE(source.isScanning());
+        EXPECT_TRUE(waitFor([&] { return answered; }, 1000));
+        EXPECT_LT(timer.elapsed(), 200);
+        EXPECT_TRUE(result.ok());
+        return result;
+    };
+
+    // The engine restarts and misbehaves: the list it gave last stands with
+    // the problem for a while.
     m_engine->listFault = row.list;
     m_engine->versionFault = row.version;
     m_engine->closeStreams();
+    ASSERT_TRUE(waitFor([&] { return !source.problem().isEmpty(); }));
+    const ScanResult stale = scan();
+    EXPECT_EQ(stale.ports.size(), 2);
+    EXPECT_EQ(stale.problems.value(QString()), source.problem());
+    EXPECT_TRUE(stale.standingLists.contains(QString()));
     ASSERT_TRUE(waitFor([&] { return source.problem().contains(QLatin1String(row.problem)); }))
         << qPrintable(source.problem());
     EXPECT_TRUE(source.problem().startsWith(QLatin1String("Containers unavailable: ")));
     EXPECT_FALSE(source.problem().contains(QLatin1Char('\n')));
-
-    // Scans go on: answered from the event loop, at once, with no ports.
-    QElapsedTimer timer;
-    timer.start();
-    bool answered = false;
-    ScanResult result;
-    ASSERT_TRUE(source.scan({0, 65535, std::nullopt}, [&](ScanResult r) {
-        result = std::move(r);
-        answered = true;
-    }));
-    EXPECT_FALSE(answered) << "answered inside scan()";
-    EXPECT_TRUE(source.isScanning());
-    ASSERT_TRUE(waitFor([&] { return answered; }, 1000));
-    EXPECT_LT(timer.elapsed(), 200);
-    EXPECT_TRUE(result.ok());
-    EXPECT_TRUE(result.ports.isEmpty());
+    ASSERT_TRUE(waitFor([&] { return source.ports().isEmpty(); }, 5000));
+    EXPECT_TRUE(scan().ports.isEmpty());
 
     // The engine is well again: the problem goes, the ports come back.
     m_engine->listFault = Fault::None;
@@ -336,8 +356,8 @@ TEST_P(Misbehaving, ShowsAProblemAndRecovers) {
 INSTANTIATE_TEST_SUITE_P(
     Engine, Misbehaving,
     ::testing::Values(
-        FaultCase{"stall", Fault::Stall, Fault::None, "did not answer within 2 s"},
-        FaultCase{"stall_version", Fault::None, Fault::Stall, "did not answer within 2 s"},
+        FaultCase{"stall", Fault::Stall, Fault::None, "Docker does not answer"},
+        FaultCase{"stall_version", Fault::None, Fault::Stall, "Docker does not answer"},
         FaultCase{"truncate", Fault::Truncate, Fault::None, "in the middle of its reply"},
         FaultCase{"flood", Fault::Flood, Fault::None, "larger than 8 MiB"},
         FaultCase{"invalid_json", Fault::InvalidJson, Fault::None, "not valid JSON"},
@@ -423,9 +443,71 @@ TEST_F(Fixture, ConnectsToPodmanOnlyWhileOneOfItsContainersRuns) {
     // Its last container stopped: the stream is closed, so that the service
     // may end when idle.
     m_engine->containers.clear();
-    m_engine->event();
+    m_engine->event("died");
     EXPECT_TRUE(waitFor([&] { return source.ports().isEmpty() && m_engine->openStreams() == 0; }));
     EXPECT_TRUE(source.problem().isEmpty());
+}
+
+// Docker told to stop removes its socket at once, reports its containers'
+// deaths over the event stream while it stops them, then ends the stream.
+// Its last list stands meanwhile, less what died; the socket that comes back
+// is connected to at once (not after the retry's pause).
+TEST_F(Fixture, AnEngineGoingAwayLeavesItsListFollowsItsDeathsAndIsFoundAgainAtOnce) {
+    m_engine->containers = {{"aaaa1111", "shop-web-1", 48080}, {"bbbb2222", "shop-db-1", 48081}};
+    ASSERT_TRUE(m_engine->listen());
+    ContainerSourceTiming timing = quickTiming();
+    timing.firstRetry = timing.lastRetry = 60000; // only the folder's watch finds it again
+    timing.staleList = 60000;
+    ContainerSource source({{m_path, false}}, timing, m_dir.path());
+    ASSERT_TRUE(lists(source, 48081));
+    const ListeningPort web = source.ports().first();
+    // The command line is the engine's inspection, read once per container.
+    EXPECT_EQ(source.details(web).arguments,
+              QStringList({"/bin/busybox", "httpd", "-f", "-p", "80"}));
+    EXPECT_EQ(m_engine->inspections, 2);
+
+    m_engine->close(false);
+    ASSERT_FALSE(QFile::exists(m_path));
+    m_engine->event("die", "aaaa1111");
+    ASSERT_TRUE(waitFor([&] { return source.ports().size() == 1; }));
+    EXPECT_EQ(source.ports().first().process, QStringLiteral("shop-db-1"));
+    m_engine->closeStreams();
+    waitFor([] { return false; }, 300);
+    EXPECT_EQ(source.ports().size(), 1) << "the stale list stands";
+    EXPECT_TRUE(source.problem().isEmpty()) << qPrintable(source.problem());
+
+    // Back, with another container: listed as soon as the socket is there.
+    m_engine->containers = {{"cccc3333", "shop-api-1", 48082}};
+    QElapsedTimer back;
+    back.start();
+    ASSERT_TRUE(m_engine->listen());
+    ASSERT_TRUE(lists(source, 48082));
+    std::cout << "[ engine   ] listed again " << back.elapsed() << " ms after the socket came back"
+              << std::endl;
+    EXPECT_LT(back.elapsed(), 2000);
+    EXPECT_EQ(source.ports().size(), 1);
+    EXPECT_EQ(m_engine->inspections, 3);
+
+    // Asked to relist, the source asks at once: no event is needed.
+    m_engine->containers.append({"dddd4444", "shop-cache-1", 48083});
+    bool relisted = false;
+    source.relist([&] { relisted = true; });
+    EXPECT_FALSE(relisted) << "called inside relist()";
+    ASSERT_TRUE(waitFor([&] { return relisted; }));
+    EXPECT_EQ(source.ports().size(), 2);
+}
+
+// Gone for good: its list is dropped after a while, with no problem to tell.
+TEST_F(Fixture, AListStandsOnlyForAWhile) {
+    ASSERT_TRUE(m_engine->listen());
+    ContainerSource source({{m_path, false}}, quickTiming(), m_dir.path());
+    ASSERT_TRUE(lists(source, 48080));
+    QElapsedTimer gone;
+    gone.start();
+    m_engine->close();
+    ASSERT_TRUE(waitFor([&] { return source.ports().isEmpty(); }, 5000));
+    EXPECT_GE(gone.elapsed(), quickTiming().staleList - 100);
+    EXPECT_TRUE(source.problem().isEmpty()) << qPrintable(source.problem());
 }
 
 struct SocketsCase {
