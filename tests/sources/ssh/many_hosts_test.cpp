@@ -68,14 +68,15 @@ TEST(ManyHosts, AThousandOutOfReachUnderAProcessLimit) {
             !runToEnd(QStringLiteral("ip"), {"link", "set", "lo", "up"}))
             GTEST_SKIP() << "no private network namespace";
     }
-    // A folder the program's user can reach.
+    // A folder the program's user can reach, with a path short enough for
+    // control sockets.
     QTemporaryDir folder((account.switches ? QStringLiteral("/tmp") : QDir::tempPath()) +
-                         QStringLiteral("/harborwatch-test-XXXXXX"));
+                         QStringLiteral("/hw-hosts-XXXXXX"));
     ASSERT_TRUE(folder.isValid());
     const QString dir = folder.path();
-    for (const char* sub : {"config/harborwatch", "runtime", "home"})
+    for (const char* sub : {"config/harborwatch", "run", "home"})
         ASSERT_TRUE(QDir(dir).mkpath(QString::fromLatin1(sub)));
-    QFile::setPermissions(dir + "/runtime",
+    QFile::setPermissions(dir + "/run",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString clientConfig = dir + QStringLiteral("/ssh_config");
     {
@@ -112,7 +113,7 @@ TEST(ManyHosts, AThousandOutOfReachUnderAProcessLimit) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), dir + QStringLiteral("/home"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + QStringLiteral("/config"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir + QStringLiteral("/runtime"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir + QStringLiteral("/run"));
     environment.insert(QStringLiteral("HARBORWATCH_SSH_CONFIG"), clientConfig);
     // The leak checker needs a thread of its own at the end.
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
