@@ -490,6 +490,10 @@ im Infobereich.</translation>
         <source>%1/net/tcp cannot be read; is /proc mounted?</source>
         <translation>%1/net/tcp kann nicht gelesen werden; ist /proc eingehängt?</translation>
     </message>
+    <message>
+        <source>the scan could not be started: %1</source>
+        <translation>der Scan konnte nicht gestartet werden: %1</translation>
+    </message>
 </context>
 <context>
     <name>ProcessControl</name>
@@ -692,6 +696,18 @@ im Infobereich.</translation>
     <message>
         <source>No port can match: From is above To</source>
         <translation>Kein Port kann passen: Von liegt über Bis</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>waiting for the first listing</source>
+        <translation>wartet auf die erste Auflistung</translation>
+    </message>
+    <message>
+        <source>the host lists more than %L1 sockets; the first %L1 are shown</source>
+        <translation>der Host listet mehr als %L1 Sockets auf; die ersten %L1 werden gezeigt</translation>
     </message>
 </context>
 <context>
@@ -918,6 +934,13 @@ im Infobereich.</translation>
     </message>
 </context>
 <context>
+    <name>SshConnections</name>
+    <message>
+        <source>%1 is too long a path for ssh&apos;s control sockets; using %2</source>
+        <translation>%1 ist ein zu langer Pfad für die Steuer-Sockets von ssh; verwende %2</translation>
+    </message>
+</context>
+<context>
     <name>SshSource</name>
     <message>
         <source>connecting</source>
@@ -966,6 +989,18 @@ im Infobereich.</translation>
     <message>
         <source>port %1 is in use here</source>
         <translation>Port %1 ist hier belegt</translation>
+    </message>
+    <message>
+        <source>waiting for its turn to connect</source>
+        <translation>wartet darauf, sich verbinden zu dürfen</translation>
+    </message>
+    <message>
+        <source>the host sent a line longer than 64 KiB</source>
+        <translation>der Host sandte eine Zeile länger als 64 KiB</translation>
+    </message>
+    <message>
+        <source>the host did not answer within %1 s</source>
+        <translation>der Host antwortete nicht innerhalb von %1 s</translation>
     </message>
 </context>
 <context>

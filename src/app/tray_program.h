@@ -33,8 +33,8 @@ class TrayProgram : public QObject {
 public:
     // Both must outlive the program. The registry chooses the sources (the
     // program's own unless a test gives others).
-    TrayProgram(SettingsStore& store, DesktopNotifier& notifier, Registry registry = sourcesFor,
-                QObject* parent = nullptr);
+    TrayProgram(SettingsStore& store, DesktopNotifier& notifier,
+                Registry registry = sourceRegistry(), QObject* parent = nullptr);
     ~TrayProgram() override;
 
     PortMonitor& monitor() { return m_monitor; }

@@ -115,7 +115,7 @@ int terminalWidth() {
 // tray has them, or with --host that host's alone.
 Registry registryFor(const CommandLineRequest& request) {
     if (request.host.isEmpty())
-        return sourcesFor;
+        return sourceRegistry();
     return [host = request.host](const settings::Values&) { return hostSourcesFor(host); };
 }
 
@@ -124,6 +124,27 @@ void printScanError(const CommandLineRequest& request, const QString& error) {
     printError(request.host.isEmpty() ? error : hostProblemText(request.host, error));
 }
 
+// SIGINT and SIGTERM end the call in every mode: every wait returns, and the
+// sources, with every process of theirs, go as the call unwinds. One per
+// process.
+class Interruption {
+public:
+    Interruption() {
+        QObject::connect(&m_signals, &TerminationSignals::received, [this](int signalNumber) {
+            if (m_signal == 0)
+                m_signal = signalNumber;
+            QCoreApplication::exit(); // every event loop of the thread
+        });
+    }
+
+    bool happened() const { return m_signal != 0; }
+    // The status of a call cut short, as a shell tells a signal's: 128 and its number.
+    int status() const { return 128 + m_signal; }
+
+private:
+    TerminationSignals m_signals;
+    int m_signal = 0;
+};
 
 // The sources of the call and one scan of them, as the tray makes it.
 class OneScan {
@@ -169,8 +190,10 @@ ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
     return row;
 }
 
-int runList(const CommandLineRequest& request) {
+int runList(const CommandLineRequest& request, const Interruption& interruption) {
     const OneScan scan(request);
+    if (interruption.happened())
+        return interruption.status();
     if (!scan.result().ok()) {
         printScanError(request, scan.result().error);
         return exitFailed;
@@ -195,8 +218,10 @@ int runList(const CommandLineRequest& request) {
     return finishOutput(printOut(serverTable(rows, terminalWidth()).toUtf8()));
 }
 
-int runStop(const CommandLineRequest& request) {
+int runStop(const CommandLineRequest& request, const Interruption& interruption) {
     const OneScan scan(request);
+    if (interruption.happened())
+        return interruption.status();
     if (!scan.result().ok()) {
         printScanError(request, scan.result().error);
         return exitFailed;
@@ -219,6 +244,8 @@ int runStop(const CommandLineRequest& request) {
     });
     if (!result)
         loop.exec();
+    if (!result)
+        return interruption.status();
     const QString name = displayName(server->process);
     if (!result->delivered()) {
         printError(CommandLine::tr("%1 on port %2 was not stopped: %3")
@@ -242,11 +269,6 @@ int runStop(const CommandLineRequest& request) {
 // tells them, following the settings file as the tray does, until SIGINT or
 // SIGTERM.
 int runWatch(const CommandLineRequest& request) {
-    // Queued: a signal that arrives before the event loop runs still ends it.
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received,
-                     QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-
     SettingsStore store;
     store.watch();
     PortMonitor monitor(store, registryFor(request));
@@ -324,11 +346,7 @@ int runWatch(const CommandLineRequest& request) {
 
 // Forwards a port of the host here, prints the local URL and holds the
 // forward until SIGINT or SIGTERM, then cancels it.
-int runForward(const CommandLineRequest& request) {
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received,
-                     QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-
+int runForward(const CommandLineRequest& request, const Interruption& interruption) {
     const std::unique_ptr<ServerSource> source = hostSource(request.host);
     auto* forwarding = dynamic_cast<PortForwarding*>(source.get());
     // The first scan waits for the connection's first answer.
@@ -341,6 +359,8 @@ int runForward(const CommandLineRequest& request) {
                  });
     if (!scanned)
         loop.exec();
+    if (!scanned)
+        return interruption.status();
     if (!scanned->ok()) {
         printScanError(request, scanned->error);
         return exitFailed;
@@ -353,6 +373,8 @@ int runForward(const CommandLineRequest& request) {
     });
     if (!forwarded)
         loop.exec();
+    if (!forwarded)
+        return interruption.status();
     if (forwarded->first <= 0) {
         printError(CommandLine::tr("port %1 of %2 was not forwarded: %3")
                        .arg(QString::number(remotePort), request.host, forwarded->second));
@@ -591,6 +613,7 @@ int runCommandLine(int argc, char** argv) {
     case ParsedCommandLine::Outcome::Run:
         break;
     }
+    Interruption interruption;
     // A stored range that no port can be in lists nothing, whatever runs: said
     // once, so that an empty list is not taken for a machine without servers.
     using Command = CommandLineRequest::Command;
@@ -599,13 +622,13 @@ int runCommandLine(int argc, char** argv) {
         printError(CommandLine::tr("no port can match: minPort is above maxPort"));
     switch (parsed.request.command) {
     case CommandLineRequest::Command::List:
-        return runList(parsed.request);
+        return runList(parsed.request, interruption);
     case CommandLineRequest::Command::Watch:
         return runWatch(parsed.request);
     case CommandLineRequest::Command::Stop:
-        return runStop(parsed.request);
+        return runStop(parsed.request, interruption);
     case CommandLineRequest::Command::Forward:
-        return runForward(parsed.request);
+        return runForward(parsed.request, interruption);
     }
     return exitUsage;
 }

@@ -223,7 +223,20 @@ QString uptimeText(qint64 seconds) {
 }
 
 QString hostProblemText(const QString& host, const QString& reason) {
+    // A remote's own text might read as a notice too: it is told without
+    // "not connected" then, and is still the remote's text.
+    if (reason == firstListingNotice() || reason == cutListingNotice())
+        return ServerText::tr("%1: %2").arg(displayName(host), reason);
     return ServerText::tr("%1: not connected — %2").arg(displayName(host), reason);
+}
+
+QString firstListingNotice() {
+    return ServerText::tr("waiting for the first listing");
+}
+
+QString cutListingNotice() {
+    return ServerText::tr("the host lists more than %L1 sockets; the first %L1 are shown")
+        .arg(mostHostSockets);
 }
 
 QString hostOfSource(const QString& sourceId) {

@@ -118,8 +118,18 @@ QString uptimeText(qint64 seconds);
 // servers.
 QString reversedRangeText();
 
-// "box: not connected — <reason>": why a host's servers are not listed.
+// "box: not connected — <reason>": why a host's servers are not listed; or
+// "box: <notice>" for one of the notices below, which a connected host tells.
 QString hostProblemText(const QString& host, const QString& reason);
+
+// The most sockets of a host that are listed.
+inline constexpr qsizetype mostHostSockets = 10000;
+// What a connected host tells in place of its servers until its first listing
+// has come.
+QString firstListingNotice();
+// What a host tells beside the servers it listed when it listed more than
+// mostHostSockets sockets.
+QString cutListingNotice();
 
 // A source's problem in plain words: a host's as hostProblemText(), any
 // other's as its reason. `sourceId` names the source as the registry does.

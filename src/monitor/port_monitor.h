@@ -55,8 +55,8 @@ public:
     static constexpr int pollIntervalMs = 2000;
 
     // `store` must outlive the monitor. The registry chooses the sources from
-    // the settings (sourcesFor() unless a test gives its own).
-    explicit PortMonitor(SettingsStore& store, Registry registry = sourcesFor,
+    // the settings (sourceRegistry() unless a test gives its own).
+    explicit PortMonitor(SettingsStore& store, Registry registry = sourceRegistry(),
                          QObject* parent = nullptr);
     ~PortMonitor() override;
 

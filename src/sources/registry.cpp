@@ -5,7 +5,8 @@
 #include "sources/proc/proc_source.h"
 #include "sources/ssh/ssh_source.h"
 
-QList<SourceSpec> sourcesFor(const settings::Values& values) {
+QList<SourceSpec> sourcesFor(const settings::Values& values,
+                             std::shared_ptr<SshConnections> connections) {
     QList<SourceSpec> sources;
     // Containers first: a published port is the container's, whichever proxy
     // process holds it on the host.
@@ -17,10 +18,23 @@ QList<SourceSpec> sourcesFor(const settings::Values& values) {
     else
         sources.append({QStringLiteral("proc"), [] { return std::make_unique<ProcSource>(); }});
     // One per host; a host out of reach leaves only its own servers out.
+    if (!values.hosts.isEmpty() && !connections)
+        connections = std::make_shared<SshConnections>();
     for (const QString& host : values.hosts) {
-        sources.append({sshSourceId(host), [host] { return hostSource(host); }, false});
+        sources.append({sshSourceId(host),
+                        [host, connections] {
+                            return std::make_unique<SshSource>(host, SshSourceTiming{},
+                                                               connections);
+                        },
+                        false});
     }
     return sources;
+}
+
+Registry sourceRegistry() {
+    return [connections = std::make_shared<SshConnections>()](const settings::Values& values) {
+        return sourcesFor(values, connections);
+    };
 }
 
 std::unique_ptr<ServerSource> hostSource(const QString& destination) {

@@ -23,13 +23,22 @@ struct SourceSpec {
 
 using Registry = std::function<QList<SourceSpec>(const settings::Values&)>;
 
+class SshConnections;
+
 // The sources in force for the settings, in the order their records take
 // precedence: the one place that chooses them, for the tray and the command
 // line alike. "containers" adds the container engines' published ports
 // ahead of the rest; "lister" chooses the process source: /proc ("proc", the
 // default) or lsof ("lsof"); every destination of "hosts" adds an SSH source
-// that is not essential, "ssh:<destination>".
-QList<SourceSpec> sourcesFor(const settings::Values& values);
+// that is not essential, "ssh:<destination>". The SSH sources made by the
+// specs of one call share `connections` (a new one when null): at most a few
+// of them set up a connection at once.
+QList<SourceSpec> sourcesFor(const settings::Values& values,
+                             std::shared_ptr<SshConnections> connections = {});
+
+// sourcesFor() for one set of sources: every SSH source it makes, at every
+// update, shares one SshConnections.
+Registry sourceRegistry();
 
 // The id of the SSH source of a destination: "ssh:<destination>".
 QString sshSourceId(const QString& destination);

@@ -39,7 +39,7 @@ public:
 
     static constexpr int defaultProxyHoldMs = 3000;
 
-    explicit SourceSet(Registry registry = sourcesFor, int proxyHoldMs = defaultProxyHoldMs);
+    explicit SourceSet(Registry registry = sourceRegistry(), int proxyHoldMs = defaultProxyHoldMs);
     ~SourceSet();
     SourceSet(const SourceSet&) = delete;
     SourceSet& operator=(const SourceSet&) = delete;

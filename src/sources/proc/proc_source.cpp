@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -350,10 +351,24 @@ bool ProcSource::scan(ScanFilter filter, Done done) {
         const std::lock_guard lock(m_lock);
         m_request = std::move(filter);
     }
-    if (!m_worker.joinable())
-        m_worker = std::thread(&ProcSource::work, this);
-    else
+    if (m_worker.joinable()) {
         m_wake.notify_one();
+        return true;
+    }
+    try {
+        m_worker = std::thread(&ProcSource::work, this);
+    } catch (const std::system_error& e) {
+        // No thread to be had (a process limit): this scan fails, the next
+        // one tries again.
+        const std::lock_guard lock(m_lock);
+        m_request.reset();
+        m_result = ScanResult{
+            {},
+            QCoreApplication::translate("ProcSource", "the scan could not be started: %1")
+                .arg(QString::fromLocal8Bit(e.what()))};
+        QMetaObject::invokeMethod(
+            &m_receiver, [this] { deliver(); }, Qt::QueuedConnection);
+    }
     return true;
 }
 

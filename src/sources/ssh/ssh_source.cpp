@@ -1,34 +1,21 @@
 #include "sources/ssh/ssh_source.h"
 
+#include "core/presentation.h"
 #include "sources/ssh/ssh_command.h"
-
-#include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QPointer>
-#include <QProcess>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-// The lines the remote command writes between its listings.
-const QByteArray listedMarker = "harborwatch-listed";
-const QByteArray streamMarker = "harborwatch-found";
-const QByteArray streamEndMarker = "harborwatch-gone";
-
-// One `ss` listing first, so that the first answer comes at once; then the
-// remote harborwatch's stream where there is one, and `ss` every two seconds
-// where there is none or once it ends.
-const QString remoteCommand = QStringLiteral(
-    "ss -Htlnp; echo; echo harborwatch-listed; "
-    "if command -v harborwatch >/dev/null 2>&1; then echo harborwatch-found; "
-    "harborwatch --watch --json --initial --all; echo harborwatch-gone; fi; "
-    "while sleep 2 && ss -Htlnp; do echo; echo harborwatch-listed; done");
+// How much of an ssh call's error output is kept: its end, where ssh's
+// reason is.
+constexpr qsizetype longestErrorOutput = 8 * 1024;
 
 // Binds a TCP socket on 127.0.0.1:`port` (0 for any) as ssh's listener
 // would, and gives the port it got; 0 when the port is taken.
@@ -55,35 +42,46 @@ QString forwardSpec(const PortForward& f) {
     return QStringLiteral("%1:127.0.0.1:%2").arg(f.localPort).arg(f.remotePort);
 }
 
+void keepEnd(QByteArray& bytes, qsizetype longest) {
+    if (bytes.size() > longest)
+        bytes.remove(0, bytes.size() - longest);
+}
+
 } // namespace
 
-SshSource::SshSource(QString destination, SshSourceTiming timing, QObject* parent)
+SshSource::SshSource(QString destination, SshSourceTiming timing,
+                     std::shared_ptr<SshConnections> connections, QObject* parent)
     : QObject(parent), m_destination(std::move(destination)), m_timing(timing),
+      m_connections(connections ? std::move(connections) : std::make_shared<SshConnections>()),
       m_retryMs(timing.firstRetryMs) {
-    const QString folder = sshControlFolder(&m_folderError);
+    const QString folder = m_connections->controlFolder(&m_folderError);
     m_options = sshOptions(folder, m_timing.connectTimeoutS, m_timing.persistS);
-    m_problem = tr("connecting");
     m_firstWait.setSingleShot(true);
     connect(&m_firstWait, &QTimer::timeout, this, &SshSource::firstAnswer);
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this, [this] {
         discard(m_session);
+        m_connections->leave(this);
         failed(tr("no answer within %1 s").arg(m_timing.callTimeoutMs / 1000));
     });
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &SshSource::start);
-    start(); // connects at once, so the first scan finds an answer soon
+    start(); // connects as soon as it may, so the first scan finds an answer soon
 }
 
 // Every ssh process of the source goes, then its forwards and its master:
 // nothing it started outlives it.
 SshSource::~SshSource() {
+    m_connections->leave(this);
     for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly))
         discard(process);
-    if (!m_everConnected)
+    if (!m_everConnected && !m_mayHaveMaster)
         return;
     const auto runNow = [this](const QStringList& tail) {
         QProcess process;
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
         process.start(QStringLiteral("ssh"), callArguments(tail));
         if (!process.waitForFinished(3000)) {
             process.kill();
@@ -91,8 +89,25 @@ SshSource::~SshSource() {
         }
     };
     for (const PortForward& f : std::as_const(m_forwards))
-        runNow({QStringLiteral("-O"), QStringLiteral("cancel"), QStringLiteral("-L"), forwardSpec(f)});
+        runNow(
+            {QStringLiteral("-O"), QStringLiteral("cancel"), QStringLiteral("-L"), forwardSpec(f)});
     runNow({QStringLiteral("-O"), QStringLiteral("exit")});
+}
+
+QString SshSource::problem() const {
+    switch (m_stage) {
+    case Stage::Listed:
+        return {};
+    case Stage::Waiting:
+        return firstListingNotice();
+    case Stage::Down:
+        return m_failure;
+    case Stage::InLine:
+        return m_failure.isEmpty() ? tr("waiting for its turn to connect") : m_failure;
+    case Stage::Connecting:
+        break;
+    }
+    return m_failure.isEmpty() ? tr("connecting") : m_failure;
 }
 
 void SshSource::discard(QProcess*& process) {
@@ -118,145 +133,158 @@ QStringList SshSource::callArguments(const QStringList& tail) const {
            tail.sliced(command + 1);
 }
 
-// An ssh process with `tail` (options, then "--" and the remote command);
-// `finished` runs once it has ended, or could not start.
-QProcess* SshSource::call(const QStringList& tail, std::function<void(QProcess&)> finished) {
+// An ssh process with `tail` (options, then "--" and the remote command).
+// `finished` runs once it has ended, could not start, or was killed after
+// `timeoutMs` (when not 0): always from the event loop, never inside call().
+// Its output is read only with `readsOutput`; of its error output the last
+// 8 KiB are kept.
+QProcess* SshSource::call(const QStringList& tail, int timeoutMs, CallDone finished,
+                          bool readsOutput) {
     auto* process = new QProcess(this);
     process->setStandardInputFile(QProcess::nullDevice());
-    connect(process, &QProcess::finished, this, [process, finished] {
-        finished(*process);
-        process->deleteLater();
-    });
-    connect(process, &QProcess::errorOccurred, this, [process, finished](QProcess::ProcessError e) {
-        if (e != QProcess::FailedToStart)
+    if (!readsOutput)
+        process->setStandardOutputFile(QProcess::nullDevice());
+    // It goes with the program, even when the program is killed.
+    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    struct State {
+        CallEnd end;
+        bool over = false;
+    };
+    const auto state = std::make_shared<State>();
+    const auto readErrors = [process, state] {
+        state->end.errors += process->readAllStandardError();
+        keepEnd(state->end.errors, longestErrorOutput);
+    };
+    const auto finish = [process, state, readErrors, finished = std::move(finished)] {
+        if (std::exchange(state->over, true))
             return;
-        finished(*process);
+        readErrors();
         process->deleteLater();
-    });
+        finished(state->end);
+    };
+    connect(process, &QProcess::readyReadStandardError, this, readErrors);
+    connect(process, &QProcess::finished, this,
+            [state, finish](int code, QProcess::ExitStatus status) {
+                state->end.exitCode = code;
+                state->end.crashed = status != QProcess::NormalExit;
+                finish();
+            });
+    connect(process, &QProcess::errorOccurred, this,
+            [process, state, finish](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart)
+                    return;
+                state->end.started = false;
+                state->end.startError = process->errorString();
+                // Possibly inside start(): told from the event loop, unless
+                // the process is dropped first.
+                QMetaObject::invokeMethod(process, finish, Qt::QueuedConnection);
+            });
+    if (timeoutMs > 0) {
+        auto* deadline = new QTimer(process);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, process, [process, state] {
+            state->end.timedOut = true;
+            process->kill(); // `finished` follows
+        });
+        deadline->start(timeoutMs);
+    }
     process->start(QStringLiteral("ssh"), callArguments(tail));
     return process;
 }
 
 void SshSource::start() {
-    if (!m_folderError.isEmpty()) {
-        failed(m_folderError);
-        return;
-    }
     if (m_session || m_retry.isActive())
         return;
-    m_buffer.clear();
-    m_listing.clear();
-    m_streamMode = false;
-    m_streamSeen = false;
-    m_streamed.clear();
-    m_session = call({QStringLiteral("--"), remoteCommand}, [this](QProcess& process) {
-        m_silence.stop();
-        m_session = nullptr;
-        ended(process);
-    });
+    if (!m_folderError.isEmpty()) {
+        // Told from the event loop, as every answer.
+        QMetaObject::invokeMethod(
+            this, [this] { failed(m_folderError); }, Qt::QueuedConnection);
+        return;
+    }
+    m_stage = Stage::InLine;
+    m_connections->enter(this, [this] { launch(); });
+}
+
+void SshSource::launch() {
+    m_stage = Stage::Connecting;
+    m_stream = RemoteStream();
+    m_mayHaveMaster = true;
+    m_session = call(
+        {QStringLiteral("--"), remoteListingCommand()}, 0,
+        [this](const CallEnd& end) { ended(end); }, true);
     connect(m_session, &QProcess::readyReadStandardOutput, this, &SshSource::read);
     m_silence.start(m_timing.callTimeoutMs);
 }
 
 void SshSource::read() {
-    m_buffer += m_session->readAllStandardOutput();
-    qsizetype end;
-    while ((end = m_buffer.indexOf('\n')) >= 0) {
-        const QByteArray line = m_buffer.first(end);
-        m_buffer.remove(0, end + 1);
-        readLine(line);
+    const RemoteStream::News news = m_stream.read(m_session->readAllStandardOutput());
+    if (news.connected) {
+        // Authenticated: the master is up, the next host may connect.
+        m_everConnected = true;
+        m_stage = Stage::Waiting;
+        m_connections->leave(this);
+        emit listed();
     }
-}
-
-void SshSource::readLine(const QByteArray& line) {
-    if (line == listedMarker) {
-        // Silence counts while `ss` lists, not while a stream has nothing to tell.
-        m_silence.start(m_timing.callTimeoutMs);
-        connected(parseSsListing(m_listing));
-        m_listing.clear();
-        return;
-    }
-    if (line == streamMarker) {
-        m_streamMode = true;
+    if (news.lineTooLong) {
+        discard(m_session);
         m_silence.stop();
+        failed(tr("the host sent a line longer than 64 KiB"));
         return;
     }
-    if (line == streamEndMarker) {
-        // The remote harborwatch cannot serve: ss lists from now on.
-        m_streamMode = false;
-        m_streamSeen = false;
-        m_streamed.clear();
+    // Silence counts while `ss` lists, not while a stream has nothing to tell.
+    if (m_stream.readsWatch())
+        m_silence.stop();
+    else if (news.listed || !m_silence.isActive())
         m_silence.start(m_timing.callTimeoutMs);
-        return;
-    }
-    if (!m_streamMode) {
-        m_listing += line + '\n';
-        return;
-    }
-    // {"event": "started"|"stopped", "port", "pid", "process", ...}; a line
-    // naming a host is about a machine of the remote's own, not the remote.
-    const QJsonObject event = QJsonDocument::fromJson(line).object();
-    const qint64 port = event.value(QStringLiteral("port")).toInteger();
-    if (port < 1 || port > 65535 || event.contains(QStringLiteral("host")))
-        return;
-    m_streamSeen = true;
-    const QString kind = event.value(QStringLiteral("event")).toString();
-    const SsHolder holder{event.value(QStringLiteral("pid")).toInteger(),
-                          event.value(QStringLiteral("process")).toString()};
-    if (kind == QLatin1String("started"))
-        m_streamed.insert(port, {QString(), port, {holder}});
-    else if (kind == QLatin1String("stopped"))
-        m_streamed.remove(port);
-    emit listed();
+    if (news.listed)
+        connected();
 }
 
-void SshSource::ended(QProcess& process) {
-    const QByteArray errors = process.readAllStandardError();
-    if (process.error() == QProcess::FailedToStart)
-        return failed(tr("ssh could not be started: %1").arg(process.errorString()));
-    if (process.exitStatus() != QProcess::NormalExit)
+void SshSource::ended(const CallEnd& end) {
+    m_silence.stop();
+    m_session = nullptr;
+    m_connections->leave(this);
+    if (!end.started) {
+        m_mayHaveMaster = false;
+        return failed(tr("ssh could not be started: %1").arg(end.startError));
+    }
+    if (end.crashed)
         return failed(tr("ssh ended unexpectedly"));
-    if (process.exitCode() == 255)
-        return failed(sshReason(errors, tr("the connection was lost")));
+    if (end.exitCode == 255) {
+        // The connection failed or was lost, and a master with it.
+        m_mayHaveMaster = false;
+        return failed(sshReason(end.errors, tr("the connection was lost")));
+    }
     // The loop ends only when ss fails.
-    failed(sshReason(errors, tr("ss failed on the host (status %1)").arg(process.exitCode())));
+    failed(sshReason(end.errors, tr("ss failed on the host (status %1)").arg(end.exitCode)));
 }
 
-void SshSource::connected(QList<SsSocket> sockets) {
-    const bool reconnected = !m_connected && m_everConnected;
-    m_connected = true;
-    m_everConnected = true;
-    m_problem.clear();
+void SshSource::connected() {
+    const bool reconnected = m_stage != Stage::Listed;
+    m_stage = Stage::Listed;
+    m_failure.clear();
     m_retryMs = m_timing.firstRetryMs;
-    m_sockets = std::move(sockets);
     // A new master has none of the forwards: they are set up again.
     if (reconnected) {
         for (const PortForward& f : std::as_const(m_forwards))
             call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"),
                   forwardSpec(f)},
-                 [](QProcess&) {});
+                 m_timing.forwardTimeoutMs, [](const CallEnd&) {});
     }
     firstAnswer();
     emit listed();
 }
 
 void SshSource::failed(const QString& reason) {
-    m_connected = false;
-    m_problem = reason;
-    m_sockets.clear();
-    m_streamed.clear();
-    m_streamMode = false;
-    m_streamSeen = false;
-    m_retry.start(m_retryMs);
-    m_retryMs = std::min(m_retryMs * 2, m_timing.lastRetryMs);
+    m_stage = Stage::Down;
+    m_failure = reason;
+    m_stream = RemoteStream();
+    if (!m_retry.isActive()) {
+        m_retry.start(m_retryMs);
+        m_retryMs = std::min(m_retryMs * 2, m_timing.lastRetryMs);
+    }
     firstAnswer();
     emit listed();
-}
-
-QList<SsSocket> SshSource::currentSockets() const {
-    if (m_streamMode && m_streamSeen)
-        return m_streamed.values();
-    return m_sockets;
 }
 
 void SshSource::firstAnswer() {
@@ -283,14 +311,16 @@ void SshSource::answer() {
     Scan scan = std::move(*m_scan);
     m_scan.reset();
     ScanResult result;
-    if (!m_connected) {
-        result.error = m_problem;
+    if (!isConnected()) {
+        result.error = problem();
     } else {
-        result.ports = ssRecords(currentSockets(), scan.filter);
+        result.ports = ssRecords(m_stream.sockets(), scan.filter);
         for (ListeningPort& p : result.ports)
             p.host = m_destination;
         for (const PortForward& f : std::as_const(m_forwards))
             result.forwardedPorts.append(f.localPort);
+        if (m_stream.isCut())
+            result.problems.insert(QString(), cutListingNotice());
     }
     scan.done(std::move(result));
 }
@@ -308,42 +338,66 @@ void SshSource::stop(const ListeningPort& record, bool force, StopDone done) {
     };
     if (record.pid <= 0)
         return answerLater(std::move(done), stopRefused(StopOutcome::InvalidPid, record.port));
-    if (!m_connected)
+    if (!isConnected())
         return answerLater(std::move(done),
                            {StopOutcome::Failed, tr("%1 is not connected").arg(m_destination)});
+    // The socket the listing had the pid hold on the port.
+    bool listed = false;
+    quint64 inode = 0;
+    for (const SsSocket& socket : m_stream.sockets()) {
+        for (const SsHolder& holder : socket.holders) {
+            if (socket.port == record.port && holder.pid == record.pid) {
+                listed = true;
+                inode = inode != 0 ? inode : socket.inode;
+            }
+        }
+    }
+    if (!listed)
+        return answerLater(std::move(done), stopRefused(StopOutcome::NotListening, record.port));
     const qint64 port = record.port;
-    call({QStringLiteral("--"), remoteStopCommand(record.pid, port, record.startTime, force)},
-         [port, done = std::move(done)](QProcess& process) {
-             const QString reason =
-                 sshReason(process.readAllStandardError(), tr("the host refused"));
-             if (process.error() == QProcess::FailedToStart ||
-                 process.exitStatus() != QProcess::NormalExit)
-                 return done({StopOutcome::Failed, tr("ssh could not be run")});
-             switch (process.exitCode()) {
-             case 0:
-                 return done({StopOutcome::Delivered});
-             case remoteNotListening:
-                 return done(stopRefused(StopOutcome::NotListening, port));
-             case remotePidReused:
-                 return done(stopRefused(StopOutcome::PidReused, port));
-             default:
-                 if (reason.contains(QLatin1String("No such process")))
-                     return done(stopRefused(StopOutcome::Exited, port));
-                 if (reason.contains(QLatin1String("ermitted")))
-                     return done(stopRefused(StopOutcome::PermissionDenied, port));
-                 return done({StopOutcome::Failed, reason});
-             }
-         });
+    const int seconds = m_timing.stopTimeoutMs / 1000;
+    call(
+        {QStringLiteral("--"), remoteStopCommand(record.pid, port, inode, record.startTime, force)},
+        m_timing.stopTimeoutMs, [port, seconds, done = std::move(done)](const CallEnd& end) {
+            if (!end.started)
+                return done(
+                    {StopOutcome::Failed, tr("ssh could not be started: %1").arg(end.startError)});
+            if (end.timedOut)
+                return done(
+                    {StopOutcome::Failed, tr("the host did not answer within %1 s").arg(seconds)});
+            if (end.crashed)
+                return done({StopOutcome::Failed, tr("ssh could not be run")});
+            switch (end.exitCode) {
+            case 0:
+                return done({StopOutcome::Delivered});
+            case remoteNotListening:
+                return done(stopRefused(StopOutcome::NotListening, port));
+            case remotePidReused:
+                return done(stopRefused(StopOutcome::PidReused, port));
+            case remoteExited:
+                return done(stopRefused(StopOutcome::Exited, port));
+            case remoteNotPermitted:
+                return done(stopRefused(StopOutcome::PermissionDenied, port));
+            default:
+                break;
+            }
+            const QString reason = sshReason(end.errors, tr("the host refused"));
+            if (reason.contains(QLatin1String("No such process")))
+                return done(stopRefused(StopOutcome::Exited, port));
+            if (reason.contains(QLatin1String("ermitted")))
+                return done(stopRefused(StopOutcome::PermissionDenied, port));
+            done({StopOutcome::Failed, reason});
+        });
 }
 
 void SshSource::stillRuns(const ListeningPort& record, RunsDone done) {
     bool runs = false;
-    for (const SsSocket& socket : currentSockets()) {
+    for (const SsSocket& socket : m_stream.sockets()) {
         for (const SsHolder& holder : socket.holders)
             runs = runs || (socket.port == record.port && holder.pid == record.pid);
     }
     // While the host is away nothing is known: it is left as listed.
-    runs = runs || !m_connected;
+    runs = runs || !isConnected();
     QMetaObject::invokeMethod(
         this, [done = std::move(done), runs] { done(runs); }, Qt::QueuedConnection);
 }
@@ -357,14 +411,14 @@ void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done) {
         if (f.remotePort == remotePort)
             return answerLater(std::move(done), f.localPort, {});
     }
-    if (!m_connected)
+    if (!isConnected())
         return answerLater(std::move(done), 0, tr("%1 is not connected").arg(m_destination));
     if (m_forwarding.contains(remotePort)) {
         m_forwarding[remotePort].append(std::move(done));
         return;
     }
     // The port asked for, or the same port here when it is free, else any free one.
-    const qint64 local = localPort > 0                ? bindLoopback(localPort)
+    const qint64 local = localPort > 0              ? bindLoopback(localPort)
                          : bindLoopback(remotePort) ? remotePort
                                                     : bindLoopback(0);
     if (local == 0) {
@@ -374,12 +428,15 @@ void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done) {
     }
     m_forwarding[remotePort].append(std::move(done));
     const PortForward wanted{remotePort, local};
-    call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"), forwardSpec(wanted)},
-         [this, wanted](QProcess& process) {
-             const bool ok = process.error() != QProcess::FailedToStart &&
-                             process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-             const QString error =
-                 ok ? QString() : sshReason(process.readAllStandardError(), tr("ssh refused the forward"));
+    const int seconds = m_timing.forwardTimeoutMs / 1000;
+    call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"),
+          forwardSpec(wanted)},
+         m_timing.forwardTimeoutMs, [this, wanted, seconds](const CallEnd& end) {
+             const bool ok = end.started && !end.timedOut && !end.crashed && end.exitCode == 0;
+             const QString error = ok ? QString()
+                                   : end.timedOut
+                                       ? tr("the host did not answer within %1 s").arg(seconds)
+                                       : sshReason(end.errors, tr("ssh refused the forward"));
              if (ok) {
                  m_forwards.append(wanted);
                  std::sort(m_forwards.begin(), m_forwards.end(),
@@ -394,14 +451,16 @@ void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done) {
 }
 
 void SshSource::cancelForward(qint64 remotePort, std::function<void()> done) {
-    const auto found = std::find_if(m_forwards.cbegin(), m_forwards.cend(),
-                                    [&](const PortForward& f) { return f.remotePort == remotePort; });
+    const auto found =
+        std::find_if(m_forwards.cbegin(), m_forwards.cend(),
+                     [&](const PortForward& f) { return f.remotePort == remotePort; });
     if (found == m_forwards.cend()) {
-        QMetaObject::invokeMethod(this, [done = std::move(done)] { done(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [done = std::move(done)] { done(); }, Qt::QueuedConnection);
         return;
     }
     const PortForward f = *found;
     m_forwards.erase(found);
     call({QStringLiteral("-O"), QStringLiteral("cancel"), QStringLiteral("-L"), forwardSpec(f)},
-         [done = std::move(done)](QProcess&) { done(); });
+         m_timing.forwardTimeoutMs, [done = std::move(done)](const CallEnd&) { done(); });
 }

@@ -1,42 +1,11 @@
-// One real sshd on a loopback port of its own, with its own host key,
-// configuration and authorised key: as root in a private network namespace,
+// The SSH source against a real sshd: as root in a private network namespace,
 // else as the user. Skips where none can run.
+#include "private_sshd.h"
 #include "sources/ssh/ssh_source.h"
-#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <arpa/inet.h>
-#include <csignal>
-#include <netinet/in.h>
-#include <sched.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-
-qint64 freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    qint64 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 // What a connection to 127.0.0.1:`port` reads first; empty when none is made.
 QByteArray greeting(qint64 port) {
@@ -58,93 +27,6 @@ QByteArray greeting(qint64 port) {
     return text;
 }
 
-bool run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
-
-qint64 parentOf(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 4).split(' ').value(0).toLongLong();
-}
-
-// The pids (not zombies) whose command line holds `text`.
-QList<qint64> processesWith(const QByteArray& text) {
-    QList<qint64> pids;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        const qint64 pid = entry.toLongLong();
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (pid > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(text) &&
-            processExists(pid))
-            pids.append(pid);
-    }
-    return pids;
-}
-
-// An sshd started by the test, stopped with every process it forked.
-class Sshd {
-public:
-    Sshd(QString config, qint64 port) : m_config(std::move(config)), m_port(port) {
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QFileInfo(m_config).dir().filePath("sshd.log"),
-                                       QIODevice::Append);
-    }
-    ~Sshd() { stop(); }
-
-    bool start() {
-        m_process.start(QStringLiteral("/usr/sbin/sshd"),
-                        {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), m_config});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        const QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(quint16(m_port));
-            const bool up =
-                ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-            ::close(fd);
-            if (up)
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-
-    // The listener and the sessions it forked, as a crash of the host would.
-    void stop() {
-        const qint64 listener = m_process.processId();
-        if (listener <= 0)
-            return;
-        QList<qint64> forked;
-        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            for (qint64 pid = entry.toLongLong(); pid > 1; pid = parentOf(pid)) {
-                if (pid == listener) {
-                    if (entry.toLongLong() != listener)
-                        forked.append(entry.toLongLong());
-                    break;
-                }
-            }
-        }
-        m_process.kill();
-        m_process.waitForFinished(5000);
-        for (const qint64 pid : forked)
-            ::kill(pid_t(pid), SIGKILL);
-    }
-
-private:
-    QString m_config;
-    qint64 m_port;
-    QProcess m_process;
-};
-
 ScanResult scanOnce(SshSource& source) {
     return scanAndWait(source, ScanFilter{1, 65535, QSet<QString>{QStringLiteral("node")}});
 }
@@ -160,62 +42,17 @@ std::optional<ListeningPort> rowOf(const ScanResult& result, qint64 port) {
 } // namespace
 
 TEST(RealSshd, ListsForwardsReconnectsAndLeavesNothing) {
-    if (!QFile::exists(QStringLiteral("/usr/sbin/sshd")) ||
-        QStandardPaths::findExecutable(QStringLiteral("ssh")).isEmpty() ||
-        QStandardPaths::findExecutable(QStringLiteral("ssh-keygen")).isEmpty())
-        GTEST_SKIP() << "openssh-server and openssh-client are not installed";
-    const bool root = ::geteuid() == 0;
-    if (root) {
-        // The whole test in a network of its own; processes started from
-        // this thread join it.
-        if (::unshare(CLONE_NEWNET) != 0)
-            GTEST_SKIP() << "no private network namespace: " << std::strerror(errno);
-        if (!run(QStringLiteral("ip"), {"link", "set", "lo", "up"}))
-            GTEST_SKIP() << "cannot bring up the namespace's loopback (iproute2 missing?)";
-        QDir().mkpath(QStringLiteral("/run/sshd")); // sshd's privilege separation folder
-    }
-
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString dir = folder.path();
-    ASSERT_TRUE(run(QStringLiteral("ssh-keygen"),
-                    {"-q", "-t", "ed25519", "-N", "", "-f", dir + "/host_key"}));
-    ASSERT_TRUE(
-        run(QStringLiteral("ssh-keygen"), {"-q", "-t", "ed25519", "-N", "", "-f", dir + "/id"}));
-    ASSERT_TRUE(QFile::copy(dir + "/id.pub", dir + "/authorized_keys"));
-    const qint64 sshPort = freeLoopbackPort();
-    const QString user = root ? QStringLiteral("root")
-                              : QString::fromLocal8Bit(qgetenv("USER").isEmpty() ? qgetenv("LOGNAME")
-                                                                                 : qgetenv("USER"));
-    {
-        QFile config(dir + "/sshd_config");
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2/host_key\n"
-                                    "AuthorizedKeysFile %2/authorized_keys\nPidFile none\n"
-                                    "UsePAM no\nStrictModes no\nPasswordAuthentication no\n"
-                                    "KbdInteractiveAuthentication no\n"
-                                    "PermitRootLogin prohibit-password\nAllowTcpForwarding yes\n")
-                         .arg(sshPort)
-                         .arg(dir)
-                         .toUtf8());
-        QFile client(dir + "/ssh_config");
-        ASSERT_TRUE(client.open(QIODevice::WriteOnly));
-        client.write(QStringLiteral("Host *\n  IdentityFile %1/id\n  IdentitiesOnly yes\n"
-                                    "  UserKnownHostsFile %1/known_hosts\n"
-                                    "  StrictHostKeyChecking accept-new\n")
-                         .arg(dir)
-                         .toUtf8());
-    }
-    Sshd sshd(dir + "/sshd_config", sshPort);
-    if (!sshd.start())
-        GTEST_SKIP() << "sshd did not start on port " << sshPort;
-    qputenv("HARBORWATCH_SSH_CONFIG", QFile::encodeName(dir + "/ssh_config"));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
+    PrivateSshd host;
+    if (const QString skip = host.start(); !skip.isEmpty())
+        GTEST_SKIP() << qPrintable(skip);
+    const bool root = host.root;
+    const QString user = host.user;
+    const QString dir = host.dir;
+    Sshd& sshd = *host.sshd;
 
     ListenerProcess node(QStringLiteral("node"), QStringLiteral("0"), {QStringLiteral("--greet")});
     ASSERT_TRUE(node.isListening());
-    const QString destination =
-        QStringLiteral("ssh://%1@127.0.0.1:%2").arg(user).arg(sshPort);
+    const QString destination = host.destination();
 
     auto source = std::make_unique<SshSource>(destination);
     // The first scan waits for the connection.

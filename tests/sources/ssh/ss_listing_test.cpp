@@ -66,6 +66,61 @@ TEST(SsListing, OneLineEach) {
         EXPECT_TRUE(parseSsListing(line).isEmpty()) << line;
 }
 
+// A process's name is its own choice; the pid of a socket is not. Lines as
+// `ss -Htlnpe` prints them (the first as iproute2 6.1 printed it for a process
+// that named itself `go",pid=13605,`), and what they must give.
+TEST(SsListing, NamesCannotMakeAPid) {
+    struct Row {
+        const char* what;
+        const char* line;
+        QList<SsHolder> holders;
+        quint64 inode;
+    };
+    const Row rows[] = {
+        {"a pid in a name",
+         "LISTEN 0 128 127.0.0.1:5174 0.0.0.0:* users:((\"go\",pid=13605,\",pid=13609,fd=3)) "
+         "ino:58721 sk:1011 cgroup:/ <->",
+         {{13609, "go\",pid=13605,"}},
+         58721},
+        {"and a second process",
+         "LISTEN 0 128 *:8080 *:* users:((\"go\",pid=1,\",pid=11,fd=3),(\"node\",pid=12,fd=4)) "
+         "uid:1000 ino:7 sk:2",
+         {{11, "go\",pid=1,"}, {12, "node"}},
+         7},
+        {"a name that looks like the end of an entry",
+         "LISTEN 0 128 *:8080 *:* users:((\"\",pid=1,fd=1),(\",pid=99,fd=3)) ino:5 sk:3",
+         {{99, "\",pid=1,fd=1),("}},
+         5},
+        {"the field's end in a name",
+         "LISTEN 0 128 *:8080 *:* users:((\"a)) ino:5 x\",pid=7,fd=3)) ino:6 sk:4",
+         {{7, "a)) ino:5 x"}},
+         6},
+        {"an inode in the cgroup's path",
+         "LISTEN 0 128 *:8080 *:* users:((\"node\",pid=8,fd=3)) ino:9 sk:5 cgroup:/a ino:1 <->",
+         {{8, "node"}},
+         9},
+        {"a name longer than the kernel keeps", // cannot be a process's
+         "LISTEN 0 128 *:8080 *:* users:((\"sixteen-letters!\",pid=8,fd=3)) ino:9",
+         {},
+         0},
+        {"text after the field",
+         "LISTEN 0 128 *:8080 *:* users:((\"node\",pid=8,fd=3))x ino:9",
+         {},
+         0},
+        {"a name cut off by a line break that starts a record",
+         "LISTEN 0 128 *:8080 *:* users:((\"a\nLISTEN 0 0 x:\",pid=8,fd=3)) ino:9",
+         {},
+         0},
+        {"no field", "LISTEN 0 128 *:8080 *:* uid:1000 ino:9 sk:6", {}, 9},
+    };
+    for (const Row& row : rows) {
+        const QList<SsSocket> sockets = parseSsListing(row.line);
+        ASSERT_FALSE(sockets.isEmpty()) << row.what;
+        EXPECT_EQ(sockets.first().holders, row.holders) << row.what;
+        EXPECT_EQ(sockets.first().inode, row.inode) << row.what;
+    }
+}
+
 TEST(SsListing, RecordsFollowTheFilter) {
     const QList<SsSocket> sockets = parseSsListing(captured);
     const ScanFilter filter{3000, 9999, QSet<QString>{"node", "python3"}};
