@@ -3,7 +3,7 @@
 // and 20 listeners in the range that are not allowed. The scan itself is the
 // sources' (source_bench.cpp); here the source hands over its result at once.
 #include "config/settings_store.h"
-#include "instant_source.h"
+#include "support/fake_source.h"
 #include "monitor/port_monitor.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // window shown, sorted by port) and without it (the window closed).
 #include "actions/server_actions.h"
 #include "config/settings_store.h"
-#include "instant_source.h"
+#include "support/fake_source.h"
 #include "monitor/forwards.h"
 #include "monitor/port_monitor.h"
 #include "monitor/stop_controller.h"

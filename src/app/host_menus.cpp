@@ -6,7 +6,6 @@
 #include "core/presentation.h"
 #include "monitor/forwards.h"
 #include "monitor/port_monitor.h"
-#include "sources/registry.h"
 
 #include <QAction>
 #include <QMenu>
@@ -34,7 +33,7 @@ HostMenus::Shown HostMenus::current() const {
             shown.ports.append(port);
     }
     for (const QString& host : std::as_const(shown.hosts)) {
-        const QString id = sshSourceId(host);
+        const SourceId id = SourceId::ofHost(host);
         if (monitor.problems().contains(id))
             shown.problems.insert(host, monitor.problems().value(id));
         shown.forwards.insert(host, m_actions.forwards().of(host));

@@ -224,7 +224,7 @@ void TrayMenu::updateServerItems(View& view) {
         addLine(tr("and %n more", nullptr, int(m_shownPorts.size() - shown)), serversEnd(view));
     // A remote host's problem is told in that host's own submenu.
     for (auto problem = m_shownProblems.cbegin(); problem != m_shownProblems.cend(); ++problem) {
-        if (hostOfSource(problem.key()).isEmpty())
+        if (!problem.key().isHost())
             addLine(problemText(problem.key(), problem.value()), serversEnd(view));
     }
 }
@@ -269,8 +269,8 @@ TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port
     connect(row.notify, &QAction::triggered, this,
             [this, port](bool checked) { m_actions.setNotify(port, checked); });
     submenu->addSeparator();
-    const bool container = port.origin == QLatin1String("containers");
-    QAction* stop = submenu->addAction(container ? tr("Stop Container") : tr("Stop Server"));
+    QAction* stop =
+        submenu->addAction(row.shown.isContainer() ? tr("Stop Container") : tr("Stop Server"));
     stop->setObjectName(QStringLiteral("stopServer"));
     connect(stop, &QAction::triggered, this, [this, port] { m_actions.stop(port); });
 

@@ -130,7 +130,7 @@ private:
     QList<ListeningPort> m_shownPorts;
     QList<ListeningPort> m_shownOthers;
     QString m_shownError;
-    QMap<QString, QString> m_shownProblems;
+    QMap<SourceId, QString> m_shownProblems;
     bool m_shownReversed = false; // the range's From is above its To
     bool m_started = false;
 };

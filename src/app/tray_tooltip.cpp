@@ -12,7 +12,7 @@ struct TrayToolTip {
 } // namespace
 
 QString trayToolTip(const QList<ServerPresentation>& shown, qsizetype total,
-                    const QString& scanError, const QMap<QString, QString>& problems,
+                    const QString& scanError, const QMap<SourceId, QString>& problems,
                     const QString& saveError, bool reversed) {
     QString tip = total == 0   ? TrayToolTip::tr("Harborwatch — no servers")
                   : total == 1 ? TrayToolTip::tr("Harborwatch — 1 server listening")

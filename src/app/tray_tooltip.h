@@ -13,5 +13,5 @@
 // under a range whose From is above its To (`reversed`), the second line says
 // so.
 QString trayToolTip(const QList<ServerPresentation>& shown, qsizetype total,
-                    const QString& scanError, const QMap<QString, QString>& problems,
+                    const QString& scanError, const QMap<SourceId, QString>& problems,
                     const QString& saveError, bool reversed = false);

@@ -153,7 +153,7 @@ public:
         const settings::Values stored = SettingsStore().values();
         m_sources.update(stored);
         ScanFilter filter = filterFor(request, stored);
-        filter.source = m_sources.identity();
+        filter.sources = m_sources.identity();
         QEventLoop loop;
         m_sources.scan(filter, [&](ScanResult result) {
             m_result = std::move(result);
@@ -199,7 +199,7 @@ int runList(const CommandLineRequest& request, const Interruption& interruption)
         return exitFailed;
     }
     // A host out of reach leaves its servers out, and says why.
-    const QMap<QString, QString>& problems = scan.result().problems;
+    const QMap<SourceId, QString>& problems = scan.result().problems;
     for (auto it = problems.cbegin(); it != problems.cend(); ++it)
         printError(problemText(it.key(), it.value()));
     // The boot time never changes while the program runs: read once.
@@ -298,9 +298,9 @@ int runWatch(const CommandLineRequest& request) {
     QObject::connect(&monitor, &PortMonitor::portsChanged, [&] { listed = true; });
     // A source's problem is told as it starts, changes and ends: on stderr,
     // or with --json among the events.
-    QMap<QString, QString> shownProblems;
+    QMap<SourceId, QString> shownProblems;
     QObject::connect(&monitor, &PortMonitor::problemsChanged, [&] {
-        const QMap<QString, QString>& problems = monitor.problems();
+        const QMap<SourceId, QString>& problems = monitor.problems();
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QByteArray lines;
         for (auto it = problems.cbegin(); it != problems.cend(); ++it) {
@@ -352,7 +352,7 @@ int runForward(const CommandLineRequest& request, const Interruption& interrupti
     // The first scan waits for the connection's first answer.
     std::optional<ScanResult> scanned;
     QEventLoop loop;
-    source->scan({1, highestPort, std::nullopt, sshSourceId(request.host)},
+    source->scan({1, highestPort, std::nullopt, {SourceId::ofHost(request.host)}},
                  [&](ScanResult result) {
                      scanned = std::move(result);
                      loop.quit();
@@ -397,7 +397,7 @@ int runForward(const CommandLineRequest& request, const Interruption& interrupti
 } // namespace
 
 ScanFilter filterFor(const CommandLineRequest& request, const settings::Values& stored) {
-    ScanFilter filter{stored.minPort, stored.maxPort, stored.allowlist, sourceIdentity(stored)};
+    ScanFilter filter{stored.minPort, stored.maxPort, stored.allowlist};
     if (request.all) {
         filter.minPort = 1;
         filter.maxPort = highestPort;

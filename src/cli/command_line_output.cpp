@@ -172,11 +172,11 @@ QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
         .toUtf8();
 }
 
-QByteArray problemEventLine(const QString& source, const std::optional<QString>& text,
+QByteArray problemEventLine(const SourceId& source, const std::optional<QString>& text,
                             const QDateTime& seenAt) {
     QJsonObject object{{QStringLiteral("event"),
                         text ? QStringLiteral("problem") : QStringLiteral("problem-ended")},
-                       {QStringLiteral("source"), source},
+                       {QStringLiteral("source"), source.text()},
                        {QStringLiteral("time"), isoUtc(seenAt)}};
     if (text)
         object.insert(QStringLiteral("text"), *text);

@@ -59,5 +59,5 @@ QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
 // "source", "text", "time"} as it starts or changes, {"event":
 // "problem-ended", "source", "time"} without `text` when it is over; ends in
 // a newline.
-QByteArray problemEventLine(const QString& source, const std::optional<QString>& text,
+QByteArray problemEventLine(const SourceId& source, const std::optional<QString>& text,
                             const QDateTime& seenAt);

@@ -6,7 +6,7 @@ PortChanges comparePorts(const QList<ListeningPort>& before, const ScanFilter& b
                          const QList<ListeningPort>& now, const ScanFilter& nowFilter) {
     PortChanges changes;
     changes.filterChanged = !(beforeFilter == nowFilter);
-    if (beforeFilter.source != nowFilter.source)
+    if (beforeFilter.sources != nowFilter.sources)
         return changes;
 
     QSet<PortPlace> beforePorts;

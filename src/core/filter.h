@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
+#include "core/source_id.h"
 
 #include <QList>
 #include <QSet>
@@ -13,14 +14,14 @@
 // name is on the allowlist, matched exactly and case-sensitively. Without an
 // allowlist every process counts.
 //
-// `source` names the sources in force when the list was made (as the registry
-// names them: "proc", "lsof", ...). It is no criterion for a record; lists made
-// by different sources cannot be compared (see comparePorts()).
+// `sources` are the sources in force when the list was made, in the
+// registry's order. They are no criterion for a record; lists made by
+// different sources cannot be compared (see comparePorts()).
 struct ScanFilter {
     qint64 minPort = 0;
     qint64 maxPort = 0;
     std::optional<QSet<QString>> allowlist;
-    QString source = {};
+    QList<SourceId> sources = {};
 
     bool inRange(qint64 port) const { return port >= minPort && port <= maxPort; }
     // A range whose From is above its To: no port can be listed, whatever runs.

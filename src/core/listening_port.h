@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/source_id.h"
+
 #include <QHashFunctions>
 #include <QString>
 
@@ -30,7 +32,7 @@ struct ListeningPort {
     QString process;
     quint64 startTime = 0;
     QString address = {};
-    QString origin = {};
+    SourceId origin = {};
     // The machine the port is on, as the user named it (an SSH destination);
     // empty for this machine.
     QString host = {};

@@ -15,9 +15,6 @@ struct ServerText {
     Q_DECLARE_TR_FUNCTIONS(ServerText)
 };
 
-// The prefix of the sources of other machines' servers.
-const QString sshPrefix = QStringLiteral("ssh:");
-
 // A kind longer than this many terminal cells is cut: the row stays readable.
 constexpr int kindCells = 24;
 // A command line longer than this is cut in the middle.
@@ -239,22 +236,16 @@ QString cutListingNotice() {
         .arg(mostHostSockets);
 }
 
-QString hostOfSource(const QString& sourceId) {
-    return sourceId.startsWith(sshPrefix) ? sourceId.mid(sshPrefix.size()) : QString();
+QString problemText(const SourceId& source, const QString& reason) {
+    return source.isHost() ? hostProblemText(source.host, reason) : reason;
 }
 
-QString problemText(const QString& sourceId, const QString& reason) {
-    const QString host = hostOfSource(sourceId);
-    return host.isEmpty() ? reason : hostProblemText(host, reason);
-}
-
-QString problemEndedText(const QString& sourceId) {
-    const QString host = hostOfSource(sourceId);
-    if (!host.isEmpty())
-        return ServerText::tr("%1: connected").arg(displayName(host));
-    if (sourceId == QLatin1String("containers"))
+QString problemEndedText(const SourceId& source) {
+    if (source.isHost())
+        return ServerText::tr("%1: connected").arg(displayName(source.host));
+    if (source.kind == SourceId::Kind::Containers)
         return ServerText::tr("Containers available again");
-    return ServerText::tr("%1: available again").arg(sourceId);
+    return ServerText::tr("%1: available again").arg(source.text());
 }
 
 QString forwardedTitle(const QString& title, qint64 remotePort, qint64 localPort) {

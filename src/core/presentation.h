@@ -133,15 +133,11 @@ QString cutListingNotice();
 
 // A source's problem in plain words: a host's as hostProblemText(), any
 // other's as its reason. `sourceId` names the source as the registry does.
-QString problemText(const QString& sourceId, const QString& reason);
+QString problemText(const SourceId& source, const QString& reason);
 
 // The words that tell a source's problem is over: "box: connected",
 // "Containers available again".
-QString problemEndedText(const QString& sourceId);
-
-// The host a source id names ("ssh:box" -> "box"); empty for a source of
-// this machine.
-QString hostOfSource(const QString& sourceId);
+QString problemEndedText(const SourceId& source);
 
 // "5173 - node → localhost:5174": a remote server's row while its port is
 // forwarded to another port here; the title as it is otherwise.

@@ -3,6 +3,7 @@
 #include "core/filter.h"
 #include "core/listening_port.h"
 #include "core/server_details.h"
+#include "core/source_id.h"
 
 #include <QList>
 #include <QMap>
@@ -28,12 +29,13 @@ struct ScanResult {
     // Why a source that does not fail the list lists nothing now (a container
     // engine out of reach, a host not connected), by the source's id; the
     // other sources' records stand.
-    QMap<QString, QString> problems = {};
+    // In a source's own result, SourceId{} stands for that source.
+    QMap<SourceId, QString> problems = {};
     // The sources among `problems` whose list stands all the same (the
     // containers an engine listed last, kept while it does not answer), keyed
     // as there: what enters or leaves their list is a server that started or
     // stopped.
-    QSet<QString> standingLists = {};
+    QSet<SourceId> standingLists = {};
     // Ports of this machine that the source's own forwards hold (an ssh
     // process listening for another machine's server): a record of this
     // machine on one of them is that forward, not a server, and is left out.

@@ -1,7 +1,6 @@
 #include "monitor/forwards.h"
 
 #include "monitor/port_monitor.h"
-#include "sources/registry.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -21,7 +20,7 @@ Forwards::Forwards(PortMonitor& monitor, QObject* parent) : QObject(parent), m_m
 PortForwarding* Forwards::forwarding(const QString& host) const {
     if (host.isEmpty())
         return nullptr;
-    ServerSource* source = m_monitor.source(sshSourceId(host));
+    ServerSource* source = m_monitor.source(SourceId::ofHost(host));
     return source ? source->forwarding() : nullptr;
 }
 

@@ -62,7 +62,7 @@ ServerDetails PortMonitor::details(qint64 port) const {
 
 ScanFilter PortMonitor::filter() const {
     ScanFilter filter = m_filterOf(m_store.values());
-    filter.source = m_sources.identity();
+    filter.sources = m_sources.identity();
     return filter;
 }
 
@@ -221,7 +221,7 @@ void PortMonitor::scan() {
 
 void PortMonitor::finishScan(ScanResult result) {
     // A scan that started again on sources changed meanwhile reports from them.
-    m_scanFilter.source = m_sources.identity();
+    m_scanFilter.sources = m_sources.identity();
     if (!result.ok()) {
         // Keep what was last seen: a source that failed says nothing about
         // which servers run.
@@ -235,7 +235,7 @@ void PortMonitor::finishScan(ScanResult result) {
         // A source out of reach says nothing about its servers: they leave
         // the list while it lasts and come back without being told as stops
         // and starts. One whose list stands meanwhile still tells them.
-        QSet<QString> outOfReach;
+        QSet<SourceId> outOfReach;
         for (auto it = result.problems.cbegin(); it != result.problems.cend(); ++it) {
             if (!result.standingLists.contains(it.key()))
                 outOfReach.insert(it.key());
@@ -292,7 +292,7 @@ ServerSource* PortMonitor::sourceOf(const ListeningPort& port) const {
     return m_sources.sourceOf(port);
 }
 
-ServerSource* PortMonitor::source(const QString& id) const {
+ServerSource* PortMonitor::source(const SourceId& id) const {
     return m_sources.source(id);
 }
 

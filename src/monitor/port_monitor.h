@@ -71,7 +71,7 @@ public:
     const QString& scanError() const { return m_scanError; }
     // Why a source that does not fail the list lists nothing now, by its id
     // (see ScanResult::problems); published with every successful scan.
-    const QMap<QString, QString>& problems() const { return m_problems; }
+    const QMap<SourceId, QString>& problems() const { return m_problems; }
 
     // The details of the server listed on `port`: its address and start time
     // at once, the rest once its source has told them (off the interface
@@ -117,7 +117,7 @@ public:
     // in force.
     ServerSource* sourceOf(const ListeningPort& port) const;
     // The source of that id (see sources/registry.h); null when none is in force.
-    ServerSource* source(const QString& id) const;
+    ServerSource* source(const SourceId& id) const;
 
     // The server as the front ends show it: the record, its details and the
     // user's choice for its port.
@@ -151,7 +151,7 @@ private:
     // machine, pid and start time; the port too where there is no process
     // (a container's published port).
     struct ProcessKey {
-        QString origin;
+        SourceId origin;
         QString host;
         qint64 pid = 0;
         quint64 startTime = 0;
@@ -184,9 +184,9 @@ private:
     QElapsedTimer m_clock;
     QHash<PortPlace, ServerDetails> m_details;         // by port
     QString m_scanError;
-    QMap<QString, QString> m_problems;
+    QMap<SourceId, QString> m_problems;
     // The sources among them whose servers are left out while it lasts.
-    QSet<QString> m_outOfReach;
+    QSet<SourceId> m_outOfReach;
     // The filter of the scan running now, and of the list published; none
     // before the first scan completes.
     ScanFilter m_scanFilter;

@@ -11,17 +11,19 @@ QList<SourceSpec> sourcesFor(const settings::Values& values,
     // Containers first: a published port is the container's, whichever proxy
     // process holds it on the host.
     if (values.containers)
-        sources.append({QStringLiteral("containers"),
+        sources.append({SourceId::of(SourceId::Kind::Containers),
                         [] { return std::make_unique<ContainerSource>(); }, false});
     if (values.lister == settings::lsofLister)
-        sources.append({QStringLiteral("lsof"), [] { return std::make_unique<LsofSource>(); }});
+        sources.append(
+            {SourceId::of(SourceId::Kind::Lsof), [] { return std::make_unique<LsofSource>(); }});
     else
-        sources.append({QStringLiteral("proc"), [] { return std::make_unique<ProcSource>(); }});
+        sources.append(
+            {SourceId::of(SourceId::Kind::Proc), [] { return std::make_unique<ProcSource>(); }});
     // One per host; a host out of reach leaves only its own servers out.
     if (!values.hosts.isEmpty() && !connections)
         connections = std::make_shared<SshConnections>();
     for (const QString& host : values.hosts) {
-        sources.append({sshSourceId(host),
+        sources.append({SourceId::ofHost(host),
                         [host, connections] {
                             return std::make_unique<SshSource>(host, SshSourceTiming{},
                                                                connections);
@@ -42,16 +44,6 @@ std::unique_ptr<ServerSource> hostSource(const QString& destination) {
 }
 
 QList<SourceSpec> hostSourcesFor(const QString& destination) {
-    return {{sshSourceId(destination), [destination] { return hostSource(destination); }, true}};
-}
-
-QString sshSourceId(const QString& destination) {
-    return QStringLiteral("ssh:") + destination;
-}
-
-QString sourceIdentity(const settings::Values& values) {
-    QStringList ids;
-    for (const SourceSpec& wanted : sourcesFor(values))
-        ids.append(wanted.id);
-    return ids.join(QLatin1Char('+'));
+    return {{SourceId::ofHost(destination), [destination] { return hostSource(destination); },
+             true}};
 }

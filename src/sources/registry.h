@@ -14,7 +14,7 @@ struct SourceSpec {
     // Names the source in its records' `origin` and in a list's filter; the
     // same settings give the same id, so a source survives edits that do not
     // concern it.
-    QString id;
+    SourceId id;
     std::function<std::unique_ptr<ServerSource>()> make;
     // Whether its failure fails the list (the process source's), rather than
     // only leaving its own records out with the reason in `problems`.
@@ -30,7 +30,7 @@ class SshConnections;
 // line alike. "containers" adds the container engines' published ports
 // ahead of the rest; "lister" chooses the process source: /proc ("proc", the
 // default) or lsof ("lsof"); every destination of "hosts" adds an SSH source
-// that is not essential, "ssh:<destination>". The SSH sources made by the
+// that is not essential. The SSH sources made by the
 // specs of one call share `connections` (a new one when null): at most a few
 // of them set up a connection at once.
 QList<SourceSpec> sourcesFor(const settings::Values& values,
@@ -40,9 +40,6 @@ QList<SourceSpec> sourcesFor(const settings::Values& values,
 // update, shares one SshConnections.
 Registry sourceRegistry();
 
-// The id of the SSH source of a destination: "ssh:<destination>".
-QString sshSourceId(const QString& destination);
-
 // The source of one SSH destination's servers, which also forwards their
 // ports (it implements PortForwarding).
 std::unique_ptr<ServerSource> hostSource(const QString& destination);
@@ -50,7 +47,3 @@ std::unique_ptr<ServerSource> hostSource(const QString& destination);
 // That host's source alone, failing the list when the host is out of reach:
 // what the command line's --host lists.
 QList<SourceSpec> hostSourcesFor(const QString& destination);
-
-// The ids of those sources joined by "+": what a list made by them names as
-// its source.
-QString sourceIdentity(const settings::Values& values);

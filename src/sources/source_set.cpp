@@ -29,15 +29,15 @@ SourceSet::SourceSet(Registry registry, int proxyHoldMs)
 
 SourceSet::~SourceSet() = default;
 
-QStringList SourceSet::ids() const {
-    QStringList ids;
+QList<SourceId> SourceSet::ids() const {
+    QList<SourceId> ids;
     for (const Entry& entry : m_sources)
         ids.append(entry.id);
     return ids;
 }
 
 bool SourceSet::changesWith(const settings::Values& values) const {
-    QStringList wanted;
+    QList<SourceId> wanted;
     for (const SourceSpec& choice : m_registry(values))
         wanted.append(choice.id);
     return wanted != ids();
@@ -45,7 +45,7 @@ bool SourceSet::changesWith(const settings::Values& values) const {
 
 bool SourceSet::update(const settings::Values& values) {
     const QList<SourceSpec> chosen = m_registry(values);
-    QStringList wanted;
+    QList<SourceId> wanted;
     for (const SourceSpec& choice : chosen)
         wanted.append(choice.id);
     if (wanted == ids())
@@ -64,7 +64,7 @@ bool SourceSet::update(const settings::Values& values) {
     m_sources = std::move(sources);
     if (m_round) {
         m_round->restart = true;
-        m_round->waiting.removeIf([&](const QString& id) { return !wanted.contains(id); });
+        m_round->waiting.removeIf([&](const SourceId& id) { return !wanted.contains(id); });
         if (m_round->waiting.isEmpty()) {
             // Finished from the event loop, as a scan's result always is.
             QTimer::singleShot(0, [this, number = m_round->number] {
@@ -76,8 +76,8 @@ bool SourceSet::update(const settings::Values& values) {
     return true;
 }
 
-QString SourceSet::identity() const {
-    return ids().join(QLatin1Char('+'));
+QList<SourceId> SourceSet::identity() const {
+    return ids();
 }
 
 bool SourceSet::scan(ScanFilter filter, Done done) {
@@ -104,7 +104,7 @@ void SourceSet::startRound() {
     for (const Entry& entry : std::as_const(m_sources))
         round.waiting.insert(entry.id);
     for (const Entry& entry : std::as_const(m_sources)) {
-        const QString id = entry.id;
+        const SourceId id = entry.id;
         const quint64 number = round.number;
         const auto arrived = [this, id, number](ScanResult result) {
             if (!m_round || m_round->number != number || !m_round->waiting.remove(id))
@@ -115,7 +115,7 @@ void SourceSet::startRound() {
         };
         if (!entry.source->scan(round.filter, arrived)) {
             const QString busy =
-                QCoreApplication::translate("SourceSet", "the %1 source is busy").arg(id);
+                QCoreApplication::translate("SourceSet", "the %1 source is busy").arg(id.text());
             QTimer::singleShot(0, [arrived, busy] { arrived({{}, busy}); });
         }
     }
@@ -230,7 +230,7 @@ void SourceSet::rescanEngines(quint64 number) {
     if (!m_round || m_round->number != number || m_round->rescanning)
         return;
     const Entry* engines = enginesEntry();
-    const QString id = engines ? engines->id : QString();
+    const SourceId id = engines ? engines->id : SourceId{};
     m_round->rescanning = true;
     const auto answered = [this, number, id](ScanResult result) {
         if (!m_round || m_round->number != number)
@@ -288,7 +288,7 @@ ScanResult SourceSet::merged() {
     };
 
     // In the order of the sources, not of the answers.
-    QList<const std::pair<QString, ScanResult>*> answers;
+    QList<const std::pair<SourceId, ScanResult>*> answers;
     for (const Entry& entry : m_sources) {
         for (const auto& answer : m_round->results) {
             if (answer.first == entry.id)
@@ -304,7 +304,7 @@ ScanResult SourceSet::merged() {
             forwarded.insert({QString(), port});
     }
     for (const auto* answer : std::as_const(answers)) {
-        const QString& id = answer->first;
+        const SourceId& id = answer->first;
         const ScanResult& r = answer->second;
         const auto entry = std::find_if(m_sources.cbegin(), m_sources.cend(),
                                         [&](const Entry& e) { return e.id == id; });
@@ -315,9 +315,9 @@ ScanResult SourceSet::merged() {
             continue;
         }
         for (auto it = r.problems.cbegin(); it != r.problems.cend(); ++it)
-            result.problems.insert(it.key().isEmpty() ? id : it.key(), it.value());
-        for (const QString& source : r.standingLists)
-            result.standingLists.insert(source.isEmpty() ? id : source);
+            result.problems.insert(it.key().isNone() ? id : it.key(), it.value());
+        for (const SourceId& source : r.standingLists)
+            result.standingLists.insert(source.isNone() ? id : source);
         for (ListeningPort p : r.ports) {
             p.origin = id;
             if (!ports.contains(placeOf(p)) && !forwarded.contains(placeOf(p)) && !isLeftOver(p))
@@ -343,7 +343,7 @@ ServerSource* SourceSet::sourceOf(const ListeningPort& record) const {
     return source(record.origin);
 }
 
-ServerSource* SourceSet::source(const QString& id) const {
+ServerSource* SourceSet::source(const SourceId& id) const {
     for (const Entry& entry : m_sources) {
         if (entry.id == id)
             return entry.source.get();

@@ -51,9 +51,9 @@ public:
     bool update(const settings::Values& values);
     // Whether update() would change the set.
     bool changesWith(const settings::Values& values) const;
-    // The ids of the sources in force, joined by "+": what a list's filter
+    // The ids of the sources in force, in order: what a list's filter
     // names as its source.
-    QString identity() const;
+    QList<SourceId> identity() const;
 
     bool scan(ScanFilter filter, Done done);
     bool isScanning() const { return m_round.has_value(); }
@@ -61,19 +61,19 @@ public:
     // The source that listed the record; null when it is no longer in force.
     ServerSource* sourceOf(const ListeningPort& record) const;
     // The source of that id; null when none is in force.
-    ServerSource* source(const QString& id) const;
+    ServerSource* source(const SourceId& id) const;
 
 private:
     struct Entry {
-        QString id;
+        SourceId id;
         std::unique_ptr<ServerSource> source;
         bool essential = true;
     };
     struct Round {
         ScanFilter filter;
         Done done;
-        QSet<QString> waiting = {}; // ids of the sources whose result is due
-        QList<std::pair<QString, ScanResult>> results = {};
+        QSet<SourceId> waiting = {}; // ids of the sources whose result is due
+        QList<std::pair<SourceId, ScanResult>> results = {};
         bool restart = false;
         bool starting = false; // asking the sources, which may answer at once
         // The container source is asked again for the ports of proxies it
@@ -87,7 +87,7 @@ private:
     // A proxy process on a port: (port, pid).
     using Proxy = std::pair<qint64, qint64>;
 
-    QStringList ids() const;
+    QList<SourceId> ids() const;
     void startRound();
     void finishRound();
     // The source of the containers' ports, if one is in force.

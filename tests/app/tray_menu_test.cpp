@@ -504,7 +504,7 @@ TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
 // answers again.
 TEST_F(TrayMenuTest, ASourcesProblemIsALineBelowTheServers) {
     ScanResult result{{{3000, 42, "node"}}};
-    result.problems.insert(QString(), QStringLiteral("Containers unavailable: the engine refused"));
+    result.problems.insert(SourceId{}, QStringLiteral("Containers unavailable: the engine refused"));
     monitor.scan();
     ASSERT_TRUE(script->complete(result));
     EXPECT_EQ(items().mid(1), QStringList({"(disabled) Containers unavailable: the engine refused"}) +
@@ -671,7 +671,7 @@ TEST_F(TrayMenuTest, HostsHaveSubmenusOfTheirOwnBelowTheLocalServers) {
     remote.host = QStringLiteral("box");
     ScanResult result;
     result.ports = {{3000, 11, "node"}, remote};
-    result.problems.insert(QStringLiteral("ssh:lab"), QStringLiteral("Connection refused"));
+    result.problems.insert(SourceId::ofHost("lab"), QStringLiteral("Connection refused"));
     monitor.scan();
     while (script->complete(result)) {
     }

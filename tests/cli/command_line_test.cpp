@@ -236,18 +236,19 @@ TEST(CommandLineOutput, WatchLines) {
     remote.host = QStringLiteral("box");
     EXPECT_EQ(watchLine(ServerEvent::Started, remote, false, at), "started box:5173 42 no\\x09de\n");
     EXPECT_TRUE(watchLine(ServerEvent::Started, remote, true, at).contains("\"host\":\"box\""));
-    EXPECT_EQ(problemEventLine(QStringLiteral("containers"),
+    EXPECT_EQ(problemEventLine(SourceId::of(SourceId::Kind::Containers),
                                QStringLiteral("Containers unavailable: Docker does not answer"),
                                at),
               "{\"event\":\"problem\",\"source\":\"containers\",\"text\":\"Containers "
               "unavailable: Docker does not answer\",\"time\":\"2026-03-01T09:30:05Z\"}\n");
     EXPECT_EQ(
-        problemEventLine(QStringLiteral("ssh:box"), std::nullopt, at),
+        problemEventLine(SourceId::ofHost("box"), std::nullopt, at),
         "{\"event\":\"problem-ended\",\"source\":\"ssh:box\",\"time\":\"2026-03-01T09:30:05Z\"}\n");
 }
 
-// The command line reads the settings as the tray does, the source included,
-// and --all and --range change what it lists for one call.
+// The command line reads the settings as the tray does, and --all and
+// --range change what it lists for one call. The sources in force are the
+// set's to name (see SourceSet::identity()).
 TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("settings.json"));
@@ -260,11 +261,11 @@ TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
     const auto request = [](const char* arguments) {
         return parseCommandLine(split(arguments)).request;
     };
-    EXPECT_EQ(filterFor(request("--list"), stored), (ScanFilter{3000, 8000, defaults, "containers+lsof"}));
+    EXPECT_EQ(filterFor(request("--list"), stored), (ScanFilter{3000, 8000, defaults, {}}));
     EXPECT_EQ(filterFor(request("--watch --range 80-90"), stored),
-              (ScanFilter{80, 90, defaults, "containers+lsof"}));
+              (ScanFilter{80, 90, defaults, {}}));
     EXPECT_EQ(filterFor(request("--list --all"), stored),
-              (ScanFilter{1, 65535, std::nullopt, "containers+lsof"}));
+              (ScanFilter{1, 65535, std::nullopt, {}}));
     EXPECT_EQ(filterFor(request("--stop 80 --all --range 80"), stored),
-              (ScanFilter{80, 80, std::nullopt, "containers+lsof"}));
+              (ScanFilter{80, 80, std::nullopt, {}}));
 }

@@ -73,12 +73,15 @@ TEST(Presentation, TitleToolTipAndUrl) {
 }
 
 TEST(Presentation, HostsAndForwards) {
-    EXPECT_EQ(problemText("ssh:lab", "Connection refused"),
+    EXPECT_EQ(problemText(SourceId::ofHost("lab"), "Connection refused"),
               "lab: not connected — Connection refused");
-    EXPECT_EQ(problemText("containers", "Containers unavailable: the engine refused"),
+    EXPECT_EQ(problemText(SourceId::of(SourceId::Kind::Containers),
+                          "Containers unavailable: the engine refused"),
               "Containers unavailable: the engine refused");
-    EXPECT_EQ(hostOfSource("ssh:me@box"), "me@box");
-    EXPECT_EQ(hostOfSource("proc"), "");
+    EXPECT_EQ(SourceId::ofHost("me@box").text(), "ssh:me@box");
+    EXPECT_EQ(problemEndedText(SourceId::ofHost("me@box")), "me@box: connected");
+    EXPECT_EQ(problemEndedText(SourceId::of(SourceId::Kind::Containers)),
+              "Containers available again");
     EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5174), "5173 - node → localhost:5174");
     EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5173), "5173 - node");
     EXPECT_EQ(orphanForwardTitle(5173, 5174), "5173 → localhost:5174 (not listening)");

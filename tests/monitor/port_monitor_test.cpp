@@ -262,7 +262,7 @@ TEST_F(PortMonitorTest, ListerSettingSelectsTheSource) {
         writeSettings(c.json);
         makeMonitor();
         EXPECT_EQ(scanner->made, QStringList{c.id});
-        EXPECT_EQ(monitor->filter().source, c.id);
+        EXPECT_EQ(idsText(monitor->filter().sources), c.id);
     }
 
     writeSettings("{}");
@@ -273,7 +273,7 @@ TEST_F(PortMonitorTest, ListerSettingSelectsTheSource) {
     EXPECT_EQ(scanner->made, (QStringList{"proc", "lsof"}));
     EXPECT_EQ(scanner->destroyed, 1);
     EXPECT_EQ(scanner->requests.size(), 2);
-    EXPECT_EQ(scanner->requests.last().source, QStringLiteral("lsof"));
+    EXPECT_EQ(idsText(scanner->requests.last().sources), QStringLiteral("lsof"));
 }
 
 // --- allowlist loading and saving --------------------------------------------
@@ -447,10 +447,10 @@ TEST_P(SourceProblemTest, IsToldOnlyForAListThatStands) {
     makeMonitor();
     const auto scanWithProblem = [&](const QList<ListeningPort>& ports) {
         ScanResult result{ports};
-        result.problems.insert(QString(),
+        result.problems.insert(SourceId{},
                                QStringLiteral("Containers unavailable: Docker does not answer"));
         if (standing)
-            result.standingLists.insert(QString());
+            result.standingLists.insert(SourceId{});
         monitor->scan();
         ASSERT_TRUE(scanner->complete(std::move(result)));
     };

@@ -54,7 +54,7 @@ private:
 inline Registry recordingRegistry(ScanRecord& record) {
     return [&record](const settings::Values&) {
         return QList<SourceSpec>{
-            {QStringLiteral("proc"), [&record] { return std::make_unique<RecordingSource>(record); }}};
+            {SourceId::of(SourceId::Kind::Proc), [&record] { return std::make_unique<RecordingSource>(record); }}};
     };
 }
 

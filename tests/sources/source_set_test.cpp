@@ -25,8 +25,8 @@ settings::Values stored(const char* json) {
     return settings::read(QJsonDocument::fromJson(json).object());
 }
 
-QStringList idsOf(const QList<SourceSpec>& chosen) {
-    QStringList ids;
+QList<SourceId> idsOf(const QList<SourceSpec>& chosen) {
+    QList<SourceId> ids;
     for (const SourceSpec& wanted : chosen)
         ids.append(wanted.id);
     return ids;
@@ -51,8 +51,7 @@ TEST(Registry, SettingsChooseTheSources) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
-        EXPECT_EQ(idsOf(sourcesFor(stored(c.json))).join(QLatin1Char('+')), c.ids);
-        EXPECT_EQ(sourceIdentity(stored(c.json)), c.ids);
+        EXPECT_EQ(idsText(idsOf(sourcesFor(stored(c.json)))), c.ids);
     }
 }
 
@@ -64,12 +63,12 @@ TEST(SourceSet, MergesInTheRegistrysOrder) {
     auto second = std::make_shared<FakeSourceState>();
     SourceSet set([&](const settings::Values&) {
         return QList<SourceSpec>{
-            {QStringLiteral("a"), [first] { return std::make_unique<FakeSource>(first); }},
-            {QStringLiteral("b"), [second] { return std::make_unique<FakeSource>(second); }}};
+            {testId(QStringLiteral("a")), [first] { return std::make_unique<FakeSource>(first); }},
+            {testId(QStringLiteral("b")), [second] { return std::make_unique<FakeSource>(second); }}};
     });
     EXPECT_TRUE(set.update({}));
     EXPECT_FALSE(set.update({}));
-    EXPECT_EQ(set.identity(), QStringLiteral("a+b"));
+    EXPECT_EQ(idsText(set.identity()), QStringLiteral("ssh:a+ssh:b"));
 
     std::optional<ScanResult> result;
     const auto scan = [&] {
@@ -84,8 +83,8 @@ TEST(SourceSet, MergesInTheRegistrysOrder) {
     ASSERT_TRUE(result.has_value());
     ASSERT_TRUE(result->ok());
     EXPECT_EQ(result->ports, (QList<ListeningPort>{{3000, 1, "a-node"}, {5432, 0, "db"}}));
-    EXPECT_EQ(result->ports[0].origin, QStringLiteral("a"));
-    EXPECT_EQ(result->ports[1].origin, QStringLiteral("b"));
+    EXPECT_EQ(result->ports[0].origin, testId(QStringLiteral("a")));
+    EXPECT_EQ(result->ports[1].origin, testId(QStringLiteral("b")));
     EXPECT_EQ(result->others, (QList<ListeningPort>{{8080, 9, "sshd"}}));
     const ListeningPort& db = result->ports[1];
     EXPECT_EQ(set.sourceOf(db), set.sourceOf(result->others[0]));
@@ -107,8 +106,8 @@ TEST(SourceSet, ANonEssentialSourceFailsAloneAndHostsKeepTheirPorts) {
     auto remote = std::make_shared<FakeSourceState>();
     SourceSet set([&](const settings::Values&) {
         return QList<SourceSpec>{
-            {QStringLiteral("proc"), [local] { return std::make_unique<FakeSource>(local); }},
-            {QStringLiteral("ssh:box"), [remote] { return std::make_unique<FakeSource>(remote); },
+            {testId(QStringLiteral("proc")), [local] { return std::make_unique<FakeSource>(local); }},
+            {testId(QStringLiteral("ssh:box")), [remote] { return std::make_unique<FakeSource>(remote); },
              false}};
     });
     set.update({});
@@ -132,8 +131,8 @@ TEST(SourceSet, ANonEssentialSourceFailsAloneAndHostsKeepTheirPorts) {
     ASSERT_TRUE(result.has_value() && result->ok());
     EXPECT_EQ(result->ports, (QList<ListeningPort>{{3000, 1, "node"}}));
     EXPECT_EQ(result->problems,
-              (QMap<QString, QString>{
-                  {QStringLiteral("ssh:box"), QStringLiteral("not connected — Connection refused")}}));
+              (QMap<SourceId, QString>{{SourceId::ofHost(QStringLiteral("box")),
+                                         QStringLiteral("not connected — Connection refused")}}));
 }
 
 namespace {
@@ -218,9 +217,9 @@ TEST_P(ProxyHold, TellsAContainersPortAsTheContainers) {
     SourceSet set(
         [&](const settings::Values&) {
             return QList<SourceSpec>{
-                {QStringLiteral("containers"),
+                {testId(QStringLiteral("containers")),
                  [engines] { return std::make_unique<FakeEngines>(engines); }, false},
-                {QStringLiteral("proc"), [proc] { return std::make_unique<FakeSource>(proc); }}};
+                {testId(QStringLiteral("proc")), [proc] { return std::make_unique<FakeSource>(proc); }}};
         },
         holdMs);
     set.update({});
@@ -295,12 +294,12 @@ TEST(SourceSet, ScanRunningWhenTheSourceChangesIsRunAgainOnTheNewOne) {
         result = std::move(r);
     }));
     EXPECT_TRUE(set.update(stored(R"({"lister": "lsof", "containers": false})")));
-    EXPECT_EQ(set.identity(), QStringLiteral("lsof"));
+    EXPECT_EQ(idsText(set.identity()), QStringLiteral("lsof"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 20'000));
     QTest::qWait(50);
     EXPECT_EQ(calls, 1);
     ASSERT_TRUE(result->ok()) << result->error.toStdString();
     EXPECT_EQ(result->ports, expected);
     ASSERT_EQ(result->ports.size(), 1);
-    EXPECT_EQ(result->ports[0].origin, QStringLiteral("lsof"));
+    EXPECT_EQ(result->ports[0].origin, SourceId::of(SourceId::Kind::Lsof));
 }

@@ -91,13 +91,74 @@ private:
     std::shared_ptr<FakeSourceState> m_state;
 };
 
+// The id a test names a source by: a source of the program's by its name
+// ("proc", "lsof", "containers", "ssh:box"), any other name as a host of
+// that name.
+inline SourceId testId(const QString& name) {
+    for (const auto kind : {SourceId::Kind::Proc, SourceId::Kind::Lsof, SourceId::Kind::Containers}) {
+        if (SourceId::of(kind).text() == name)
+            return SourceId::of(kind);
+    }
+    return SourceId::ofHost(name.startsWith(QLatin1String("ssh:")) ? name.mid(4) : name);
+}
+
+// The ids' names joined by "+".
+inline QString idsText(const QList<SourceId>& ids) {
+    QStringList names;
+    for (const SourceId& id : ids)
+        names.append(id.text());
+    return names.join(QLatin1Char('+'));
+}
+
 // A registry of one fake source, named after the stored "lister" so that a
 // change of it makes a new one.
 inline Registry fakeRegistry(std::shared_ptr<FakeSourceState> state) {
     return [state](const settings::Values& values) {
-        return QList<SourceSpec>{{values.lister, [state, id = values.lister] {
+        return QList<SourceSpec>{{testId(values.lister), [state, id = values.lister] {
                                       state->made.append(id);
                                       return std::make_unique<FakeSource>(state);
+                                  }}};
+    };
+}
+
+// A source that answers every scan inside scan() with the next of its
+// prepared results, so that a benchmark measures what the program does with a
+// result and not how it was found.
+class InstantSource : public ServerSource {
+public:
+    explicit InstantSource(QList<ScanResult> results) : m_results(std::move(results)) {}
+
+    bool scan(ScanFilter, Done done) override {
+        const ScanResult& next = m_results[m_next];
+        m_next = (m_next + 1) % m_results.size();
+        done(next);
+        return true;
+    }
+    bool isScanning() const override { return false; }
+    ServerDetails details(const ListeningPort& record) const override {
+        return details_ ? details_(record) : ServerDetails{};
+    }
+    void stop(const ListeningPort&, bool, StopDone done) override {
+        done({StopOutcome::Delivered});
+    }
+    void stillRuns(const ListeningPort&, RunsDone done) override { done(false); }
+
+    std::function<ServerDetails(const ListeningPort&)> details_;
+
+private:
+    QList<ScanResult> m_results;
+    qsizetype m_next = 0;
+};
+
+// A registry of one instant source over `results`.
+inline Registry instantRegistry(
+    QList<ScanResult> results,
+    std::function<ServerDetails(const ListeningPort&)> details = {}) {
+    return [results = std::move(results), details = std::move(details)](const settings::Values&) {
+        return QList<SourceSpec>{{SourceId::of(SourceId::Kind::Proc), [results, details] {
+                                      auto source = std::make_unique<InstantSource>(results);
+                                      source->details_ = details;
+                                      return source;
                                   }}};
     };
 }

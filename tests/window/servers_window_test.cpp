@@ -38,7 +38,7 @@ namespace {
 ListeningPort remote(qint64 port, qint64 pid, const QString& name, const QString& host) {
     ListeningPort record{port, pid, name};
     record.host = host;
-    record.origin = QStringLiteral("ssh:") + host;
+    record.origin = SourceId::ofHost(host);
     return record;
 }
 

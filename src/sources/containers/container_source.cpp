@@ -607,9 +607,9 @@ void ContainerSource::answer() {
                 result.ports.append(entry.record);
         }
         if (!m_problem.isEmpty()) {
-            result.problems.insert(QString(), m_problem);
+            result.problems.insert(SourceId{}, m_problem);
             if (m_standing)
-                result.standingLists.insert(QString());
+                result.standingLists.insert(SourceId{});
         }
     }
     m_scanning = false;

@@ -110,7 +110,7 @@ QList<PublishedPort> publishedPorts(const QList<ContainerInfo>& containers) {
             port.record.pid = 0;
             port.record.process = container.name;
             port.record.address = binding.ip.isEmpty() ? QStringLiteral("*") : binding.ip;
-            port.record.origin = kContainersOrigin;
+            port.record.origin = SourceId::of(SourceId::Kind::Containers);
             port.record.anyProcess = true;
             port.container = i;
             ports.append(std::move(port));

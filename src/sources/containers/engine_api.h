@@ -19,8 +19,6 @@
 inline constexpr int kPreferredApi = 41;    // "1.41"
 inline constexpr int kOldestUsableApi = 24; // "1.24"
 
-// The origin of the records this source lists.
-inline constexpr QLatin1StringView kContainersOrigin("containers");
 
 // One port binding of a container (an entry of "Ports").
 struct PortBinding {

@@ -320,7 +320,7 @@ void SshSource::answer() {
         for (const PortForward& f : std::as_const(m_forwards))
             result.forwardedPorts.append(f.localPort);
         if (m_stream.isCut())
-            result.problems.insert(QString(), cutListingNotice());
+            result.problems.insert(SourceId{}, cutListingNotice());
     }
     scan.done(std::move(result));
 }

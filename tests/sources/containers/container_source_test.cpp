@@ -333,8 +333,8 @@ TEST_P(Misbehaving, ShowsAProblemAndRecovers) {
     ASSERT_TRUE(waitFor([&] { return !source.problem().isEmpty(); }));
     const ScanResult stale = scan();
     EXPECT_EQ(stale.ports.size(), 2);
-    EXPECT_EQ(stale.problems.value(QString()), source.problem());
-    EXPECT_TRUE(stale.standingLists.contains(QString()));
+    EXPECT_EQ(stale.problems.value(SourceId{}), source.problem());
+    EXPECT_TRUE(stale.standingLists.contains(SourceId{}));
     ASSERT_TRUE(waitFor([&] { return source.problem().contains(QLatin1String(row.problem)); }))
         << qPrintable(source.problem());
     EXPECT_TRUE(source.problem().startsWith(QLatin1String("Containers unavailable: ")));

@@ -147,7 +147,7 @@ TEST(RealEngine, ListsDetailsAndStopsABusyboxServer) {
     EXPECT_EQ(record.process, name);
     EXPECT_EQ(record.pid, 0);
     EXPECT_EQ(record.address, QStringLiteral("0.0.0.0"));
-    EXPECT_EQ(record.origin, QStringLiteral("containers"));
+    EXPECT_EQ(record.origin, SourceId::of(SourceId::Kind::Containers));
     const ServerDetails details = source.details(record);
     EXPECT_EQ(details.folder, docker.path() + QStringLiteral("/project"));
     EXPECT_EQ(details.project, QStringLiteral("probe"));

@@ -110,7 +110,7 @@ TEST_P(RecordedList, ReadsPublishedTcpPortsOnePerPort) {
             EXPECT_EQ(got.address, row.records[i].address);
             EXPECT_EQ(got.pid, 0);
             EXPECT_EQ(got.startTime, 0u);
-            EXPECT_EQ(got.origin, QStringLiteral("containers"));
+            EXPECT_EQ(got.origin, SourceId::of(SourceId::Kind::Containers));
             EXPECT_EQ(list.containers[ports[i].container].name, got.process);
         }
     }
