@@ -26,40 +26,7 @@ constexpr int portCells = 32;
 constexpr int frameworkCells = 20;
 constexpr int projectCells = 24;
 constexpr int urlCells = 48;
-
-// `text` cut in the middle to at most `cells` terminal cells, "…" marking the cut.
-QString elideMiddleCells(const QString& text, int cells) {
-    if (displayWidth(text) <= cells)
-        return text;
-    const QList<uint> characters = text.toUcs4();
-    const auto cellsOf = [](uint c) {
-        const char32_t one = c;
-        return displayWidth(QString::fromUcs4(&one, 1));
-    };
-    const int tailBudget = (cells - 1) / 2;
-    const int headBudget = cells - 1 - tailBudget;
-    qsizetype head = 0;
-    for (int used = 0; head < characters.size(); ++head) {
-        used += cellsOf(characters[head]);
-        if (used > headBudget)
-            break;
-    }
-    qsizetype tail = characters.size();
-    for (int used = 0; tail > head; --tail) {
-        used += cellsOf(characters[tail - 1]);
-        if (used > tailBudget)
-            break;
-    }
-    const auto part = [&](qsizetype from, qsizetype to) {
-        QString piece;
-        for (qsizetype i = from; i < to; ++i) {
-            const char32_t c = characters[i];
-            piece += QString::fromUcs4(&c, 1);
-        }
-        return piece;
-    };
-    return part(0, head) + QChar(0x2026) + part(tail, characters.size());
-}
+constexpr int titleCells = 32;
 
 QString portCell(const QString& host, qint64 port) {
     if (host.isEmpty())
@@ -71,13 +38,13 @@ QString portCell(const QString& host, qint64 port) {
 } // namespace
 
 QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
-    constexpr int columns = 7;
+    constexpr int columns = 8;
     using Line = std::array<QString, columns>;
     QList<Line> lines;
     lines.reserve(rows.size() + 1);
     lines.append({QStringLiteral("PORT"), QStringLiteral("PID"), QStringLiteral("NAME"),
                   QStringLiteral("FRAMEWORK"), QStringLiteral("PROJECT"), QStringLiteral("URL"),
-                  QStringLiteral("COMMAND")});
+                  QStringLiteral("TITLE"), QStringLiteral("COMMAND")});
     for (const ServerRow& row : rows) {
         lines.append(
             {portCell(row.host, row.port), QString::number(row.pid),
@@ -85,6 +52,7 @@ QString serverTable(const QList<ServerRow>& rows, int terminalWidth) {
              elideEnd(cell(row.framework), frameworkCells),
              elideMiddleCells(cell(row.project), projectCells),
              elideMiddleCells(displayName(row.url), urlCells),
+             elideEnd(cell(row.title), titleCells),
              cell(row.command ? std::optional(shellCommandText(*row.command)) : std::nullopt)});
     }
 
@@ -140,6 +108,16 @@ QJsonObject serverJson(const ServerRow& row) {
                                 {QStringLiteral("service"), facts->service}};
     }
     object.insert(QStringLiteral("container"), container);
+    QJsonValue probe;
+    if (const std::optional<PortAnswer>& answer = row.probe) {
+        const auto orNull = [](bool known, const QJsonValue& value) {
+            return known ? value : QJsonValue();
+        };
+        probe = QJsonObject{{QStringLiteral("state"), kindName(answer->kind)},
+                            {QStringLiteral("status"), orNull(answer->status > 0, answer->status)},
+                            {QStringLiteral("title"), orNull(!answer->title.isEmpty(), answer->title)}};
+    }
+    object.insert(QStringLiteral("probe"), probe);
     return object;
 }
 

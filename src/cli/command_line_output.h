@@ -28,22 +28,29 @@ struct ServerRow {
     std::optional<QString> framework = {};
     std::optional<ContainerFacts> container = {};
     QString host = {}; // the machine, as named in "hosts"; empty for this one
+    // The page's title, when a look found one.
+    std::optional<QString> title = {};
+    // What answered on the port; none when it was not looked at.
+    std::optional<PortAnswer> probe = {};
 };
 
 enum class ServerEvent { Started, Stopped };
 
-// The aligned table with the header PORT, PID, NAME, FRAMEWORK, PROJECT, URL, COMMAND
-// and one line per row, every line ending in a newline; the port of another
-// machine reads "box:5173". NAME is cut in the middle to 32 terminal cells,
-// PORT (its host) to 32, FRAMEWORK at its end to 20, PROJECT to 24 and URL to
-// 48, so that one long value leaves the other rows narrow. With a
-// `terminalWidth` above 0 the COMMAND column is cut so that lines fit in it.
+// The aligned table with the header PORT, PID, NAME, FRAMEWORK, PROJECT, URL,
+// TITLE, COMMAND and one line per row, every line ending in a newline; the
+// port of another machine reads "box:5173". NAME is cut in the middle to 32
+// terminal cells, PORT (its host) to 32, FRAMEWORK at its end to 20, PROJECT
+// to 24, URL to 48 and TITLE at its end to 32, so that one long value leaves
+// the other rows narrow. With a `terminalWidth` above 0 the COMMAND column is
+// cut so that lines fit in it.
 QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
 
 // The row as JSON with the keys host (null for this machine), port, pid,
 // process, url, address, project, folder, command, started (ISO 8601, UTC),
-// framework and container (an object with id, name, image, project and
-// service); null for what is unknown.
+// framework, container (an object with id, name, image, project and
+// service) and probe (an object with state — "http", "https", "other" or
+// "silent" —, status and title); null for what is unknown or was not looked
+// at.
 QJsonObject serverJson(const ServerRow& row);
 
 // The rows as one JSON array, followed by a newline.

@@ -75,3 +75,36 @@ QString elideMiddle(const QString& text, qsizetype width) {
         ++from;
     return text.left(head) + QChar(0x2026) + text.mid(from);
 }
+
+QString elideMiddleCells(const QString& text, int cells) {
+    if (displayWidth(text) <= cells)
+        return text;
+    const QList<uint> characters = text.toUcs4();
+    const auto cellsOf = [](uint c) {
+        const char32_t one = c;
+        return displayWidth(QString::fromUcs4(&one, 1));
+    };
+    const int tailBudget = (cells - 1) / 2;
+    const int headBudget = cells - 1 - tailBudget;
+    qsizetype head = 0;
+    for (int used = 0; head < characters.size(); ++head) {
+        used += cellsOf(characters[head]);
+        if (used > headBudget)
+            break;
+    }
+    qsizetype tail = characters.size();
+    for (int used = 0; tail > head; --tail) {
+        used += cellsOf(characters[tail - 1]);
+        if (used > tailBudget)
+            break;
+    }
+    const auto part = [&](qsizetype from, qsizetype to) {
+        QString piece;
+        for (qsizetype i = from; i < to; ++i) {
+            const char32_t c = characters[i];
+            piece += QString::fromUcs4(&c, 1);
+        }
+        return piece;
+    };
+    return part(0, head) + QChar(0x2026) + part(tail, characters.size());
+}

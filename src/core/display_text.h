@@ -20,3 +20,7 @@ QString elideEnd(const QString& text, int cells);
 // `text` cut in the middle to `width` characters, "…" marking the cut; a
 // surrogate pair is never split.
 QString elideMiddle(const QString& text, qsizetype width);
+
+// `text` cut in the middle to at most `cells` terminal cells, "…" marking the
+// cut; wide characters count two.
+QString elideMiddleCells(const QString& text, int cells);

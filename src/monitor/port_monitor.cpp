@@ -100,6 +100,15 @@ void PortMonitor::readMissingDetails() {
     });
 }
 
+bool PortMonitor::detailsSettled() const {
+    if (!m_detailsReader)
+        return true;
+    if (m_detailsReader->isReading())
+        return false;
+    return std::all_of(m_ports.cbegin(), m_ports.cend(),
+                       [this](const ListeningPort& p) { return m_processDetails.contains(keyOf(p)); });
+}
+
 void PortMonitor::refreshAnswers() {
     lookAtPorts(answerLifetimeMs);
 }

@@ -96,6 +96,8 @@ public:
     void refreshAnswers();
     // Whether no look is under way (all answers due are in).
     bool answersSettled() const { return m_looking.isEmpty(); }
+    // Whether the details of every listed server are in (or are not read).
+    bool detailsSettled() const;
 
     // What the next scan lists.
     ScanFilter filter() const;

@@ -125,7 +125,7 @@ TEST(CommandLineOutput, QuotesArgumentsThatAShellWouldSplit) {
 }
 
 TEST(CommandLineOutput, TableIsAlignedAndCutToTheTerminal) {
-    const QList<ServerRow> rows = {
+    QList<ServerRow> rows = {
         {5173, 42, QStringLiteral("node"), QStringLiteral("http://localhost:5173"),
          QStringLiteral("127.0.0.1"), QStringLiteral("shop"), QStringLiteral("/home/ann/shop"),
          QStringList{QStringLiteral("node"), QStringLiteral("vite"), QStringLiteral("--port"),
@@ -134,16 +134,17 @@ TEST(CommandLineOutput, TableIsAlignedAndCutToTheTerminal) {
         {8000, 31337, QStringLiteral("python\n3"), QStringLiteral("http://localhost:8000"),
          QStringLiteral("::")},
     };
+    rows.first().title = QStringLiteral("Vite + React");
     // clang-format off
     EXPECT_EQ(serverTable(rows).toStdString(),
-              "PORT  PID    NAME         FRAMEWORK  PROJECT  URL                    COMMAND\n"
-              "5173  42     node         Vite       shop     http://localhost:5173  node vite --port 5173\n"
-              "8000  31337  python\\x0a3  -          -        http://localhost:8000  -\n");
-    EXPECT_EQ(serverTable(rows, 81).section(QLatin1Char('\n'), 1, 1).toStdString(),
-              "5173  42     node         Vite       shop     http://localhost:5173  node vite -…");
+              "PORT  PID    NAME         FRAMEWORK  PROJECT  URL                    TITLE         COMMAND\n"
+              "5173  42     node         Vite       shop     http://localhost:5173  Vite + React  node vite --port 5173\n"
+              "8000  31337  python\\x0a3  -          -        http://localhost:8000  -             -\n");
+    EXPECT_EQ(serverTable(rows, 95).section(QLatin1Char('\n'), 1, 1).toStdString(),
+              "5173  42     node         Vite       shop     http://localhost:5173  Vite + React  node vite -…");
     // clang-format on
     EXPECT_EQ(serverTable({}, 80).toStdString(),
-              "PORT  PID  NAME  FRAMEWORK  PROJECT  URL  COMMAND\n");
+              "PORT  PID  NAME  FRAMEWORK  PROJECT  URL  TITLE  COMMAND\n");
 }
 
 TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
@@ -182,11 +183,27 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
         QStringList({QStringLiteral("address"), QStringLiteral("command"),
                      QStringLiteral("container"), QStringLiteral("folder"),
                      QStringLiteral("framework"), QStringLiteral("host"), QStringLiteral("pid"),
-                     QStringLiteral("port"), QStringLiteral("process"), QStringLiteral("project"),
-                     QStringLiteral("started"), QStringLiteral("url")}));
+                     QStringLiteral("port"), QStringLiteral("probe"), QStringLiteral("process"),
+                     QStringLiteral("project"), QStringLiteral("started"), QStringLiteral("url")}));
     for (const char* key :
-         {"project", "folder", "command", "started", "framework", "container", "host"})
+         {"project", "folder", "command", "started", "framework", "container", "host", "probe"})
         EXPECT_TRUE(sparse.value(QLatin1String(key)).isNull()) << key;
+
+    // What answered: its state, and its status and title or null.
+    ServerRow looked = known;
+    PortAnswer answer;
+    answer.kind = PortAnswer::Kind::Https;
+    answer.status = 200;
+    answer.title = QStringLiteral("Vite App");
+    looked.probe = answer;
+    EXPECT_EQ(serverJson(looked).value(QStringLiteral("probe")).toObject(),
+              QJsonObject({{"state", "https"}, {"status", 200}, {"title", "Vite App"}}));
+    answer.kind = PortAnswer::Kind::Silent;
+    answer.status = 0;
+    answer.title.clear();
+    looked.probe = answer;
+    EXPECT_EQ(serverJson(looked).value(QStringLiteral("probe")).toObject(),
+              QJsonObject({{"state", "silent"}, {"status", QJsonValue()}, {"title", QJsonValue()}}));
 
     ServerRow remote{5173, 9, QStringLiteral("node"), QStringLiteral("http://localhost:5173"), {}};
     remote.host = QStringLiteral("box");
@@ -216,12 +233,13 @@ TEST(CommandLineOutput, LongValuesAreCutSoThatNoRowIsPaddedByThem) {
                    std::nullopt,
                    QStringLiteral("Vite (and a plugin or two)")};
     vite.host = QStringLiteral("the-build-server-in-the-basement.example.com");
+    vite.title = QStringLiteral("Vite + React, and a title that goes on and on");
     ASSERT_EQ(db.process.size(), 231);
     // clang-format off
     EXPECT_EQ(serverTable({db, vite}).toStdString(),
-              "PORT                              PID  NAME                              FRAMEWORK             PROJECT                   URL                                               COMMAND\n"
-              "5432                              0    shop-aaaaaaaaaaa…aaaaaaaaaa-db-1  -                     shop                      http://localhost:5432                             docker-entrypoint.sh postgres\n"
-              "the-build-ser…t.example.com:5173  42   node                              Vite (and a plugin …  a-project-wh…s-on-and-on  http://[fd00:1234:5678:9…f0:1234:5678:9abc]:5173  -\n");
+              "PORT                              PID  NAME                              FRAMEWORK             PROJECT                   URL                                               TITLE                             COMMAND\n"
+              "5432                              0    shop-aaaaaaaaaaa…aaaaaaaaaa-db-1  -                     shop                      http://localhost:5432                             -                                 docker-entrypoint.sh postgres\n"
+              "the-build-ser…t.example.com:5173  42   node                              Vite (and a plugin …  a-project-wh…s-on-and-on  http://[fd00:1234:5678:9…f0:1234:5678:9abc]:5173  Vite + React, and a title that …  -\n");
     // clang-format on
 }
 
