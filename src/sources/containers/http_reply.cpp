@@ -1,5 +1,7 @@
 #include "sources/containers/http_reply.h"
 
+#include "core/integers.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -17,37 +19,6 @@ QString sizeText(qsizetype bytes) {
     if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
         return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
     return QStringLiteral("%1 bytes").arg(bytes);
-}
-
-std::optional<qint64> decimal(QByteArrayView text) {
-    if (text.isEmpty() || text.size() > 18)
-        return std::nullopt;
-    qint64 value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
-std::optional<qint64> hexadecimal(QByteArrayView text) {
-    if (text.isEmpty() || text.size() > 15)
-        return std::nullopt;
-    qint64 value = 0;
-    for (char c : text) {
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return std::nullopt;
-        value = value * 16 + digit;
-    }
-    return value;
 }
 
 } // namespace
@@ -110,7 +81,7 @@ bool HttpReplyReader::readHead() {
                 fail(ContainerEngine::tr("the engine's answer is not HTTP"));
                 return false;
             }
-            const auto status = decimal(QByteArrayView(line).sliced(9, 3));
+            const auto status = parseDecimal(QByteArrayView(line).sliced(9, 3));
             if (!status || *status < 100) {
                 fail(ContainerEngine::tr("the engine's answer is not HTTP"));
                 return false;
@@ -155,18 +126,18 @@ bool HttpReplyReader::startBody() {
     }
     const QByteArray length = header("Content-Length");
     if (!length.isEmpty()) {
-        const auto value = decimal(length);
+        const auto value = parseDecimal(length);
         if (!value) {
             fail(ContainerEngine::tr("the engine's reply has an invalid length"));
             return false;
         }
-        if (*value > m_maxBody) {
+        if (*value > quint64(m_maxBody)) {
             fail(ContainerEngine::tr("the engine's reply is larger than %1")
                      .arg(sizeText(m_maxBody)));
             return false;
         }
         m_framing = Framing::Length;
-        m_remaining = *value;
+        m_remaining = qint64(*value);
         if (m_remaining == 0)
             m_state = State::Done;
         return m_state == State::Body;
@@ -210,18 +181,18 @@ void HttpReplyReader::readBody() {
                 if (!takeLine(line, kMaxChunkLine))
                     return;
                 const qsizetype semicolon = line.indexOf(';');
-                const auto size = hexadecimal(
+                const auto size = parseHex(
                     QByteArrayView(line).first(semicolon < 0 ? line.size() : semicolon).trimmed());
                 if (!size) {
                     fail(ContainerEngine::tr("the engine's reply has a malformed chunk"));
                     return;
                 }
-                if (m_body.size() + *size > m_maxBody) {
+                if (*size > quint64(m_maxBody - m_body.size())) {
                     fail(ContainerEngine::tr("the engine's reply is larger than %1")
                              .arg(sizeText(m_maxBody)));
                     return;
                 }
-                m_remaining = *size;
+                m_remaining = qint64(*size);
                 m_chunkPart = *size == 0 ? ChunkPart::Trailer : ChunkPart::Data;
                 break;
             }

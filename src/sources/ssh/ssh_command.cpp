@@ -2,6 +2,7 @@
 
 #include "core/display_text.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
@@ -12,18 +13,23 @@
 
 namespace {
 
+// The context of the reasons told to the user, for translation.
+struct SshCommand {
+    Q_DECLARE_TR_FUNCTIONS(SshCommand)
+};
+
 // Makes `folder` with mode 0700 unless it is there; empty, or why it cannot
 // be used.
 QString makePrivateFolder(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return QStringLiteral("cannot make %1: %2")
+        return SshCommand::tr("cannot make %1: %2")
             .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
     // One made by someone else (in a shared temp folder) is not used.
     struct stat info {};
     if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
         info.st_uid != ::getuid() || (info.st_mode & 0077) != 0)
-        return QStringLiteral("%1 is not a folder of this user's own").arg(folder);
+        return SshCommand::tr("%1 is not a folder of this user's own").arg(folder);
     return {};
 }
 
