@@ -709,6 +709,10 @@ im Infobereich.</translation>
         <source>the host lists more than %L1 sockets; the first %L1 are shown</source>
         <translation>der Host listet mehr als %L1 Sockets auf; die ersten %L1 werden gezeigt</translation>
     </message>
+    <message>
+        <source>%1 · %2 only</source>
+        <translation>%1 · nur %2</translation>
+    </message>
 </context>
 <context>
     <name>ServersModel</name>

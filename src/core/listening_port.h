@@ -26,6 +26,9 @@
 //   which answers for it: its details, how it is stopped.
 // - `anyProcess` marks a record listed whatever process holds its port (a
 //   container's published port): the allowlist does not apply to it.
+// - `split` marks a port that different processes hold on different addresses
+//   (127.0.0.1 and ::1, say): each is listed, for its `address` only, since a
+//   client reaches one or the other depending on the address it asks.
 struct ListeningPort {
     qint64 port = 0;
     qint64 pid = 0;
@@ -37,6 +40,7 @@ struct ListeningPort {
     // empty for this machine.
     QString host = {};
     bool anyProcess = false;
+    bool split = false;
 
     qint64 id() const { return port; }
 
@@ -49,27 +53,38 @@ inline size_t qHash(const ListeningPort& p, size_t seed = 0) {
     return qHashMulti(seed, p.port, p.pid, p.process, p.host);
 }
 
-// Where a record is: its machine and port, unique in a list.
+// Where a record is: its machine and port, and for a split port its address;
+// unique in a list.
 struct PortPlace {
     QString host;
     qint64 port = 0;
+    QString address = {}; // for a split port; empty otherwise
 
     friend bool operator==(const PortPlace&, const PortPlace&) = default;
 };
 
 inline PortPlace placeOf(const ListeningPort& p) {
+    return {p.host, p.port, p.split ? p.address : QString()};
+}
+
+// The machine and port alone, whatever the address: what a source claims
+// when it lists a record there.
+inline PortPlace portOf(const ListeningPort& p) {
     return {p.host, p.port};
 }
 
 inline size_t qHash(const PortPlace& p, size_t seed = 0) {
-    return qHashMulti(seed, p.host, p.port);
+    return qHashMulti(seed, p.host, p.port, p.address);
 }
 
-// Records ordered as lists show them: this machine's first, then by host, by port.
+// Records ordered as lists show them: this machine's first, then by host, by
+// port, and the records of a split port by address.
 inline bool listedBefore(const ListeningPort& a, const ListeningPort& b) {
     if (a.host != b.host)
         return a.host < b.host;
-    return a.port < b.port;
+    if (a.port != b.port)
+        return a.port < b.port;
+    return a.address < b.address;
 }
 
 template <> struct std::hash<ListeningPort> {

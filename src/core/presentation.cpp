@@ -52,10 +52,12 @@ QString ServerPresentation::title(const LiteralText& literal) const {
     const QString number = QString::number(m_record.port);
     const QString process = shown(name());
     const QString named = kind();
-    const QString title =
+    QString title =
         named.isEmpty() ? ServerText::tr("%1 - %2").arg(number, process)
                         : ServerText::tr("%1 - %2 · %3")
                               .arg(number, process, shown(elideEnd(displayName(named), kindCells)));
+    if (m_record.split)
+        title = ServerText::tr("%1 · %2 only").arg(title, m_record.address);
     return silent() ? ServerText::tr("%1 (not answering)").arg(title) : title;
 }
 
@@ -116,10 +118,12 @@ QString ServerPresentation::toolTipLine() const {
     const QString shown =
         named.isEmpty() ? name() : ServerText::tr("%1 · %2").arg(name(), displayName(named));
     const QString number = QString::number(m_record.port);
-    const QString line =
+    QString line =
         m_details.project.isEmpty()
             ? ServerText::tr("%1  %2").arg(number, shown)
             : ServerText::tr("%1  %2 — %3").arg(number, shown, displayName(m_details.project));
+    if (m_record.split)
+        line = ServerText::tr("%1 · %2 only").arg(line, m_record.address);
     return silent() ? ServerText::tr("%1 (not answering)").arg(line) : line;
 }
 
@@ -136,6 +140,9 @@ bool ServerPresentation::https() const {
 QString ServerPresentation::url() const {
     const QString& address =
         m_details.address.isEmpty() ? m_record.address : m_details.address;
+    // "localhost" would reach either holder of a split port: the address says which.
+    if (m_record.split)
+        return literalServerUrl(m_record.port, address, https());
     return serverUrl(m_record.port, address, https());
 }
 

@@ -102,10 +102,15 @@ bool reachableAsLocalhost(const QString& address) {
 }
 
 QString serverUrl(qint64 port, const QString& address, bool https) {
+    if (reachableAsLocalhost(address))
+        return (https ? QStringLiteral("https://localhost:") : QStringLiteral("http://localhost:")) +
+               QString::number(port);
+    return literalServerUrl(port, address, https);
+}
+
+QString literalServerUrl(qint64 port, const QString& address, bool https) {
     const QString scheme = https ? QStringLiteral("https://") : QStringLiteral("http://");
     const QString number = QString::number(port);
-    if (reachableAsLocalhost(address))
-        return scheme + QStringLiteral("localhost:") + number;
     const QString host = unmapped(address);
     if (host.contains(QLatin1Char(':')))
         return scheme + QLatin1Char('[') + host + QStringLiteral("]:") + number;

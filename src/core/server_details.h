@@ -67,3 +67,5 @@ bool reachableAsLocalhost(const QString& address);
 // connection to localhost would not reach: then "http://192.168.1.20:<port>",
 // or "http://[fd00::5]:<port>" for IPv6. With `https`, the same with "https://".
 QString serverUrl(qint64 port, const QString& address, bool https = false);
+// The same with the address as it is, also a loopback one ("http://[::1]:3000").
+QString literalServerUrl(qint64 port, const QString& address, bool https = false);

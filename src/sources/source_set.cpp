@@ -298,6 +298,9 @@ ScanResult SourceSet::merged() {
     ScanResult result;
     QHash<PortPlace, ListeningPort> ports;
     QHash<PortPlace, ListeningPort> others;
+    // The ports listed by the sources merged so far: a later source's record
+    // there is left out, whatever its address.
+    QSet<PortPlace> claimed;
     QSet<PortPlace> forwarded;
     for (const auto* answer : std::as_const(answers)) {
         for (const qint64 port : answer->second.forwardedPorts)
@@ -318,21 +321,29 @@ ScanResult SourceSet::merged() {
             result.problems.insert(it.key().isNone() ? id : it.key(), it.value());
         for (const SourceId& source : r.standingLists)
             result.standingLists.insert(source.isNone() ? id : source);
+        const auto kept = [&](const ListeningPort& p, const QHash<PortPlace, ListeningPort>& in) {
+            return !in.contains(placeOf(p)) && !claimed.contains(portOf(p)) &&
+                   !forwarded.contains(portOf(p)) && !isLeftOver(p);
+        };
+        QSet<PortPlace> listedHere;
         for (ListeningPort p : r.ports) {
             p.origin = id;
-            if (!ports.contains(placeOf(p)) && !forwarded.contains(placeOf(p)) && !isLeftOver(p))
-                ports.insert(placeOf(p), std::move(p));
+            if (!kept(p, ports))
+                continue;
+            listedHere.insert(portOf(p));
+            ports.insert(placeOf(p), std::move(p));
         }
         for (ListeningPort p : r.others) {
             p.origin = id;
-            if (!others.contains(placeOf(p)) && !forwarded.contains(placeOf(p)) && !isLeftOver(p))
+            if (kept(p, others))
                 others.insert(placeOf(p), std::move(p));
         }
+        claimed.unite(listedHere);
     }
     result.ports = ports.values();
     std::sort(result.ports.begin(), result.ports.end(), listedBefore);
     for (const ListeningPort& p : std::as_const(others)) {
-        if (!ports.contains(placeOf(p)))
+        if (!claimed.contains(portOf(p)))
             result.others.append(p);
     }
     std::sort(result.others.begin(), result.others.end(), listedBefore);

@@ -72,6 +72,18 @@ TEST(Presentation, TitleToolTipAndUrl) {
               "9000 - a&&b · x&&y");
 }
 
+// A split port's two holders are named by their addresses and reached by them.
+TEST(Presentation, ASplitPortIsReachedByItsAddress) {
+    ListeningPort v6{3000, 20, "node", 0, "::1"};
+    v6.split = true;
+    const ServerPresentation shown(v6, {});
+    EXPECT_EQ(shown.title(), "3000 - node · ::1 only");
+    EXPECT_EQ(shown.toolTipLine(), "3000  node · ::1 only");
+    EXPECT_EQ(shown.url(), "http://[::1]:3000");
+    v6.address = "127.0.0.1";
+    EXPECT_EQ(ServerPresentation(v6, {}).url(), "http://127.0.0.1:3000");
+}
+
 TEST(Presentation, HostsAndForwards) {
     EXPECT_EQ(problemText(SourceId::ofHost("lab"), "Connection refused"),
               "lab: not connected — Connection refused");

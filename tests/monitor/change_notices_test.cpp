@@ -200,3 +200,46 @@ TEST(Notices, RemotePortsNameTheirHost) {
                                         "Port Started: node on port 3000",
                                         "Port Stopped: Port 5173 on box is no longer listening"}));
 }
+
+// A port two processes hold on different addresses is two servers: the one
+// that comes or goes beside the other is an event; the same count of holders
+// on the port, whoever they are, is none.
+TEST(SplitPorts, OnlyAHolderThatCameOrWentIsAnEvent) {
+    const auto on = [](qint64 pid, const char* address, bool split) {
+        ListeningPort p{3000, pid, QStringLiteral("node"), 0, QString::fromLatin1(address)};
+        p.split = split;
+        return p;
+    };
+    const ListeningPort alone = on(10, "127.0.0.1", false);
+    const ListeningPort v4 = on(10, "127.0.0.1", true);
+    const ListeningPort v6 = on(20, "::1", true);
+    const ListeningPort otherV6 = on(30, "::1", true);
+    const struct {
+        const char* what;
+        QList<ListeningPort> before;
+        QList<ListeningPort> now;
+        QList<qint64> started;
+        QList<qint64> stopped;
+    } cases[] = {
+        {"a second holder on another address", {alone}, {v4, v6}, {20}, {}},
+        {"both at once", {}, {v4, v6}, {10, 20}, {}},
+        {"one of two goes", {v4, v6}, {alone}, {}, {20}},
+        {"the other one goes", {v4, v6}, {on(20, "::1", false)}, {}, {10}},
+        {"one of two is replaced", {v4, v6}, {v4, otherV6}, {}, {}},
+        {"both go", {v4, v6}, {}, {}, {10, 20}},
+    };
+    const ScanFilter filter{1, 65535, std::nullopt};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PortChanges changes = comparePorts(c.before, filter, c.now, filter);
+        QList<qint64> started, stopped;
+        for (const ListeningPort& p : changes.started)
+            started << p.pid;
+        for (const ListeningPort& p : changes.stopped)
+            stopped << p.pid;
+        std::sort(started.begin(), started.end());
+        std::sort(stopped.begin(), stopped.end());
+        EXPECT_EQ(started, c.started);
+        EXPECT_EQ(stopped, c.stopped);
+    }
+}

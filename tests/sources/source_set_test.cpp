@@ -303,3 +303,27 @@ TEST(SourceSet, ScanRunningWhenTheSourceChangesIsRunAgainOnTheNewOne) {
     ASSERT_EQ(result->ports.size(), 1);
     EXPECT_EQ(result->ports[0].origin, SourceId::of(SourceId::Kind::Lsof));
 }
+
+// A source that lists a split port keeps both of its records; a later
+// source's record on that port, whatever its address, is left out.
+TEST(SourceSet, ASplitPortIsOneSourcesTwoRecords) {
+    auto first = std::make_shared<FakeSourceState>();
+    auto second = std::make_shared<FakeSourceState>();
+    SourceSet set([&](const settings::Values&) {
+        return QList<SourceSpec>{
+            {testId(QStringLiteral("proc")), [first] { return std::make_unique<FakeSource>(first); }},
+            {testId(QStringLiteral("ssh:b")), [second] { return std::make_unique<FakeSource>(second); },
+             false}};
+    });
+    set.update({});
+    ListeningPort v4{3000, 10, "node", 0, "127.0.0.1"};
+    ListeningPort v6{3000, 20, "node", 0, "::1"};
+    v4.split = v6.split = true;
+    std::optional<ScanResult> result;
+    ASSERT_TRUE(set.scan({1, 65535, std::nullopt}, [&](ScanResult r) { result = std::move(r); }));
+    ASSERT_TRUE(first->completeWith({v6, v4}));
+    ASSERT_TRUE(second->complete({{{3000, 30, "node", 0, "0.0.0.0"}}, {}, {{3000, 31, "nc"}}}));
+    ASSERT_TRUE(result.has_value() && result->ok());
+    EXPECT_EQ(result->ports, (QList<ListeningPort>{v4, v6}));
+    EXPECT_TRUE(result->others.isEmpty());
+}
