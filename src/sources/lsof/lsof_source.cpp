@@ -1,5 +1,6 @@
 #include "sources/lsof/lsof_source.h"
 
+#include "core/process_names.h"
 #include "sources/lsof/lsof_listing.h"
 
 LsofSource::LsofSource(ListerCommand command, ProcFs proc, QString home)
@@ -10,14 +11,30 @@ ScanResult LsofSource::resultOf(const ListerResult& listing, const ScanFilter& f
     if (!listing.ok())
         return {{}, describeListerError(listing.error)};
     ScanResult result;
+    const auto allows = [&filter](const QByteArray& name) {
+        return filter.allows(QString::fromUtf8(name));
+    };
     for (ListeningPort& p : parseLsofListing(listing.text)) {
         if (!filter.inRange(p.port))
             continue;
         p.startTime = proc.startTime(p.pid).value_or(0);
-        if (filter.allows(p.process))
+        // The name is lsof's (the kernel's, cut to 15 bytes); a cut one, or one
+        // the allowlist does not hold, is looked at further in /proc.
+        const QByteArray comm = p.process.toUtf8();
+        std::optional<QByteArray> name;
+        if (comm.size() != kernelNameBytes && allows(comm)) {
+            name = comm;
+        } else {
+            const QByteArray argv0 = proc.cmdline(p.pid).value_or(QByteArray()).split('\0').first();
+            name = filter.allowlist ? listedName(comm, proc.exeName(p.pid), argv0, allows)
+                                    : fullProcessName(comm, proc.exeName(p.pid), argv0);
+        }
+        if (name) {
+            p.process = QString::fromUtf8(*name);
             result.ports.append(std::move(p));
-        else
+        } else {
             result.others.append(std::move(p));
+        }
     }
     return result;
 }
