@@ -15,12 +15,20 @@ bool isDigit(char c) {
 
 } // namespace
 
-QByteArray fullProcessName(QByteArrayView comm, QByteArrayView exe, QByteArrayView argv0) {
+QByteArray fullProcessName(QByteArrayView comm, QByteArrayView exe, QByteArrayView cmdline) {
     if (comm.size() != kernelNameBytes)
         return comm.toByteArray();
-    // The first argument first: a script's console name ("jupyter-notebook")
-    // is there, while the program is its interpreter.
-    for (const QByteArrayView name : {fileName(argv0), fileName(exe)}) {
+    // The arguments first: a script's console name ("jupyter-notebook") is
+    // there, while the program is its interpreter.
+    const qsizetype firstEnd = cmdline.indexOf('\0');
+    const QByteArrayView first = firstEnd < 0 ? cmdline : cmdline.first(firstEnd);
+    QByteArrayView second;
+    if (firstEnd >= 0) {
+        const QByteArrayView rest = cmdline.sliced(firstEnd + 1);
+        const qsizetype secondEnd = rest.indexOf('\0');
+        second = secondEnd < 0 ? rest : rest.first(secondEnd);
+    }
+    for (const QByteArrayView name : {fileName(first), fileName(second), fileName(exe)}) {
         if (name.size() > comm.size() && name.startsWith(comm))
             return name.toByteArray();
     }
@@ -50,9 +58,10 @@ QList<QByteArray> unversionedNames(QByteArrayView name) {
     return names;
 }
 
-std::optional<QByteArray> listedName(QByteArrayView comm, QByteArrayView exe, QByteArrayView argv0,
+std::optional<QByteArray> listedName(QByteArrayView comm, QByteArrayView exe,
+                                     QByteArrayView cmdline,
                                      const std::function<bool(const QByteArray&)>& allows) {
-    const QByteArray full = fullProcessName(comm, exe, argv0);
+    const QByteArray full = fullProcessName(comm, exe, cmdline);
     if (allows(full))
         return full;
     const QByteArray kernel = comm.toByteArray();

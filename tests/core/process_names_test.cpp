@@ -16,19 +16,23 @@ TEST(ProcessNames, FullNamesAndVersionedInterpreters) {
     EXPECT_EQ(unversionedNames("a.11"), (QList<QByteArray>{"a"}));
 
     const QSet<QByteArray> defaults{"python3", "node", "ruby", "php"};
+    const QByteArray jupyter("/usr/bin/python3\0/usr/bin/jupyter-notebook\0--port\0", 51);
     const struct {
         const char* comm;
         const char* exe;
-        const char* argv0;
+        QByteArray cmdline;
         QSet<QByteArray> allowlist;
         std::optional<QByteArray> listed;
     } cases[] = {
         // Jupyter Notebook: its kernel name cut, its program a versioned python.
-        {"jupyter-noteboo", "python3.11", "/usr/bin/jupyter-notebook", defaults, "python3"},
-        {"jupyter-noteboo", "python3.11", "/usr/bin/jupyter-notebook",
+        // Jupyter Notebook, a script its versioned python runs, as Debian starts it.
+        {"jupyter-noteboo", "python3.11", jupyter, defaults, "python3"},
+        {"jupyter-noteboo", "python3.11", jupyter, {"jupyter-notebook"}, "jupyter-notebook"},
+        {"jupyter-noteboo", "python3.11", jupyter, {"jupyter-noteboo"}, "jupyter-noteboo"},
+        // Its own program's name, and a console script's first argument.
+        {"jupyter-noteboo", "jupyter-notebook", "x", {"jupyter-notebook"}, "jupyter-notebook"},
+        {"jupyter-noteboo", "python3", QByteArray("/usr/local/bin/jupyter-notebook\0", 32),
          {"jupyter-notebook"}, "jupyter-notebook"},
-        {"jupyter-noteboo", "python3.11", "/usr/bin/jupyter-notebook",
-         {"jupyter-noteboo"}, "jupyter-noteboo"},
         // A name of 15 bytes that nothing longer begins with stays as it is.
         {"abcdefghijklmno", "other", "other", {"abcdefghijklmno"}, "abcdefghijklmno"},
         {"gunicorn", "python3.11", "/usr/bin/gunicorn", defaults, "python3"},
@@ -40,7 +44,7 @@ TEST(ProcessNames, FullNamesAndVersionedInterpreters) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.comm);
-        EXPECT_EQ(listedName(c.comm, c.exe, c.argv0,
+        EXPECT_EQ(listedName(c.comm, c.exe, c.cmdline,
                              [&](const QByteArray& name) { return c.allowlist.contains(name); }),
                   c.listed);
     }

@@ -25,9 +25,9 @@ ScanResult LsofSource::resultOf(const ListerResult& listing, const ScanFilter& f
         if (comm.size() != kernelNameBytes && allows(comm)) {
             name = comm;
         } else {
-            const QByteArray argv0 = proc.cmdline(p.pid).value_or(QByteArray()).split('\0').first();
-            name = filter.allowlist ? listedName(comm, proc.exeName(p.pid), argv0, allows)
-                                    : fullProcessName(comm, proc.exeName(p.pid), argv0);
+            const QByteArray cmdline = proc.cmdline(p.pid).value_or(QByteArray());
+            name = filter.allowlist ? listedName(comm, proc.exeName(p.pid), cmdline, allows)
+                                    : fullProcessName(comm, proc.exeName(p.pid), cmdline);
         }
         if (name) {
             p.process = QString::fromUtf8(*name);
