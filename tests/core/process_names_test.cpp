@@ -16,7 +16,7 @@ TEST(ProcessNames, FullNamesAndVersionedInterpreters) {
     EXPECT_EQ(unversionedNames("a.11"), (QList<QByteArray>{"a"}));
 
     const QSet<QByteArray> defaults{"python3", "node", "ruby", "php"};
-    const QByteArray jupyter("/usr/bin/python3\0/usr/bin/jupyter-notebook\0--port\0", 51);
+    const QByteArray jupyter("/usr/bin/python3\0/usr/bin/jupyter-notebook\0--port\0", 50);
     const struct {
         const char* comm;
         const char* exe;
