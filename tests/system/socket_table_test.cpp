@@ -71,12 +71,15 @@ TEST(SocketTable, ReadsListeningSocketsOfBothFamilies) {
         // Not listening: established, time-wait.
         {row("0100007F:0BB8", "01", "12345"), {}},
         {row("0100007F:0BB8", "06", "0"), {}},
-        // Malformed: no port, bad hex, short address, inode 0, port 0, cut line.
+        // Malformed: no port, bad hex, short address, inode 0, port 0, a uid
+        // wider than 32 bits, cut line.
         {row("0100007F", "0A", "1"), {}},
         {row("0100007G:0BB8", "0A", "1"), {}},
         {row("01007F:0BB8", "0A", "1"), {}},
         {row("0100007F:0BB8", "0A", "0"), {}},
         {row("0100007F:0000", "0A", "1"), {}},
+        {row("0100007F:0BB8", "0A", "1", "18446744073709551615"), {}},
+        {row("0100007F:0BB8", "0A", "1", "4294967296"), {}},
         {"   0: 0100007F:0BB8 00000000:0000 0A 00000000:00000000\n", {}},
         {"", {}},
     };
