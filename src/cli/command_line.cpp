@@ -10,6 +10,7 @@
 #include "system/procfs.h"
 #include "system/termination_signals.h"
 #include "core/translation.h"
+#include "monitor/forward_states.h"
 #include "monitor/port_monitor.h"
 #include "sources/registry.h"
 #include "sources/source_set.h"
@@ -24,6 +25,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -190,6 +192,31 @@ ServerRow serverRowOf(const ListeningPort& port, const ServerDetails& details,
     return row;
 }
 
+// The forwards the tray program holds, as it last told their states.
+void addForwardStates(QList<ServerRow>& rows) {
+    const ForwardStates states = readForwardStatesFile(forwardStatesPath());
+    for (ServerRow& row : rows) {
+        if (const auto found = states.constFind({row.host, row.port}); found != states.cend())
+            row.forward = *found;
+    }
+}
+
+// Tells the state of the forward of `remotePort` each time it changes.
+void followForwardState(PortForwarding& forwarding, qint64 remotePort) {
+    auto told = std::make_shared<QByteArray>();
+    const auto tell = [&forwarding, remotePort, told] {
+        for (const PortForward& f : forwarding.forwards()) {
+            const QByteArray line = f.remotePort == remotePort ? forwardStateLine(f) : QByteArray();
+            if (!line.isEmpty() && line != *told) {
+                *told = line;
+                printOut(line);
+            }
+        }
+    };
+    forwarding.setForwardsChanged(tell);
+    tell(); // a state known already
+}
+
 int runList(const CommandLineRequest& request, const Interruption& interruption) {
     const OneScan scan(request);
     if (interruption.happened())
@@ -213,6 +240,8 @@ int runList(const CommandLineRequest& request, const Interruption& interruption)
         rows.append(serverRowOf(server, source ? source->details(server) : ServerDetails{},
                                 choices, server.host.isEmpty() ? bootTime : std::nullopt));
     }
+    if (request.json)
+        addForwardStates(rows);
     if (request.json)
         return finishOutput(printOut(serverListJson(rows)));
     return finishOutput(printOut(serverTable(rows, terminalWidth()).toUtf8()));
@@ -348,7 +377,7 @@ int runWatch(const CommandLineRequest& request) {
 // forward until SIGINT or SIGTERM, then cancels it.
 int runForward(const CommandLineRequest& request, const Interruption& interruption) {
     const std::unique_ptr<ServerSource> source = hostSource(request.host);
-    auto* forwarding = dynamic_cast<PortForwarding*>(source.get());
+    PortForwarding* forwarding = source->forwarding();
     // The first scan waits for the connection's first answer.
     std::optional<ScanResult> scanned;
     QEventLoop loop;
@@ -382,6 +411,7 @@ int runForward(const CommandLineRequest& request, const Interruption& interrupti
     }
     if (!printOut(serverUrl(forwarded->first, QStringLiteral("127.0.0.1")).toUtf8() + '\n'))
         return finishOutput(false);
+    followForwardState(*forwarding, remotePort);
     QCoreApplication::exec();
     // Cancelled before the source (and its connection) goes.
     bool cancelled = false;
@@ -479,7 +509,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption forward(
         QStringLiteral("forward"),
         CommandLine::tr("With --host: forward PORT of the host to LOCAL here (the same port when "
-                        "free, else a free one), print the URL and hold it until interrupted."),
+                        "free, else a free one), print the URL, then the forward's state as it "
+                        "changes, and hold it until interrupted."),
         QStringLiteral("PORT[:LOCAL]"));
     parser.addOptions({list, watch, stop, json, all, range, initial, force, host, forward});
     const QCommandLineOption help = parser.addHelpOption();

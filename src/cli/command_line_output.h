@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
+#include "core/port_forwarding.h"
 #include "core/server_details.h"
 
 #include <QByteArray>
@@ -28,6 +29,9 @@ struct ServerRow {
     std::optional<QString> framework = {};
     std::optional<ContainerFacts> container = {};
     QString host = {}; // the machine, as named in "hosts"; empty for this one
+    // A host's server's forward here, as the tray program holds it; none when
+    // it is not forwarded.
+    std::optional<PortForward> forward = {};
 };
 
 enum class ServerEvent { Started, Stopped };
@@ -42,8 +46,9 @@ QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
 
 // The row as JSON with the keys host (null for this machine), port, pid,
 // process, url, address, project, folder, command, started (ISO 8601, UTC),
-// framework and container (an object with id, name, image, project and
-// service); null for what is unknown.
+// framework, container (an object with id, name, image, project and
+// service) and forward (an object with local and state: "ok", "no server" or
+// "reconnecting"); null for what is unknown or not there.
 QJsonObject serverJson(const ServerRow& row);
 
 // The rows as one JSON array, followed by a newline.
@@ -54,6 +59,11 @@ QByteArray serverListJson(const QList<ServerRow>& rows);
 // another machine ("started box:5173 ..." as text); ends in a newline.
 QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
                      const QDateTime& seenAt);
+
+// "forward 5173 -> localhost:5174 ok": a forward's state as --forward tells
+// it (see forwardStateName()); ends in a newline, empty while it is being
+// looked at.
+QByteArray forwardStateLine(const PortForward& forward);
 
 // A source's problem as a line of the watch with --json: {"event": "problem",
 // "source", "text", "time"} as it starts or changes, {"event":

@@ -4,6 +4,7 @@
 #include "core/changes.h"
 #include "core/filter.h"
 #include "core/listening_port.h"
+#include "core/port_forwarding.h"
 #include "core/presentation.h"
 #include "core/server_details.h"
 #include "core/server_source.h"
@@ -132,11 +133,19 @@ signals:
     // list is published.
     void changesFound(const PortChanges& changes);
     void detailsChanged();
+    // A source's forward was made, ended, moved or changed its state (see
+    // PortForwarding).
+    void forwardsChanged();
 
 private:
     void tick();
     void followSetting(const QString& key);
     void updateSources();
+    // Hears of the forwards of the sources in force.
+    void followForwards();
+    void followForwardStates();
+    // The forward of another machine's record; none when it is not forwarded.
+    std::optional<PortForward> forwardOf(const ListeningPort& remote) const;
     void finishScan(ScanResult result);
     void startDetailsReader();
     void readMissingDetails();
