@@ -120,8 +120,7 @@ ServersWindow::ServersWindow(ServerActions& actions, QWidget* parent)
     top->addWidget(m_grouping);
     auto* buttons = new QHBoxLayout;
     for (QAction* action : {m_commands.open, m_commands.copyUrl, m_commands.openFolder,
-                            m_commands.stop, m_commands.forceStop, m_commands.forwardAll,
-                            m_commands.stopAllForwards})
+                            m_commands.stop, m_commands.forceStop})
         buttons->addWidget(buttonFor(action));
     buttons->addStretch(1);
     auto* serversPart = new QWidget;
