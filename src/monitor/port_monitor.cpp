@@ -20,6 +20,9 @@ PortMonitor::PortMonitor(SettingsStore& store, Registry registry, QObject* paren
       m_filterOf(storedFilter) {
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
+    m_newsScan.setSingleShot(true);
+    m_newsScan.setInterval(newsScanMs);
+    connect(&m_newsScan, &QTimer::timeout, this, &PortMonitor::scan);
     connect(&m_store, &SettingsStore::changed, this, &PortMonitor::followSetting);
     connect(this, &PortMonitor::forwardsChanged, this, &PortMonitor::followForwardStates);
     m_sources.update(m_store.values());
@@ -229,8 +232,14 @@ void PortMonitor::followForwardStates() {
 void PortMonitor::followForwards() {
     for (const SourceId& id : m_sources.identity()) {
         ServerSource* source = m_sources.source(id);
-        if (PortForwarding* forwarding = source ? source->forwarding() : nullptr)
+        if (!source)
+            continue;
+        if (PortForwarding* forwarding = source->forwarding())
             forwarding->setForwardsChanged([this] { emit forwardsChanged(); });
+        source->setNews([this] {
+            if (isStarted() && !m_newsScan.isActive())
+                m_newsScan.start();
+        });
     }
 }
 

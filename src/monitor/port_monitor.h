@@ -141,7 +141,7 @@ private:
     void tick();
     void followSetting(const QString& key);
     void updateSources();
-    // Hears of the forwards of the sources in force.
+    // Hears of the forwards and the news of the sources in force.
     void followForwards();
     void followForwardStates();
     // The forward of another machine's record; none when it is not forwarded.
@@ -202,4 +202,8 @@ private:
     std::optional<ScanFilter> m_listFilter;
     QTimer m_timer;
     bool m_followUpScan = false;
+    // A source's news is shown by a scan this soon (see ServerSource::setNews()),
+    // one scan for the news of many sources.
+    static constexpr int newsScanMs = 50;
+    QTimer m_newsScan;
 };

@@ -254,6 +254,11 @@ void SshSource::read() {
     if (news.listed) {
         connected();
         followListing();
+        if (QList<SsSocket> sockets = m_stream.sockets(); sockets != m_toldSockets) {
+            m_toldSockets = std::move(sockets);
+            if (m_news)
+                m_news();
+        }
     }
 }
 
@@ -301,6 +306,9 @@ void SshSource::failed(const QString& reason) {
     m_listedForwards.clear();
     for (const PortForward& f : std::as_const(m_forwards))
         setForwardState(f.remotePort, ForwardState::Reconnecting);
+    // The host's servers leave the list now, and come back with the next listing.
+    if (!std::exchange(m_toldSockets, {}).isEmpty() && m_news)
+        m_news();
     if (!m_retry.isActive()) {
         m_retry.start(m_retryMs);
         m_retryMs = std::min(m_retryMs * 2, m_timing.lastRetryMs);

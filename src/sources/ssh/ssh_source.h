@@ -78,6 +78,9 @@ public:
     // Whether the latest listing still has the record.
     void stillRuns(const ListeningPort& record, RunsDone done) override;
     PortForwarding* forwarding() override { return this; }
+    // Told when a listing differs from the one before, and when the host
+    // connects or is lost.
+    void setNews(std::function<void()> news) override { m_news = std::move(news); }
 
     QString destination() const override { return m_destination; }
     bool isReachable() const override { return isConnected(); }
@@ -172,6 +175,8 @@ private:
     QList<PortForward> m_forwards;
     QHash<qint64, QList<ForwardDone>> m_forwarding; // requests in flight, by remote port
     std::function<void()> m_forwardsChanged;
+    std::function<void()> m_news;
+    QList<SsSocket> m_toldSockets; // the listing `m_news` last told of
     // The looks through forwards under way, by remote port: the number of
     // the look, so that one started before the connection was lost is not
     // taken; and the ports to look at again once theirs is over.
