@@ -275,28 +275,27 @@ std::optional<StoredForward> storedForward(const QJsonValue& value) {
 
 // Forwards and the hosts to forward from change how servers are reached,
 // not which are listed.
-const EntriesKey<StoredForward> forwards{
-    QStringLiteral("forwards"), false, storedForward,
-    [](const StoredForward& a, const StoredForward& b) {
-        return a.host == b.host && a.port == b.port;
-    },
-    [](const StoredForward& f) {
-        return QJsonValue(QJsonObject{{QStringLiteral("host"), f.host},
-                                      {QStringLiteral("port"), f.port},
-                                      {QStringLiteral("local"), f.local}});
-    }};
+const EntriesKey<StoredForward> forwards{QStringLiteral("forwards"), false, storedForward,
+                                         [](const StoredForward& a, const StoredForward& b) {
+                                             return a.host == b.host && a.port == b.port;
+                                         },
+                                         [](const StoredForward& f) {
+                                             return QJsonValue(
+                                                 QJsonObject{{QStringLiteral("host"), f.host},
+                                                             {QStringLiteral("port"), f.port},
+                                                             {QStringLiteral("local"), f.local}});
+                                         }};
 const Key<bool> restoreForwards{QStringLiteral("restoreForwards"), false, true, flag,
                                 [](const bool& on) { return QJsonValue(on); }};
-const EntriesKey<QString> autoForward{
-    QStringLiteral("autoForward"), false, destination,
-    [](const QString& a, const QString& b) { return a == b; },
-    [](const QString& host) { return QJsonValue(host); }};
+const EntriesKey<QString> autoForward{QStringLiteral("autoForward"), false, destination,
+                                      [](const QString& a, const QString& b) { return a == b; },
+                                      [](const QString& host) { return QJsonValue(host); }};
 
 const QList<const KeyBase*>& keys() {
     static const QList<const KeyBase*> all{
-        &minPort,    &maxPort,       &allowlist, &lister,          &ports,
-        &quietProcesses, &containers, &hosts,    &probe,           &serversWindow,
-        &forwards,   &restoreForwards, &autoForward};
+        &minPort,        &maxPort,         &allowlist,  &lister, &ports,
+        &quietProcesses, &containers,      &hosts,      &probe,  &serversWindow,
+        &forwards,       &restoreForwards, &autoForward};
     return all;
 }
 
@@ -309,11 +308,10 @@ const KeyBase* find(const QString& name) {
 }
 
 Values read(const QJsonObject& stored) {
-    return {minPort.read(stored),    maxPort.read(stored), allowlist.read(stored),
-            lister.read(stored),     ports.read(stored),   quietProcesses.read(stored),
-            containers.read(stored), hosts.read(stored),   probe.read(stored),
-            serversWindow.read(stored),
-            forwards.read(stored),   restoreForwards.read(stored),
+    return {minPort.read(stored),       maxPort.read(stored),  allowlist.read(stored),
+            lister.read(stored),        ports.read(stored),    quietProcesses.read(stored),
+            containers.read(stored),    hosts.read(stored),    probe.read(stored),
+            serversWindow.read(stored), forwards.read(stored), restoreForwards.read(stored),
             autoForward.read(stored)};
 }
 

@@ -133,15 +133,14 @@ template <typename T> struct EntriesKey : Key<QList<T>> {
         return ignored;
     }
 
-    static QList<T> readEntries(const QJsonArray& array, const Entry& entryOf,
-                                const Same& sameAs, const QString& keyName,
-                                QStringList* ignored) {
+    static QList<T> readEntries(const QJsonArray& array, const Entry& entryOf, const Same& sameAs,
+                                const QString& keyName, QStringList* ignored) {
         QList<T> out;
         for (qsizetype i = 0; i < array.size(); ++i) {
             const std::optional<T> read = entryOf(array.at(i));
-            const bool known =
-                read && std::any_of(out.cbegin(), out.cend(),
-                                    [&](const T& earlier) { return sameAs(earlier, *read); });
+            const bool known = read && std::any_of(out.cbegin(), out.cend(), [&](const T& earlier) {
+                                   return sameAs(earlier, *read);
+                               });
             if (read && !known)
                 out.append(*read);
             else if (ignored)

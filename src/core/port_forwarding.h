@@ -39,8 +39,8 @@ public:
     using ForwardDone = std::function<void(qint64 localPort, const QString& error)>;
     // How the local port is chosen when one is given.
     enum class LocalPort {
-        Exactly,       // that port, or the forward fails
-        OrAnyFreeOne,  // that port when it is free, else any free one
+        Exactly,      // that port, or the forward fails
+        OrAnyFreeOne, // that port when it is free, else any free one
     };
 
     virtual ~PortForwarding() = default;

@@ -83,9 +83,10 @@ PortChanges audibleChanges(PortChanges changes, const settings::Values& values) 
 
 ChangeNotices::ChangeNotices(PortMonitor& monitor, Notify notify, QObject* parent)
     : QObject(parent), m_notify(std::move(notify)) {
-    connect(&monitor, &PortMonitor::changesFound, this, [this, &monitor](const PortChanges& changes) {
-        post(changes, monitor.settings().values());
-    });
+    connect(&monitor, &PortMonitor::changesFound, this,
+            [this, &monitor](const PortChanges& changes) {
+                post(changes, monitor.settings().values());
+            });
 }
 
 void ChangeNotices::setOpenAction(NotifyWithAction notify, Opens opens, Open open) {

@@ -56,7 +56,8 @@ std::optional<ForwardStates> readForwardStates(const QByteArray& text,
     const QJsonObject object = QJsonDocument::fromJson(text).object();
     const qint64 pid = object.value(QStringLiteral("pid")).toInteger();
     bool startKnown = false;
-    const quint64 started = object.value(QStringLiteral("started")).toString().toULongLong(&startKnown);
+    const quint64 started =
+        object.value(QStringLiteral("started")).toString().toULongLong(&startKnown);
     if (pid <= 0 || !startKnown || !alive(pid, started))
         return std::nullopt;
     ForwardStates states;
@@ -89,8 +90,8 @@ ForwardStates readForwardStatesFile(const QString& path) {
         !file.open(QIODevice::ReadOnly) || file.size() > largestFile)
         return {};
     const ProcFs proc;
-    return readForwardStates(file.read(largestFile), [&proc](qint64 pid, quint64 started) {
-               return proc.startTime(pid) == started;
-           })
+    return readForwardStates(
+               file.read(largestFile),
+               [&proc](qint64 pid, quint64 started) { return proc.startTime(pid) == started; })
         .value_or(ForwardStates{});
 }

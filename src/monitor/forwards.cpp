@@ -83,32 +83,32 @@ void Forwards::forward(const QString& host, qint64 remotePort, qint64 localPort,
         });
         return;
     }
-    forwarding->forward(
-        remotePort, localPort,
-        [self = QPointer(this), host, remotePort, done = std::move(done)](qint64 local,
-                                                                          const QString& error) {
-            if (self && local > 0) {
-                // Kept as first made: a forward set up again elsewhere still
-                // asks for its own port next time.
-                SettingsStore& store = self->m_monitor.settings();
-                const settings::StoredForwards stored = store.get(settings::forwards);
-                const bool known = std::any_of(
-                    stored.cbegin(), stored.cend(), [&](const settings::StoredForward& f) {
-                        return f.host == host && f.port == remotePort;
-                    });
-                if (!known)
-                    storeForward(store, {host, remotePort, local});
-                emit self->changed();
-            }
-            done(local, error);
-        });
+    forwarding->forward(remotePort, localPort,
+                        [self = QPointer(this), host, remotePort,
+                         done = std::move(done)](qint64 local, const QString& error) {
+                            if (self && local > 0) {
+                                // Kept as first made: a forward set up again elsewhere still
+                                // asks for its own port next time.
+                                SettingsStore& store = self->m_monitor.settings();
+                                const settings::StoredForwards stored =
+                                    store.get(settings::forwards);
+                                const bool known =
+                                    std::any_of(stored.cbegin(), stored.cend(),
+                                                [&](const settings::StoredForward& f) {
+                                                    return f.host == host && f.port == remotePort;
+                                                });
+                                if (!known)
+                                    storeForward(store, {host, remotePort, local});
+                                emit self->changed();
+                            }
+                            done(local, error);
+                        });
 }
 
 void Forwards::cancel(const QString& host, qint64 remotePort, std::function<void()> done) {
     forgetForward(m_monitor.settings(), host, remotePort);
-    m_restoring.removeIf([&](const settings::StoredForward& f) {
-        return f.host == host && f.port == remotePort;
-    });
+    m_restoring.removeIf(
+        [&](const settings::StoredForward& f) { return f.host == host && f.port == remotePort; });
     PortForwarding* forwarding = this->forwarding(host);
     if (!forwarding) {
         if (done)
@@ -127,12 +127,12 @@ void Forwards::forwardAll(const QString& host) {
     for (const ListeningPort& port : m_monitor.ports()) {
         if (port.host != host || localPortOf(port) > 0)
             continue;
-        forward(host, port.port, 0,
-                [self = QPointer(this), host, remote = port.port](qint64 local,
-                                                                  const QString& error) {
-                    if (self && local <= 0)
-                        emit self->failed(host, remote, error);
-                });
+        forward(
+            host, port.port, 0,
+            [self = QPointer(this), host, remote = port.port](qint64 local, const QString& error) {
+                if (self && local <= 0)
+                    emit self->failed(host, remote, error);
+            });
     }
 }
 
@@ -179,8 +179,8 @@ void Forwards::forwardStarted(const QList<ListeningPort>& started) {
         if (port.host.isEmpty() || !hosts.contains(port.host))
             continue;
         forward(port.host, port.port, 0,
-                [self = QPointer(this), host = port.host, remote = port.port](
-                    qint64 local, const QString& error) {
+                [self = QPointer(this), host = port.host,
+                 remote = port.port](qint64 local, const QString& error) {
                     if (self && local <= 0)
                         emit self->failed(host, remote, error);
                 });

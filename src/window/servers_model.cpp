@@ -105,8 +105,7 @@ void ServersModel::update() {
             continue;
         }
         ServerTableRow fresh = now.take(row.record);
-        if (fresh.shown != row.shown || fresh.forward != row.forward ||
-            fresh.group != row.group) {
+        if (fresh.shown != row.shown || fresh.forward != row.forward || fresh.group != row.group) {
             touched << row.group << fresh.group;
             row = std::move(fresh);
             emit dataChanged(index(int(i), 0), index(int(i), ColumnCount - 1));

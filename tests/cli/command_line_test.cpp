@@ -181,13 +181,11 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
         sparse.keys(),
         QStringList({QStringLiteral("address"), QStringLiteral("command"),
                      QStringLiteral("container"), QStringLiteral("folder"),
-                     QStringLiteral("forward"), QStringLiteral("framework"),
-                     QStringLiteral("host"), QStringLiteral("pid"),
-                     QStringLiteral("port"), QStringLiteral("process"), QStringLiteral("project"),
-                     QStringLiteral("started"), QStringLiteral("url")}));
+                     QStringLiteral("forward"), QStringLiteral("framework"), QStringLiteral("host"),
+                     QStringLiteral("pid"), QStringLiteral("port"), QStringLiteral("process"),
+                     QStringLiteral("project"), QStringLiteral("started"), QStringLiteral("url")}));
     for (const char* key :
-         {"project", "folder", "command", "started", "framework", "container", "host",
-          "forward"})
+         {"project", "folder", "command", "started", "framework", "container", "host", "forward"})
         EXPECT_TRUE(sparse.value(QLatin1String(key)).isNull()) << key;
 
     ServerRow remote{5173, 9, QStringLiteral("node"), QStringLiteral("http://localhost:5173"), {}};

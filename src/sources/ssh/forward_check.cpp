@@ -22,9 +22,8 @@ void lookThroughForward(qint64 localPort, int quietMs, QObject* owner,
         QMetaObject::invokeMethod(
             socket->parent(), [done, verdict] { done(verdict); }, Qt::QueuedConnection);
     };
-    QObject::connect(socket, &QTcpSocket::connected, quiet, [quiet, quietMs] {
-        quiet->start(quietMs);
-    });
+    QObject::connect(socket, &QTcpSocket::connected, quiet,
+                     [quiet, quietMs] { quiet->start(quietMs); });
     QObject::connect(quiet, &QTimer::timeout, socket,
                      [finish] { finish(ForwardVerdict::Answered); });
     QObject::connect(socket, &QTcpSocket::readyRead, socket,

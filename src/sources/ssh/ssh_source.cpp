@@ -433,9 +433,9 @@ void SshSource::stillRuns(const ListeningPort& record, RunsDone done) {
 }
 
 QProcess* SshSource::callForward(const PortForward& f, CallDone finished) {
-    return call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"),
-                 forwardSpec(f)},
-                m_timing.forwardTimeoutMs, std::move(finished));
+    return call(
+        {QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"), forwardSpec(f)},
+        m_timing.forwardTimeoutMs, std::move(finished));
 }
 
 void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done, LocalPort choice) {

@@ -7,9 +7,9 @@
 
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QObject>
 #include <QProcess>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>

@@ -55,8 +55,9 @@ struct Program {
         return std::nullopt;
     }
     bool lists(const QString& host, qint64 port) const {
-        return std::any_of(monitor.ports().cbegin(), monitor.ports().cend(),
-                           [&](const ListeningPort& p) { return p.host == host && p.port == port; });
+        return std::any_of(
+            monitor.ports().cbegin(), monitor.ports().cend(),
+            [&](const ListeningPort& p) { return p.host == host && p.port == port; });
     }
     // Waits until the forward of the port has `state` (and, when given, that
     // local port).

@@ -129,8 +129,9 @@ TEST(RealSshd, ListsForwardsReconnectsAndLeavesNothing) {
     const qint64 held = url.mid(url.lastIndexOf(':') + 1).toLongLong();
     // Then the forward's state, as it changes.
     ASSERT_TRUE(QTest::qWaitFor([&] { return command.canReadLine(); }, 15000));
-    EXPECT_EQ(command.readLine(),
-              QStringLiteral("forward %1 -> localhost:%2 ok\n").arg(node.port()).arg(held).toUtf8());
+    EXPECT_EQ(
+        command.readLine(),
+        QStringLiteral("forward %1 -> localhost:%2 ok\n").arg(node.port()).arg(held).toUtf8());
     EXPECT_EQ(greeting(held), "hello from node\n");
     ::kill(pid_t(command.processId()), SIGINT);
     ASSERT_TRUE(command.waitForFinished(10000));
