@@ -135,3 +135,11 @@ void ServerActions::copyForwardedUrl(const ListeningPort& remote) {
 void ServerActions::stopForward(const QString& host, qint64 remotePort) {
     m_forwards.cancel(host, remotePort);
 }
+
+void ServerActions::forwardAll(const QString& host) {
+    m_forwards.forwardAll(host);
+}
+
+void ServerActions::stopAllForwards(const QString& host) {
+    m_forwards.cancelAll(host);
+}

@@ -60,6 +60,10 @@ public:
     void forwardAndOpen(const ListeningPort& remote);
     void copyForwardedUrl(const ListeningPort& remote);
     void stopForward(const QString& host, qint64 remotePort);
+    // Every listed server of the host forwarded here (those not forwarded
+    // yet), or every forward of the host ended.
+    void forwardAll(const QString& host);
+    void stopAllForwards(const QString& host);
 
 signals:
     // "Open in Browser" found no browser to hand the address to.

@@ -44,6 +44,8 @@ HostMenus::Shown HostMenus::current() const {
 void HostMenus::attach(QMenu* menu, LabelStyle style, std::function<QAction*()> end) {
     m_attached.append({menu, style, std::move(end), {}});
     fill(m_attached.last());
+    // Whether traffic passes is looked at again as the menu opens.
+    connect(menu, &QMenu::aboutToShow, &m_actions.forwards(), &Forwards::check);
 }
 
 QAction* HostMenus::firstItem(const QMenu* menu) const {
@@ -76,21 +78,24 @@ void HostMenus::update() {
 QMenu* HostMenus::hostMenu(const QString& host, LabelStyle style, QMenu* parent) {
     auto* menu = new QMenu(literalMenuText(displayName(host), style), parent);
     const QList<PortForward> forwards = m_shown.forwards.value(host);
-    const auto localOf = [&forwards](qint64 remote) -> qint64 {
+    const auto forwardOf = [&forwards](qint64 remote) -> PortForward {
         for (const PortForward& f : forwards) {
             if (f.remotePort == remote)
-                return f.localPort;
+                return f;
         }
-        return 0;
+        return {};
     };
     QList<qint64> listed;
+    bool unforwarded = false;
     for (const ListeningPort& port : std::as_const(m_shown.ports)) {
         if (port.host != host)
             continue;
         listed.append(port.port);
-        const qint64 local = localOf(port.port);
-        const QString title =
-            forwardedTitle(ServerPresentation(port, {}).title(literalFor(style)), port.port, local);
+        const PortForward forward = forwardOf(port.port);
+        const qint64 local = forward.localPort;
+        unforwarded = unforwarded || local <= 0;
+        const QString title = forwardedTitle(ServerPresentation(port, {}).title(literalFor(style)),
+                                             port.port, forward);
         auto* row = new QMenu(title, menu);
         connect(row->addAction(tr("Forward and Open")), &QAction::triggered, this,
                 [this, port] { m_actions.forwardAndOpen(port); });
@@ -109,7 +114,7 @@ QMenu* HostMenus::hostMenu(const QString& host, LabelStyle style, QMenu* parent)
     for (const PortForward& f : forwards) {
         if (listed.contains(f.remotePort))
             continue;
-        auto* row = new QMenu(orphanForwardTitle(f.remotePort, f.localPort), menu);
+        auto* row = new QMenu(orphanForwardTitle(f), menu);
         connect(row->addAction(tr("Stop Forward")), &QAction::triggered, this,
                 [this, host, remote = f.remotePort] { m_actions.stopForward(host, remote); });
         menu->addMenu(row);
@@ -118,7 +123,15 @@ QMenu* HostMenus::hostMenu(const QString& host, LabelStyle style, QMenu* parent)
         QAction* none =
             menu->addAction(m_shown.reversed ? reversedRangeText() : tr("No ports running"));
         none->setEnabled(false);
+        return menu;
     }
+    menu->addSeparator();
+    QAction* all = menu->addAction(tr("Forward All"));
+    all->setEnabled(unforwarded);
+    connect(all, &QAction::triggered, this, [this, host] { m_actions.forwardAll(host); });
+    QAction* none = menu->addAction(tr("Stop All Forwards"));
+    none->setEnabled(!forwards.isEmpty());
+    connect(none, &QAction::triggered, this, [this, host] { m_actions.stopAllForwards(host); });
     return menu;
 }
 

@@ -20,9 +20,12 @@ class ServerActions;
 // The tray menu's part for the hosts of the settings, below the local
 // servers: one submenu "<host>" per host listing its servers as
 // "<port> - <name>" (with "→ localhost:LOCAL" when forwarded to another
-// port), or one inert line "<host>: not connected — <reason>". A server's
-// submenu offers Forward and Open, Copy URL (forwarding first), Stop Forward
-// and Stop Server. The items are made anew only when what they show changes.
+// port, and what keeps traffic from passing: see forwardedTitle()), then
+// Forward All and Stop All Forwards; or one inert line "<host>: not
+// connected — <reason>". A server's submenu offers Forward and Open, Copy URL
+// (forwarding first), Stop Forward and Stop Server. The items are made anew
+// only when what they show changes; the forwards are looked through again
+// as the menu opens.
 class HostMenus : public QObject {
     Q_OBJECT
 public:

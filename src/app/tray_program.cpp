@@ -43,12 +43,24 @@ TrayProgram::TrayProgram(SettingsStore& store, DesktopNotifier& notifier, Regist
         m_notifier.notify(tr("URL Not Copied"),
                           tr("The desktop refused to put %1 on the clipboard.").arg(url));
     });
-    connect(&m_actions, &ServerActions::forwardFailed, this,
-            [this](const QString& host, qint64 port, const QString& reason) {
-                m_notifier.notify(tr("Port Not Forwarded"),
-                                  tr("Port %1 on %2: %3")
-                                      .arg(QString::number(port), host, reason));
-            });
+    const auto forwardFailed = [this](const QString& host, qint64 port, const QString& reason) {
+        m_notifier.notify(tr("Port Not Forwarded"),
+                          tr("Port %1 on %2: %3").arg(QString::number(port), host, reason));
+    };
+    connect(&m_actions, &ServerActions::forwardFailed, this, forwardFailed);
+    connect(&m_forwards, &Forwards::failed, this, forwardFailed);
+    // A new server of a host that forwards them all is opened from its notification.
+    m_notices.setOpenAction(
+        [&notifier](const QString& title, const QString& body, const QString& action,
+                    std::function<void()> onAction) {
+            notifier.notify(title, body, action, std::move(onAction));
+        },
+        [this](const ListeningPort& record) {
+            return !record.host.isEmpty() &&
+                   m_store.get(settings::autoForward).contains(record.host);
+        },
+        [this](const ListeningPort& record) { m_actions.forwardAndOpen(record); });
+    m_forwards.publishStates(forwardStatesPath());
 }
 
 TrayProgram::~TrayProgram() = default;

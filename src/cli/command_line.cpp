@@ -7,6 +7,7 @@
 #include "core/presentation.h"
 #include "core/process_time.h"
 #include "core/translation.h"
+#include "monitor/forward_states.h"
 #include "monitor/forwards.h"
 #include "monitor/port_monitor.h"
 #include "sources/registry.h"
@@ -164,8 +165,8 @@ const QList<OptionSpec>& optionTable() {
         {"forward",
          QT_TRANSLATE_NOOP("CommandLine",
                            "With --host: forward PORT of the host to LOCAL here (the same port "
-                           "when free, else a free one), print the URL and hold it until "
-                           "interrupted."),
+                           "when free, else a free one), print the URL, then the forward's "
+                           "state as it changes, and hold it until interrupted."),
          "PORT[:LOCAL]", Command::Forward, {}, readForward},
     };
     return table;
@@ -372,6 +373,32 @@ ServerRow serverRowOf(const ServerPresentation& shown, std::optional<qint64> boo
     return row;
 }
 
+// The forwards the tray program holds, as it last told their states.
+void addForwardStates(QList<ServerRow>& rows) {
+    const ForwardStates states = readForwardStatesFile(forwardStatesPath());
+    for (ServerRow& row : rows) {
+        if (const auto found = states.constFind({row.host, row.port}); found != states.cend())
+            row.forward = *found;
+    }
+}
+
+// Tells the state of the forward of the host's `remotePort` each time it
+// changes.
+void followForwardState(Forwards& forwards, const QString& host, qint64 remotePort) {
+    auto told = std::make_shared<QByteArray>();
+    const auto tell = [&forwards, host, remotePort, told] {
+        for (const PortForward& f : forwards.of(host)) {
+            const QByteArray line = f.remotePort == remotePort ? forwardStateLine(f) : QByteArray();
+            if (!line.isEmpty() && line != *told) {
+                *told = line;
+                printOut(line);
+            }
+        }
+    };
+    QObject::connect(&forwards, &Forwards::changed, &forwards, tell);
+    tell(); // a state known already
+}
+
 int runList(const CommandLineRequest& request, SettingsStore& store,
             const Interruption& interruption) {
     CallMonitor call(request, store, interruption);
@@ -392,6 +419,8 @@ int runList(const CommandLineRequest& request, SettingsStore& store,
     rows.reserve(monitor.ports().size());
     for (const ListeningPort& server : monitor.ports())
         rows.append(serverRowOf(monitor.present(server), bootTime));
+    if (request.json)
+        addForwardStates(rows);
     if (request.json)
         return finishOutput(printOut(serverListJson(rows)));
     return finishOutput(printOut(serverTable(rows, terminalWidth()).toUtf8()));
@@ -531,7 +560,7 @@ int runForward(const CommandLineRequest& request, SettingsStore& store,
     listAll.all = true;
     CallMonitor call(listAll, store, interruption);
     call.monitor().setReadsDetails(false);
-    Forwards forwards(call.monitor());
+    Forwards forwards(call.monitor(), Forwards::Keeping::ForThisCallOnly);
     // The first scan waits for the connection's first answer.
     if (!call.scanOnce())
         return interruption.happened() ? interruption.status() : exitFailed;
@@ -551,6 +580,7 @@ int runForward(const CommandLineRequest& request, SettingsStore& store,
     }
     if (!printOut(serverUrl(forwarded->first, QStringLiteral("127.0.0.1")).toUtf8() + '\n'))
         return finishOutput(false);
+    followForwardState(forwards, request.host, remotePort);
     // Held until the call is interrupted.
     interruption.waitUntil([] { return false; });
     // Cancelled before the source (and its connection) goes.

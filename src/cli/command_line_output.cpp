@@ -1,6 +1,7 @@
 #include "cli/command_line_output.h"
 
 #include "core/display_text.h"
+#include "core/presentation.h"
 #include "core/server_details.h"
 
 #include <QJsonArray>
@@ -118,6 +119,11 @@ QJsonObject serverJson(const ServerRow& row) {
                             {QStringLiteral("title"), orNull(!answer->title.isEmpty(), answer->title)}};
     }
     object.insert(QStringLiteral("probe"), probe);
+    QJsonValue forward;
+    if (row.forward && row.forward->state != ForwardState::Checking)
+        forward = QJsonObject{{QStringLiteral("local"), row.forward->localPort},
+                              {QStringLiteral("state"), forwardStateName(row.forward->state)}};
+    object.insert(QStringLiteral("forward"), forward);
     return object;
 }
 
@@ -159,4 +165,13 @@ QByteArray problemEventLine(const SourceId& source, const std::optional<QString>
     if (text)
         object.insert(QStringLiteral("text"), *text);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray forwardStateLine(const PortForward& forward) {
+    const QString state = forwardStateName(forward.state);
+    if (state.isEmpty())
+        return {};
+    return QStringLiteral("forward %1 -> localhost:%2 %3\n")
+        .arg(QString::number(forward.remotePort), QString::number(forward.localPort), state)
+        .toUtf8();
 }

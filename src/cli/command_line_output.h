@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
+#include "core/port_forwarding.h"
 #include "core/server_details.h"
 
 #include <QByteArray>
@@ -32,6 +33,9 @@ struct ServerRow {
     std::optional<QString> title = {};
     // What answered on the port; none when it was not looked at.
     std::optional<PortAnswer> probe = {};
+    // A host's server's forward here, as the tray program holds it; none when
+    // it is not forwarded.
+    std::optional<PortForward> forward = {};
 };
 
 enum class ServerEvent { Started, Stopped };
@@ -48,9 +52,10 @@ QString serverTable(const QList<ServerRow>& rows, int terminalWidth = 0);
 // The row as JSON with the keys host (null for this machine), port, pid,
 // process, url, address, project, folder, command, started (ISO 8601, UTC),
 // framework, container (an object with id, name, image, project and
-// service) and probe (an object with state — "http", "https", "other" or
-// "silent" —, status and title); null for what is unknown or was not looked
-// at.
+// service), probe (an object with state — "http", "https", "other" or
+// "silent" —, status and title) and forward (an object with local and state:
+// "ok", "no server" or "reconnecting"); null for what is unknown or was not
+// looked at.
 QJsonObject serverJson(const ServerRow& row);
 
 // The rows as one JSON array, followed by a newline.
@@ -61,6 +66,11 @@ QByteArray serverListJson(const QList<ServerRow>& rows);
 // another machine ("started box:5173 ..." as text); ends in a newline.
 QByteArray watchLine(ServerEvent event, const ListeningPort& server, bool json,
                      const QDateTime& seenAt);
+
+// "forward 5173 -> localhost:5174 ok": a forward's state as --forward tells
+// it (see forwardStateName()); ends in a newline, empty while it is being
+// looked at.
+QByteArray forwardStateLine(const PortForward& forward);
 
 // A source's problem as a line of the watch with --json: {"event": "problem",
 // "source", "text", "time"} as it starts or changes, {"event":

@@ -244,11 +244,58 @@ const Key<QRect> serversWindow{
                                       {QStringLiteral("height"), place.height()}});
     }};
 
+namespace {
+
+// A port from 1 to 65535, as a whole number.
+std::optional<qint64> portIn(const QJsonValue& value) {
+    if (!isWholeNumber(value) || value.toInteger() < 1 || value.toInteger() > 65535)
+        return std::nullopt;
+    return value.toInteger();
+}
+
+std::optional<QString> destination(const QJsonValue& value) {
+    const QString text = value.toString().trimmed();
+    if (!value.isString() || !isSshDestination(text))
+        return std::nullopt;
+    return text;
+}
+
+std::optional<StoredForward> storedForward(const QJsonValue& value) {
+    const QJsonObject object = value.toObject();
+    const auto host = destination(object.value(QStringLiteral("host")));
+    const auto port = portIn(object.value(QStringLiteral("port")));
+    const QJsonValue localValue = object.value(QStringLiteral("local"));
+    const auto local = localValue.isUndefined() ? port : portIn(localValue);
+    if (!value.isObject() || !host || !port || !local)
+        return std::nullopt;
+    return StoredForward{*host, *port, *local};
+}
+
+} // namespace
+
+// Forwards and the hosts to forward from change how servers are reached,
+// not which are listed.
+const EntriesKey<StoredForward> forwards{QStringLiteral("forwards"), false, storedForward,
+                                         [](const StoredForward& a, const StoredForward& b) {
+                                             return a.host == b.host && a.port == b.port;
+                                         },
+                                         [](const StoredForward& f) {
+                                             return QJsonValue(
+                                                 QJsonObject{{QStringLiteral("host"), f.host},
+                                                             {QStringLiteral("port"), f.port},
+                                                             {QStringLiteral("local"), f.local}});
+                                         }};
+const Key<bool> restoreForwards{QStringLiteral("restoreForwards"), false, true, flag,
+                                [](const bool& on) { return QJsonValue(on); }};
+const EntriesKey<QString> autoForward{QStringLiteral("autoForward"), false, destination,
+                                      [](const QString& a, const QString& b) { return a == b; },
+                                      [](const QString& host) { return QJsonValue(host); }};
+
 const QList<const KeyBase*>& keys() {
-    static const QList<const KeyBase*> all{&minPort,    &maxPort, &allowlist,
-                                           &lister,     &ports,   &quietProcesses,
-                                           &containers, &hosts,   &probe,
-                                           &serversWindow};
+    static const QList<const KeyBase*> all{
+        &minPort,        &maxPort,         &allowlist,  &lister, &ports,
+        &quietProcesses, &containers,      &hosts,      &probe,  &serversWindow,
+        &forwards,       &restoreForwards, &autoForward};
     return all;
 }
 
@@ -261,10 +308,11 @@ const KeyBase* find(const QString& name) {
 }
 
 Values read(const QJsonObject& stored) {
-    return {minPort.read(stored),    maxPort.read(stored), allowlist.read(stored),
-            lister.read(stored),     ports.read(stored),   quietProcesses.read(stored),
-            containers.read(stored), hosts.read(stored),   probe.read(stored),
-            serversWindow.read(stored)};
+    return {minPort.read(stored),       maxPort.read(stored),  allowlist.read(stored),
+            lister.read(stored),        ports.read(stored),    quietProcesses.read(stored),
+            containers.read(stored),    hosts.read(stored),    probe.read(stored),
+            serversWindow.read(stored), forwards.read(stored), restoreForwards.read(stored),
+            autoForward.read(stored)};
 }
 
 } // namespace settings

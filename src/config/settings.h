@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
@@ -9,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -96,6 +98,69 @@ struct PortChoicesKey : Key<PortChoices> {
     QStringList ignoredParts(const QJsonValue& stored) const override;
 };
 
+// A key whose value is an array read entry by entry: an entry that cannot
+// mean anything, or that is the same as an earlier one, is left out (and
+// named by ignoredParts() as "key[index]"), the rest is taken. A value that
+// is no array is broken.
+template <typename T> struct EntriesKey : Key<QList<T>> {
+    using Entry = std::function<std::optional<T>(const QJsonValue&)>;
+    using Same = std::function<bool(const T&, const T&)>;
+
+    EntriesKey(QString keyName, bool relistsOnChange, Entry entryOf, Same sameAs,
+               std::function<QJsonValue(const T&)> entryToJson)
+        : Key<QList<T>>(
+              keyName, relistsOnChange, {},
+              [entryOf, sameAs](const QJsonValue& value) -> std::optional<QList<T>> {
+                  if (!value.isArray())
+                      return std::nullopt;
+                  return readEntries(value.toArray(), entryOf, sameAs, {}, nullptr);
+              },
+              [entryToJson](const QList<T>& list) {
+                  QJsonArray array;
+                  for (const T& entry : list)
+                      array.append(entryToJson(entry));
+                  return QJsonValue(array);
+              }),
+          entry(std::move(entryOf)), same(std::move(sameAs)) {}
+
+    Entry entry;
+    Same same;
+
+    QStringList ignoredParts(const QJsonValue& stored) const override {
+        QStringList ignored;
+        if (stored.isArray())
+            readEntries(stored.toArray(), entry, same, this->name, &ignored);
+        return ignored;
+    }
+
+    static QList<T> readEntries(const QJsonArray& array, const Entry& entryOf, const Same& sameAs,
+                                const QString& keyName, QStringList* ignored) {
+        QList<T> out;
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            const std::optional<T> read = entryOf(array.at(i));
+            const bool known = read && std::any_of(out.cbegin(), out.cend(), [&](const T& earlier) {
+                                   return sameAs(earlier, *read);
+                               });
+            if (read && !known)
+                out.append(*read);
+            else if (ignored)
+                ignored->append(QStringLiteral("%1[%2]").arg(keyName).arg(i));
+        }
+        return out;
+    }
+};
+
+// A forward the user made, to be set up again at the next start: the host's
+// `port` to `local` here (when that is free).
+struct StoredForward {
+    QString host;
+    qint64 port = 0;
+    qint64 local = 0;
+
+    friend bool operator==(const StoredForward&, const StoredForward&) = default;
+};
+using StoredForwards = QList<StoredForward>;
+
 // Whether `text` can be an SSH destination as ssh takes it ("box",
 // "me@10.0.0.5", "ssh://me@box:2222"): not empty, no space or control
 // character in it, and not starting with "-", which ssh would read as an
@@ -122,6 +187,14 @@ extern const Key<QStringList> hosts;
 // {"x": 100, "y": 80, "width": 820, "height": 480}; none (an invalid
 // rectangle) until it has been closed once.
 extern const Key<QRect> serversWindow;
+// The forwards the user made and has not stopped, each of a host and a port
+// once: [{"host": "box", "port": 5173, "local": 5173}] (ports from 1 to
+// 65535; without "local", the same port).
+extern const EntriesKey<StoredForward> forwards;
+// Whether the stored forwards are set up again at start.
+extern const Key<bool> restoreForwards;
+// The hosts whose new servers are forwarded at once.
+extern const EntriesKey<QString> autoForward;
 
 // Every key of the table, in the order they are listed.
 const QList<const KeyBase*>& keys();
@@ -140,6 +213,9 @@ struct Values {
     QStringList hosts = {};
     bool probe = true;
     QRect serversWindow = {};
+    StoredForwards forwards = {};
+    bool restoreForwards = true;
+    QStringList autoForward = {};
 
     friend bool operator==(const Values&, const Values&) = default;
 };

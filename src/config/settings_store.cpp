@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -350,4 +351,47 @@ bool setPortChoice(SettingsStore& store, qint64 port, const settings::PortChoice
     return store.setValue(settings::ports.name,
                           settings::withPortChoice(store.stored(settings::ports.name).toObject(),
                                                    port, choice));
+}
+
+bool storeForward(SettingsStore& store, const settings::StoredForward& forward) {
+    settings::StoredForwards stored = store.get(settings::forwards);
+    const auto same = [&forward](const settings::StoredForward& f) {
+        return f.host == forward.host && f.port == forward.port;
+    };
+    if (const auto found = std::find_if(stored.begin(), stored.end(), same);
+        found != stored.end()) {
+        if (*found == forward)
+            return true;
+        *found = forward;
+    } else {
+        stored.append(forward);
+    }
+    return store.set(settings::forwards, stored);
+}
+
+bool forgetForward(SettingsStore& store, const QString& host, qint64 port) {
+    settings::StoredForwards stored = store.get(settings::forwards);
+    if (stored.removeIf([&](const settings::StoredForward& f) {
+            return f.host == host && f.port == port;
+        }) == 0)
+        return true;
+    return store.set(settings::forwards, stored);
+}
+
+bool forgetForwardsOf(SettingsStore& store, const QString& host) {
+    settings::StoredForwards stored = store.get(settings::forwards);
+    if (stored.removeIf([&](const settings::StoredForward& f) { return f.host == host; }) == 0)
+        return true;
+    return store.set(settings::forwards, stored);
+}
+
+bool setAutoForward(SettingsStore& store, const QString& host, bool on) {
+    QStringList hosts = store.get(settings::autoForward);
+    if (hosts.contains(host) == on)
+        return true;
+    if (on)
+        hosts.append(host);
+    else
+        hosts.removeAll(host);
+    return store.set(settings::autoForward, hosts);
 }

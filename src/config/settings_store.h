@@ -104,6 +104,13 @@ private:
 // whole list is stored again, also when it does not change.
 bool addAllowed(SettingsStore& store, const QString& name);
 bool removeAllowed(SettingsStore& store, const QString& name);
+// Keeps the forward of the host's port as made (one per host and port),
+// forgets it, or forgets every forward of the host.
+bool storeForward(SettingsStore& store, const settings::StoredForward& forward);
+bool forgetForward(SettingsStore& store, const QString& host, qint64 port);
+bool forgetForwardsOf(SettingsStore& store, const QString& host);
+// Whether the host's new servers are forwarded at once.
+bool setAutoForward(SettingsStore& store, const QString& host, bool on);
 // Makes `choice` the user's choice for `port`, keeping what others wrote in
 // the "ports" object.
 bool setPortChoice(SettingsStore& store, qint64 port, const settings::PortChoice& choice);

@@ -255,12 +255,48 @@ QString problemEndedText(const SourceId& source) {
     return ServerText::tr("%1: available again").arg(source.text());
 }
 
-QString forwardedTitle(const QString& title, qint64 remotePort, qint64 localPort) {
-    if (localPort <= 0 || localPort == remotePort)
-        return title;
-    return title + ServerText::tr(" → localhost:%1").arg(localPort);
+namespace {
+
+// What follows a forwarded server's title: the local port and the notes.
+QString forwardNotes(qint64 remotePort, const PortForward& forward) {
+    const bool passes =
+        forward.state == ForwardState::Ok || forward.state == ForwardState::Checking;
+    if (forward.localPort <= 0 ||
+        (passes && forward.localPort == remotePort && forward.wantedPort <= 0))
+        return {};
+    QString notes = ServerText::tr(" → localhost:%1").arg(forward.localPort);
+    if (forward.state == ForwardState::NoServer)
+        notes += ServerText::tr(" (nothing answers)");
+    else if (forward.state == ForwardState::Reconnecting)
+        notes += ServerText::tr(" (reconnecting…)");
+    else if (forward.wantedPort > 0 && forward.wantedPort != forward.localPort)
+        notes += ServerText::tr(" (%1 was in use)").arg(forward.wantedPort);
+    return notes;
 }
 
-QString orphanForwardTitle(qint64 remotePort, qint64 localPort) {
-    return ServerText::tr("%1 → localhost:%2 (not listening)").arg(remotePort).arg(localPort);
+} // namespace
+
+QString forwardedTitle(const QString& title, qint64 remotePort, const PortForward& forward) {
+    return title + forwardNotes(remotePort, forward);
+}
+
+QString orphanForwardTitle(const PortForward& forward) {
+    // The local port is always named: there is no server's row to tell it.
+    const QString notes = forwardNotes(forward.remotePort, forward);
+    return QString::number(forward.remotePort) +
+           (notes.isEmpty() ? ServerText::tr(" → localhost:%1").arg(forward.localPort) : notes);
+}
+
+QString forwardStateName(ForwardState state) {
+    switch (state) {
+    case ForwardState::Ok:
+        return QStringLiteral("ok");
+    case ForwardState::NoServer:
+        return QStringLiteral("no server");
+    case ForwardState::Reconnecting:
+        return QStringLiteral("reconnecting");
+    case ForwardState::Checking:
+        break;
+    }
+    return {};
 }

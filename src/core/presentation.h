@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
+#include "core/port_forwarding.h"
 #include "core/server_details.h"
 
 #include <QString>
@@ -139,9 +140,17 @@ QString problemText(const SourceId& source, const QString& reason);
 // "Containers available again".
 QString problemEndedText(const SourceId& source);
 
-// "5173 - node → localhost:5174": a remote server's row while its port is
-// forwarded to another port here; the title as it is otherwise.
-QString forwardedTitle(const QString& title, qint64 remotePort, qint64 localPort);
-// "5173 → localhost:5174 (not listening)": a forward whose remote server is
-// no longer listed.
-QString orphanForwardTitle(qint64 remotePort, qint64 localPort);
+// A remote server's row while its port is forwarded here: the title, then
+// "→ localhost:5174" when the forward's local port is another, with
+// "(5173 was in use)" when it had to take another than it asked for; while
+// nothing passes, always with the local port and why: "(nothing answers)"
+// when the remote server does not take the connection, "(reconnecting…)"
+// while the host's connection is down.
+QString forwardedTitle(const QString& title, qint64 remotePort, const PortForward& forward);
+// "5173 → localhost:5174": a forward whose remote server is not listed, with
+// the notes of forwardedTitle().
+QString orphanForwardTitle(const PortForward& forward);
+// "ok", "no server", "reconnecting": a forward's state as the command line
+// and the forwards' state file write it, never translated; empty while it is
+// being looked at.
+QString forwardStateName(ForwardState state);

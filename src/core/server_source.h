@@ -106,6 +106,12 @@ public:
     // How the source forwards its servers' ports to this machine; null for a
     // source of this machine's own servers.
     virtual PortForwarding* forwarding() { return nullptr; }
+
+    // `news` runs, on the source's thread, when what the source lists has
+    // changed between scans (a remote host's listing), so that the change is
+    // shown without waiting for the next poll. Sources that learn what runs
+    // only when they scan ignore it.
+    virtual void setNews(std::function<void()> news) { (void)news; }
 };
 
 // Runs one scan and waits for its result, running the calling thread's event

@@ -83,8 +83,31 @@ PortChanges audibleChanges(PortChanges changes, const settings::Values& values) 
 
 ChangeNotices::ChangeNotices(PortMonitor& monitor, Notify notify, QObject* parent)
     : QObject(parent), m_notify(std::move(notify)) {
-    connect(&monitor, &PortMonitor::changesFound, this, [this, &monitor](const PortChanges& changes) {
-        for (const Notice& notice : noticesFor(audibleChanges(changes, monitor.settings().values())))
+    connect(&monitor, &PortMonitor::changesFound, this,
+            [this, &monitor](const PortChanges& changes) {
+                post(changes, monitor.settings().values());
+            });
+}
+
+void ChangeNotices::setOpenAction(NotifyWithAction notify, Opens opens, Open open) {
+    m_notifyWithAction = std::move(notify);
+    m_opens = std::move(opens);
+    m_open = std::move(open);
+}
+
+void ChangeNotices::post(const PortChanges& changes, const settings::Values& values) {
+    const PortChanges audible = audibleChanges(changes, values);
+    const QList<Notice> notices = noticesFor(audible);
+    // The first notices are the starts, each of its own unless summarised.
+    const qsizetype singleStarts =
+        audible.started.size() > maxSingleNotices ? 0 : audible.started.size();
+    for (qsizetype i = 0; i < notices.size(); ++i) {
+        const Notice& notice = notices[i];
+        if (i < singleStarts && m_notifyWithAction && m_opens(audible.started[i])) {
+            m_notifyWithAction(notice.title, notice.body, ChangePolicy::tr("Open"),
+                               [open = m_open, record = audible.started[i]] { open(record); });
+        } else {
             m_notify(notice.title, notice.body);
-    });
+        }
+    }
 }

@@ -36,14 +36,32 @@ QString startedText(const ListeningPort& port);
 QString stoppedText(const ListeningPort& port);
 
 // Posts what the user is told of the monitor's changes: from the changes each
-// scan finds, the notices above for the audible ones, through `notify`.
+// scan finds, the notices above for the audible ones, through `notify`. A
+// start told on its own of a server that `opens` (see setOpenAction())
+// carries an "Open" action.
 class ChangeNotices : public QObject {
     Q_OBJECT
 public:
     using Notify = std::function<void(const QString& title, const QString& body)>;
+    // Posts a notification offering one action; `onAction` runs if the user
+    // picks it.
+    using NotifyWithAction =
+        std::function<void(const QString& title, const QString& body, const QString& action,
+                           std::function<void()> onAction)>;
+    using Opens = std::function<bool(const ListeningPort&)>;
+    using Open = std::function<void(const ListeningPort&)>;
 
     ChangeNotices(PortMonitor& monitor, Notify notify, QObject* parent = nullptr);
 
+    // The start of a server for which `opens` holds is posted through
+    // `notify` with an "Open" action that calls `open` on it.
+    void setOpenAction(NotifyWithAction notify, Opens opens, Open open);
+
 private:
+    void post(const PortChanges& changes, const settings::Values& values);
+
     Notify m_notify;
+    NotifyWithAction m_notifyWithAction;
+    Opens m_opens;
+    Open m_open;
 };

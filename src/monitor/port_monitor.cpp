@@ -1,8 +1,8 @@
 #include "monitor/port_monitor.h"
 
 #include "config/settings_store.h"
-#include "monitor/details_reader.h"
 #include "core/port_forwarding.h"
+#include "monitor/details_reader.h"
 #include "probe/probe_queue.h"
 
 #include <algorithm>
@@ -20,8 +20,13 @@ PortMonitor::PortMonitor(SettingsStore& store, Registry registry, QObject* paren
       m_filterOf(storedFilter) {
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
+    m_newsScan.setSingleShot(true);
+    m_newsScan.setInterval(newsScanMs);
+    connect(&m_newsScan, &QTimer::timeout, this, &PortMonitor::scan);
     connect(&m_store, &SettingsStore::changed, this, &PortMonitor::followSetting);
+    connect(this, &PortMonitor::forwardsChanged, this, &PortMonitor::followForwardStates);
     m_sources.update(m_store.values());
+    followForwards();
     m_clock.start();
     setReadsDetails(true);
 }
@@ -131,12 +136,9 @@ void PortMonitor::lookAtPorts(qint64 olderThanMs) {
         std::optional<ProbeTarget> target;
         if (port.host.isEmpty()) {
             target = probeTargetFor(port.address, port.port);
-        } else if (ServerSource* source = m_sources.sourceOf(port);
-                   source && source->forwarding()) {
-            for (const PortForward& f : source->forwarding()->forwards()) {
-                if (f.remotePort == port.port)
-                    target = probeTargetFor(QStringLiteral("127.0.0.1"), f.localPort);
-            }
+        } else if (const std::optional<PortForward> f = forwardOf(port);
+                   f && f->state == ForwardState::Ok) {
+            target = probeTargetFor(QStringLiteral("127.0.0.1"), f->localPort);
         }
         if (!target)
             continue;
@@ -202,8 +204,52 @@ void PortMonitor::updateSources() {
     // stopped while they change. Details of processes still listed stay.
     m_detailsReader.reset();
     m_sources.update(values);
+    followForwards();
     if (m_readsDetails)
         startDetailsReader();
+    // Forwards of a host that went are gone with it.
+    emit forwardsChanged();
+}
+
+std::optional<PortForward> PortMonitor::forwardOf(const ListeningPort& remote) const {
+    ServerSource* source = remote.host.isEmpty() ? nullptr : m_sources.sourceOf(remote);
+    if (!source || !source->forwarding())
+        return std::nullopt;
+    for (const PortForward& f : source->forwarding()->forwards()) {
+        if (f.remotePort == remote.port)
+            return f;
+    }
+    return std::nullopt;
+}
+
+// What answered through a forward stands while traffic passes; once it
+// passes again, the server is looked at anew.
+void PortMonitor::followForwardStates() {
+    bool dropped = false;
+    for (const ListeningPort& port : std::as_const(m_ports)) {
+        if (port.host.isEmpty())
+            continue;
+        const std::optional<PortForward> f = forwardOf(port);
+        if (!f || f->state != ForwardState::Ok)
+            dropped = m_answers.remove(keyOf(port)) || dropped;
+    }
+    if (dropped && updateDetails())
+        emit detailsChanged();
+    lookAtPorts();
+}
+
+void PortMonitor::followForwards() {
+    for (const SourceId& id : m_sources.identity()) {
+        ServerSource* source = m_sources.source(id);
+        if (!source)
+            continue;
+        if (PortForwarding* forwarding = source->forwarding())
+            forwarding->setForwardsChanged([this] { emit forwardsChanged(); });
+        source->setNews([this] {
+            if (isStarted() && !m_newsScan.isActive())
+                m_newsScan.start();
+        });
+    }
 }
 
 void PortMonitor::start() {

@@ -4,6 +4,7 @@
 #include "core/changes.h"
 #include "core/filter.h"
 #include "core/listening_port.h"
+#include "core/port_forwarding.h"
 #include "core/presentation.h"
 #include "core/server_details.h"
 #include "core/server_source.h"
@@ -134,11 +135,19 @@ signals:
     // list is published.
     void changesFound(const PortChanges& changes);
     void detailsChanged();
+    // A source's forward was made, ended, moved or changed its state (see
+    // PortForwarding).
+    void forwardsChanged();
 
 private:
     void tick();
     void followSetting(const QString& key);
     void updateSources();
+    // Hears of the forwards and the news of the sources in force.
+    void followForwards();
+    void followForwardStates();
+    // The forward of another machine's record; none when it is not forwarded.
+    std::optional<PortForward> forwardOf(const ListeningPort& remote) const;
     void finishScan(ScanResult result);
     void startDetailsReader();
     void readMissingDetails();
@@ -195,4 +204,8 @@ private:
     std::optional<ScanFilter> m_listFilter;
     QTimer m_timer;
     bool m_followUpScan = false;
+    // A source's news is shown by a scan this soon (see ServerSource::setNews()),
+    // one scan for the news of many sources.
+    static constexpr int newsScanMs = 50;
+    QTimer m_newsScan;
 };

@@ -3,6 +3,7 @@
 #include "sources/containers/container_source.h"
 #include "sources/lsof/lsof_source.h"
 #include "sources/proc/proc_source.h"
+#include "sources/ssh/ssh_command.h"
 #include "sources/ssh/ssh_source.h"
 
 QList<SourceSpec> sourcesFor(const settings::Values& values,
@@ -41,6 +42,12 @@ Registry sourceRegistry() {
 
 std::unique_ptr<ServerSource> hostSource(const QString& destination) {
     return std::make_unique<SshSource>(destination);
+}
+
+QString forwardStatesPath() {
+    QString error;
+    const QString folder = sshControlFolder(&error);
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/forwards.json");
 }
 
 QList<SourceSpec> hostSourcesFor(const QString& destination) {

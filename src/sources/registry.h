@@ -44,6 +44,11 @@ Registry sourceRegistry();
 // ports (it implements PortForwarding).
 std::unique_ptr<ServerSource> hostSource(const QString& destination);
 
+// Where the tray program keeps the states of its forwards for the command
+// line (see monitor/forward_states.h): the private folder of the hosts'
+// control sockets; empty when there is none.
+QString forwardStatesPath();
+
 // That host's source alone, failing the list when the host is out of reach:
 // what the command line's --host lists.
 QList<SourceSpec> hostSourcesFor(const QString& destination);

@@ -79,7 +79,8 @@ void ServersModel::update() {
         row.shown = ServerPresentation(port, monitor.details(port), serverChoice(choices, port));
         row.group = groupOf(row.shown);
         row.uptime = row.shown.uptime();
-        row.forwarded = port.host.isEmpty() ? 0 : m_actions.forwards().localPortOf(port);
+        if (!port.host.isEmpty())
+            row.forward = m_actions.forwards().forwardOf(port).value_or(PortForward{});
         if (grouped)
             groups.insert(row.group);
         order.append(port);
@@ -104,8 +105,7 @@ void ServersModel::update() {
             continue;
         }
         ServerTableRow fresh = now.take(row.record);
-        if (fresh.shown != row.shown || fresh.forwarded != row.forwarded ||
-            fresh.group != row.group) {
+        if (fresh.shown != row.shown || fresh.forward != row.forward || fresh.group != row.group) {
             touched << row.group << fresh.group;
             row = std::move(fresh);
             emit dataChanged(index(int(i), 0), index(int(i), ColumnCount - 1));
@@ -120,7 +120,7 @@ void ServersModel::update() {
     newGroups.sort();
     for (const QString& group : std::as_const(newGroups)) {
         if (!shownGroups.contains(group))
-            added.append({true, group, {}, {}, {}, 0});
+            added.append({true, group, {}, {}, {}, {}});
     }
     for (const ListeningPort& port : std::as_const(order)) {
         if (const auto found = now.constFind(port); found != now.cend()) {
@@ -150,7 +150,15 @@ const ServerPresentation* ServersModel::presentation(int row) const {
 }
 
 qint64 ServersModel::forwardedPort(int row) const {
-    return row >= 0 && row < m_rows.size() ? m_rows[row].forwarded : 0;
+    return row >= 0 && row < m_rows.size() ? m_rows[row].forward.localPort : 0;
+}
+
+QString ServersModel::host(int row) const {
+    if (row < 0 || row >= m_rows.size())
+        return {};
+    if (m_rows[row].isGroup)
+        return m_grouping == Grouping::Host ? m_rows[row].group : QString();
+    return m_rows[row].record.host;
 }
 
 int ServersModel::columnCount(const QModelIndex& parent) const {
@@ -210,7 +218,7 @@ QVariant ServersModel::data(const QModelIndex& index, int role) const {
         case Host:
             return shown.host();
         case Address:
-            return forwardedTitle(shown.address(), row.record.port, row.forwarded);
+            return forwardedTitle(shown.address(), row.record.port, row.forward);
         case Uptime:
             return row.uptime;
         case ColumnCount:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/listening_port.h"
+#include "core/port_forwarding.h"
 #include "core/presentation.h"
 
 #include <QAbstractTableModel>
@@ -56,7 +57,7 @@ struct ServerTableRow {
     ListeningPort record;
     ServerPresentation shown;
     QString uptime; // as last announced
-    qint64 forwarded = 0;
+    PortForward forward = {}; // a host's server's forward here; local port 0 when none
 };
 
 // Every listed server — this machine's, containers', each host's — as one
@@ -93,6 +94,9 @@ public:
     const ServerPresentation* presentation(int row) const;
     // The port here that a host's server is forwarded to; 0 when none.
     qint64 forwardedPort(int row) const;
+    // The host of a row: a host's server's, or, grouped by host, the group's;
+    // empty for this machine.
+    QString host(int row) const;
 
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

@@ -111,7 +111,7 @@ ServersWindow::ServersWindow(ServerActions& actions, QWidget* parent)
 
     buildCommands();
     connect(m_table, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        if (currentServer())
+        if (currentServer() || !currentHost().isEmpty())
             m_serverMenu->popup(m_table->viewport()->mapToGlobal(at));
     });
 
@@ -271,6 +271,26 @@ void ServersWindow::buildCommands() {
     m_commands.stopForward = add(tr("Stop Forward"), [&actions](const ListeningPort& server, bool) {
         actions.stopForward(server.host, server.port);
     });
+    // A host's actions: also for a group's row, which is no server.
+    m_serverMenu->addSeparator();
+    m_commands.forwardAll = m_serverMenu->addAction(tr("Forward All"));
+    connect(m_commands.forwardAll, &QAction::triggered, this, [this] {
+        if (const QString host = currentHost(); !host.isEmpty())
+            m_actions.forwardAll(host);
+    });
+    m_commands.stopAllForwards = m_serverMenu->addAction(tr("Stop All Forwards"));
+    connect(m_commands.stopAllForwards, &QAction::triggered, this, [this] {
+        if (const QString host = currentHost(); !host.isEmpty())
+            m_actions.stopAllForwards(host);
+    });
+}
+
+QString ServersWindow::currentHost() const {
+    const QModelIndex current = m_proxy.mapToSource(m_table->currentIndex());
+    if (!current.isValid() || !m_table->selectionModel()->isRowSelected(
+                                  m_table->currentIndex().row(), m_table->currentIndex().parent()))
+        return {};
+    return m_model.host(current.row());
 }
 
 std::optional<ListeningPort> ServersWindow::currentServer() const {
@@ -309,6 +329,23 @@ void ServersWindow::updateCommands() {
     m_commands.forceStop->setVisible(shown && m_actions.offersForceStop(shown->record()));
     m_commands.stopForward->setVisible(remote);
     m_commands.stopForward->setEnabled(remote && m_model.forwardedPort(row) > 0);
+    // Forward All while a server of the host is not forwarded; Stop All
+    // Forwards while one is.
+    const QString host = currentHost();
+    bool unforwarded = false;
+    bool forwarded = false;
+    for (int i = 0; i < m_model.rowCount(); ++i) {
+        if (const ListeningPort* server = m_model.record(i); server && server->host == host) {
+            const bool has = m_model.forwardedPort(i) > 0;
+            forwarded = forwarded || has;
+            unforwarded = unforwarded || !has;
+        }
+    }
+    forwarded = forwarded || !m_actions.forwards().of(host).isEmpty();
+    for (QAction* hostAction : {m_commands.forwardAll, m_commands.stopAllForwards})
+        hostAction->setVisible(!host.isEmpty());
+    m_commands.forwardAll->setEnabled(!host.isEmpty() && unforwarded);
+    m_commands.stopAllForwards->setEnabled(!host.isEmpty() && forwarded);
 }
 
 // A group's row spans the table.
@@ -423,6 +460,8 @@ void ServersWindow::savePlace() {
 void ServersWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     follow(true);
+    // Whether traffic passes through the forwards is looked at again.
+    m_actions.forwards().check();
 }
 
 void ServersWindow::hideEvent(QHideEvent* event) {

@@ -44,6 +44,9 @@ public:
         QAction* stop = nullptr; // "Stop Server" or "Stop Container"
         QAction* forceStop = nullptr;
         QAction* stopForward = nullptr;
+        // For every server of the current row's host (or host group).
+        QAction* forwardAll = nullptr;
+        QAction* stopAllForwards = nullptr;
     };
 
     // `actions` must outlive the window.
@@ -75,6 +78,9 @@ public:
 
     // The server of the current row; none for a group's row or no row.
     std::optional<ListeningPort> currentServer() const;
+    // The host of the current row (a host's server, or a group of a host's
+    // servers); empty for none or this machine.
+    QString currentHost() const;
 
 signals:
     void settingsRequested();

@@ -678,7 +678,8 @@ TEST_F(TrayMenuTest, HostsHaveSubmenusOfTheirOwnBelowTheLocalServers) {
     EXPECT_EQ(items(),
               QStringList({"3000 - node > " + serverItems(11), "---",
                            "box > 5173 - node > Forward and Open | Copy URL | (disabled) Stop "
-                           "Forward | --- | Stop Server",
+                           "Forward | --- | Stop Server | --- | Forward All | (disabled) Stop All "
+                           "Forwards",
                            "(disabled) lab: not connected — Connection refused"}) +
                   commands);
     EXPECT_TRUE(tray.toolTip().contains("lab: not connected — Connection refused"));

@@ -182,11 +182,12 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
         sparse.keys(),
         QStringList({QStringLiteral("address"), QStringLiteral("command"),
                      QStringLiteral("container"), QStringLiteral("folder"),
-                     QStringLiteral("framework"), QStringLiteral("host"), QStringLiteral("pid"),
-                     QStringLiteral("port"), QStringLiteral("probe"), QStringLiteral("process"),
-                     QStringLiteral("project"), QStringLiteral("started"), QStringLiteral("url")}));
-    for (const char* key :
-         {"project", "folder", "command", "started", "framework", "container", "host", "probe"})
+                     QStringLiteral("forward"), QStringLiteral("framework"), QStringLiteral("host"),
+                     QStringLiteral("pid"), QStringLiteral("port"), QStringLiteral("probe"),
+                     QStringLiteral("process"), QStringLiteral("project"), QStringLiteral("started"),
+                     QStringLiteral("url")}));
+    for (const char* key : {"project", "folder", "command", "started", "framework", "container",
+                            "host", "probe", "forward"})
         EXPECT_TRUE(sparse.value(QLatin1String(key)).isNull()) << key;
 
     // What answered: its state, and its status and title or null.
@@ -208,6 +209,10 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
     ServerRow remote{5173, 9, QStringLiteral("node"), QStringLiteral("http://localhost:5173"), {}};
     remote.host = QStringLiteral("box");
     EXPECT_EQ(serverJson(remote).value(QStringLiteral("host")).toString(), QStringLiteral("box"));
+    remote.forward = PortForward{5173, 5174, ForwardState::NoServer};
+    EXPECT_EQ(serverJson(remote).value(QStringLiteral("forward")).toObject(),
+              QJsonObject({{"local", 5174}, {"state", "no server"}}));
+    EXPECT_EQ(forwardStateLine(*remote.forward), "forward 5173 -> localhost:5174 no server\n");
     EXPECT_TRUE(serverTable({remote}).contains(QStringLiteral("\nbox:5173  9")));
 }
 

@@ -506,3 +506,80 @@ TEST(HostsSetting, MeaningOfStoredValues) {
         EXPECT_EQ(settings::hosts.usable(stored.value(QStringLiteral("hosts"))), c.usable) << c.json;
     }
 }
+
+// Stored forwards and the hosts that forward their new servers: each entry
+// read on its own, what cannot be one (a bad host, a port out of range) or
+// repeats an earlier one (the same host and port) left out and named once on
+// stderr.
+TEST_F(SettingsStoreTest, ForwardsAreReadEntryByEntry) {
+    using F = settings::StoredForward;
+    const struct {
+        const char* json;
+        settings::StoredForwards forwards;
+        QStringList autoForward;
+        const char* ignored; // in the stderr line; empty: no line
+    } cases[] = {
+        {R"({})", {}, {}, ""},
+        {R"({"forwards": [{"host": "box", "port": 5173, "local": 5173},
+                          {"host": " me@lab ", "port": 8000}],
+             "autoForward": ["box"]})",
+         {F{"box", 5173, 5173}, F{"me@lab", 8000, 8000}},
+         {"box"},
+         ""},
+        {R"({"forwards": [{"host": "-oProxyCommand=x", "port": 1}, {"host": "", "port": 1},
+                          {"host": 3, "port": 1}, {"port": 1}, "box:5173"]})",
+         {},
+         {},
+         "forwards[0], forwards[1], forwards[2], forwards[3], forwards[4]"},
+        {R"({"forwards": [{"host": "box", "port": 0}, {"host": "box", "port": 65536},
+                          {"host": "box", "port": 5173, "local": 70000},
+                          {"host": "box", "port": 51.5}, {"host": "box", "port": "5173"},
+                          {"host": "box", "port": 65535, "local": 1}]})",
+         {F{"box", 65535, 1}},
+         {},
+         "forwards[0], forwards[1], forwards[2], forwards[3], forwards[4]"},
+        {R"({"forwards": [{"host": "box", "port": 5173, "local": 5173},
+                          {"host": "box", "port": 5173, "local": 5180},
+                          {"host": "lab", "port": 5173, "local": 5174}],
+             "autoForward": ["box", "lab", "box", "-x", 7]})",
+         {F{"box", 5173, 5173}, F{"lab", 5173, 5174}},
+         {"box", "lab"},
+         "forwards[1], autoForward[2], autoForward[3], autoForward[4]"},
+        {R"({"forwards": {"host": "box"}, "autoForward": "box", "restoreForwards": "no"})",
+         {},
+         {},
+         "forwards, restoreForwards, autoForward"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json);
+        writeFile(c.json);
+        StderrCapture captured;
+        const SettingsStore store(path());
+        const QByteArray text = captured.text();
+        captured.restore();
+        EXPECT_EQ(store.get(settings::forwards), c.forwards);
+        EXPECT_EQ(store.get(settings::autoForward), c.autoForward);
+        EXPECT_TRUE(store.get(settings::restoreForwards));
+        if (*c.ignored)
+            EXPECT_TRUE(text.contains(QByteArray("ignoring ") + c.ignored + " in the settings"))
+                << text.toStdString();
+        else
+            EXPECT_TRUE(text.isEmpty()) << text.toStdString();
+    }
+
+    // Kept once per host and port, forgotten one by one or by host.
+    writeFile(R"({"restoreForwards": false})");
+    SettingsStore store(path());
+    EXPECT_FALSE(store.get(settings::restoreForwards));
+    ASSERT_TRUE(storeForward(store, {"box", 5173, 5173}));
+    ASSERT_TRUE(storeForward(store, {"lab", 8000, 8001}));
+    ASSERT_TRUE(storeForward(store, {"box", 5173, 5175}));
+    ASSERT_TRUE(storeForward(store, {"box", 3000, 3000}));
+    EXPECT_EQ(SettingsStore(path()).get(settings::forwards),
+              (settings::StoredForwards{F{"box", 5173, 5175}, F{"lab", 8000, 8001},
+                                        F{"box", 3000, 3000}}));
+    ASSERT_TRUE(forgetForward(store, "box", 3000));
+    ASSERT_TRUE(forgetForwardsOf(store, "box"));
+    EXPECT_EQ(SettingsStore(path()).get(settings::forwards),
+              (settings::StoredForwards{F{"lab", 8000, 8001}}));
+}

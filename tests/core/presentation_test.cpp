@@ -94,9 +94,42 @@ TEST(Presentation, HostsAndForwards) {
     EXPECT_EQ(problemEndedText(SourceId::ofHost("me@box")), "me@box: connected");
     EXPECT_EQ(problemEndedText(SourceId::of(SourceId::Kind::Containers)),
               "Containers available again");
-    EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5174), "5173 - node → localhost:5174");
-    EXPECT_EQ(forwardedTitle("5173 - node", 5173, 5173), "5173 - node");
-    EXPECT_EQ(orphanForwardTitle(5173, 5174), "5173 → localhost:5174 (not listening)");
+}
+
+// A forward's row tells where it leads when that is not the same port, and
+// why nothing passes; a forward without its server's row always names its
+// local port.
+TEST(Presentation, ForwardsTellWhetherTrafficPasses) {
+    using S = ForwardState;
+    const struct {
+        PortForward forward;
+        const char* row;
+        const char* orphan;
+    } rows[] = {
+        {{5173, 5173, S::Ok}, "5173 - node", "5173 → localhost:5173"},
+        {{5173, 5173, S::Checking}, "5173 - node", "5173 → localhost:5173"},
+        {{5173, 5174, S::Ok}, "5173 - node → localhost:5174", "5173 → localhost:5174"},
+        {{5173, 5173, S::NoServer},
+         "5173 - node → localhost:5173 (nothing answers)",
+         "5173 → localhost:5173 (nothing answers)"},
+        {{5173, 5174, S::Reconnecting},
+         "5173 - node → localhost:5174 (reconnecting…)",
+         "5173 → localhost:5174 (reconnecting…)"},
+        // Set up again on another port: the one it had was taken.
+        {{5173, 5180, S::Ok, 5173},
+         "5173 - node → localhost:5180 (5173 was in use)",
+         "5173 → localhost:5180 (5173 was in use)"},
+        {{5173, 0}, "5173 - node", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.row);
+        EXPECT_EQ(forwardedTitle("5173 - node", 5173, row.forward), QString::fromUtf8(row.row));
+        if (row.forward.localPort > 0) {
+            EXPECT_EQ(orphanForwardTitle(row.forward), QString::fromUtf8(row.orphan));
+        }
+    }
+    EXPECT_EQ(forwardStateName(S::NoServer), "no server");
+    EXPECT_EQ(forwardStateName(S::Checking), "");
 }
 
 // What answered on the port: its title names a server nothing else names,

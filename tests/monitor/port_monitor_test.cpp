@@ -524,3 +524,32 @@ TEST_F(PortMonitorTest, DetailsAreReadOffTheInterfaceThreadOncePerListedProcess)
     EXPECT_FALSE(reads->onInterfaceThread);
     EXPECT_TRUE(m.otherListeners().isEmpty());
 }
+
+// A start told on its own of a server that opens (a host's that forwards its
+// new servers) carries "Open"; a summary carries nothing.
+TEST_F(PortMonitorTest, StartsOfServersThatOpenCarryAnOpenAction) {
+    makeMonitor();
+    QStringList offered;
+    QList<ListeningPort> opened;
+    notices->setOpenAction(
+        [&](const QString& title, const QString& body, const QString& action,
+            std::function<void()> onAction) {
+            offered.append(title + QStringLiteral(": ") + body + QStringLiteral(" [") + action +
+                           QStringLiteral("]"));
+            onAction();
+        },
+        [](const ListeningPort& record) { return record.host == QLatin1String("box"); },
+        [&](const ListeningPort& record) { opened.append(record); });
+    ListeningPort remote{5173, 7, QStringLiteral("node")};
+    remote.host = QStringLiteral("box");
+    scanWith({node3000, remote});
+    EXPECT_EQ(takePosts(), std::vector<std::string>{"Port Started: node on port 3000"});
+    EXPECT_EQ(offered, QStringList{"Port Started: node on port 5173 on box [Open]"});
+    EXPECT_EQ(opened, QList<ListeningPort>{remote});
+
+    ListeningPort more = remote;
+    more.port = 5174;
+    scanWith({node3000, remote, more, vite5173, python8000, ruby9000});
+    EXPECT_EQ(takePosts().size(), 1u);
+    EXPECT_EQ(offered.size(), 1);
+}

@@ -85,6 +85,10 @@ int main(int argc, char** argv) {
     const int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return 1;
+    // A port whose earlier server closed its connections can be taken again
+    // at once, as servers do.
+    const int reuse = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in addr4{};
     addr4.sin_family = AF_INET;
     addr4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

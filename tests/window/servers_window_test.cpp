@@ -260,6 +260,9 @@ TEST_F(ServersWindowTest, ActionsActOnTheCurrentServer) {
     EXPECT_EQ(commands.open->text(), "Forward and Open");
     EXPECT_TRUE(commands.stopForward->isVisible());
     EXPECT_FALSE(commands.stopForward->isEnabled());
+    // The host's servers can be forwarded all at once; none is yet.
+    EXPECT_TRUE(commands.forwardAll->isVisible() && commands.forwardAll->isEnabled());
+    EXPECT_FALSE(commands.stopAllForwards->isEnabled());
     EXPECT_FALSE(commands.label->isEnabled());
     EXPECT_FALSE(commands.openFolder->isEnabled());
     commands.stop->trigger();

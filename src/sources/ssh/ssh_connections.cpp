@@ -4,10 +4,17 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
-SshConnections::SshConnections(int most) : m_most(most) {}
+SshConnections::SshConnections(int most) : m_most(most) {
+    m_clock.start();
+}
+
+SshConnections::~SshConnections() = default;
 
 QString SshConnections::controlFolder(QString* error) {
     if (!m_folderFound) {
@@ -50,4 +57,49 @@ void SshConnections::admit(QObject* who, std::function<void()> go) {
     // Queued on `who`: a source destroyed meanwhile gets no call (and has
     // left, giving its turn on).
     QMetaObject::invokeMethod(who, std::move(go), Qt::QueuedConnection);
+}
+
+void SshConnections::expectWithin(QObject* who, int ms, std::function<void()> silent) {
+    const qint64 deadline = m_clock.elapsed() + ms;
+    m_expected.insert(who, {deadline, std::move(silent)});
+    // A timer due before this deadline looks again when it fires: hearing
+    // from a host costs no timer call.
+    if (!m_silence || !m_silence->isActive() || deadline < m_silenceDueMs)
+        watch();
+}
+
+void SshConnections::stopExpecting(QObject* who) {
+    m_expected.remove(who);
+    if (m_expected.isEmpty() && m_silence)
+        m_silence->stop();
+}
+
+void SshConnections::watch() {
+    if (m_expected.isEmpty())
+        return;
+    if (!m_silence) {
+        m_silence = std::make_unique<QTimer>();
+        m_silence->setSingleShot(true);
+        QObject::connect(m_silence.get(), &QTimer::timeout, m_silence.get(),
+                         [this] { checkSilence(); });
+    }
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    for (const Expected& expected : std::as_const(m_expected))
+        earliest = std::min(earliest, expected.deadlineMs);
+    m_silenceDueMs = earliest;
+    m_silence->start(int(std::max<qint64>(earliest - m_clock.elapsed(), 0)));
+}
+
+void SshConnections::checkSilence() {
+    const qint64 now = m_clock.elapsed();
+    for (auto it = m_expected.begin(); it != m_expected.end();) {
+        if (it->deadlineMs > now) {
+            ++it;
+            continue;
+        }
+        // Told from the event loop, each only while its source exists.
+        QMetaObject::invokeMethod(it.key(), std::move(it->silent), Qt::QueuedConnection);
+        it = m_expected.erase(it);
+    }
+    watch();
 }

@@ -1,6 +1,7 @@
 #include "sources/ssh/ssh_source.h"
 
 #include "core/presentation.h"
+#include "sources/ssh/forward_check.h"
 #include "sources/ssh/ssh_command.h"
 
 #include <algorithm>
@@ -58,12 +59,6 @@ SshSource::SshSource(QString destination, SshSourceTiming timing,
     m_options = sshOptions(folder, m_timing.connectTimeoutS, m_timing.persistS);
     m_firstWait.setSingleShot(true);
     connect(&m_firstWait, &QTimer::timeout, this, &SshSource::firstAnswer);
-    m_silence.setSingleShot(true);
-    connect(&m_silence, &QTimer::timeout, this, [this] {
-        discard(m_session);
-        m_connections->leave(this);
-        failed(tr("no answer within %1 s").arg(m_timing.callTimeoutMs / 1000));
-    });
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &SshSource::start);
     start(); // connects as soon as it may, so the first scan finds an answer soon
@@ -73,6 +68,7 @@ SshSource::SshSource(QString destination, SshSourceTiming timing,
 // nothing it started outlives it.
 SshSource::~SshSource() {
     m_connections->leave(this);
+    m_connections->stopExpecting(this);
     for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly))
         discard(process);
     if (!m_everConnected && !m_mayHaveMaster)
@@ -182,6 +178,8 @@ QProcess* SshSource::call(const QStringList& tail, int timeoutMs, CallDone finis
     if (timeoutMs > 0) {
         auto* deadline = new QTimer(process);
         deadline->setSingleShot(true);
+        // Never before its time: a coarse timer may fire 5 % early.
+        deadline->setTimerType(Qt::PreciseTimer);
         connect(deadline, &QTimer::timeout, process, [process, state] {
             state->end.timedOut = true;
             process->kill(); // `finished` follows
@@ -213,7 +211,21 @@ void SshSource::launch() {
         {QStringLiteral("--"), remoteListingCommand()}, 0,
         [this](const CallEnd& end) { ended(end); }, true);
     connect(m_session, &QProcess::readyReadStandardOutput, this, &SshSource::read);
-    m_silence.start(m_timing.callTimeoutMs);
+    expectListing();
+}
+
+// The next listing is due within callTimeoutMs: the shared timer of the
+// connections tells when it has not come (see silent()).
+void SshSource::expectListing() {
+    m_expecting = true;
+    m_connections->expectWithin(this, m_timing.callTimeoutMs, [this] { silent(); });
+}
+
+void SshSource::silent() {
+    m_expecting = false;
+    discard(m_session);
+    m_connections->leave(this);
+    failed(tr("no answer within %1 s").arg(m_timing.callTimeoutMs / 1000));
 }
 
 void SshSource::read() {
@@ -227,21 +239,32 @@ void SshSource::read() {
     }
     if (news.lineTooLong) {
         discard(m_session);
-        m_silence.stop();
+        m_expecting = false;
+        m_connections->stopExpecting(this);
         failed(tr("the host sent a line longer than 64 KiB"));
         return;
     }
     // Silence counts while `ss` lists, not while a stream has nothing to tell.
-    if (m_stream.readsWatch())
-        m_silence.stop();
-    else if (news.listed || !m_silence.isActive())
-        m_silence.start(m_timing.callTimeoutMs);
-    if (news.listed)
+    if (m_stream.readsWatch()) {
+        if (std::exchange(m_expecting, false))
+            m_connections->stopExpecting(this);
+    } else if (news.listed || !m_expecting) {
+        expectListing();
+    }
+    if (news.listed) {
         connected();
+        followListing();
+        if (QList<SsSocket> sockets = m_stream.sockets(); sockets != m_toldSockets) {
+            m_toldSockets = std::move(sockets);
+            if (m_news)
+                m_news();
+        }
+    }
 }
 
 void SshSource::ended(const CallEnd& end) {
-    m_silence.stop();
+    m_expecting = false;
+    m_connections->stopExpecting(this);
     m_session = nullptr;
     m_connections->leave(this);
     if (!end.started) {
@@ -267,9 +290,7 @@ void SshSource::connected() {
     // A new master has none of the forwards: they are set up again.
     if (reconnected) {
         for (const PortForward& f : std::as_const(m_forwards))
-            call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"),
-                  forwardSpec(f)},
-                 m_timing.forwardTimeoutMs, [](const CallEnd&) {});
+            forwardAgain(f);
     }
     firstAnswer();
     emit listed();
@@ -279,6 +300,15 @@ void SshSource::failed(const QString& reason) {
     m_stage = Stage::Down;
     m_failure = reason;
     m_stream = RemoteStream();
+    // Nothing passes now; looks under way are of the lost connection.
+    m_looking.clear();
+    m_lookAgain.clear();
+    m_listedForwards.clear();
+    for (const PortForward& f : std::as_const(m_forwards))
+        setForwardState(f.remotePort, ForwardState::Reconnecting);
+    // The host's servers leave the list now, and come back with the next listing.
+    if (!std::exchange(m_toldSockets, {}).isEmpty() && m_news)
+        m_news();
     if (!m_retry.isActive()) {
         m_retry.start(m_retryMs);
         m_retryMs = std::min(m_retryMs * 2, m_timing.lastRetryMs);
@@ -402,7 +432,13 @@ void SshSource::stillRuns(const ListeningPort& record, RunsDone done) {
         this, [done = std::move(done), runs] { done(runs); }, Qt::QueuedConnection);
 }
 
-void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done) {
+QProcess* SshSource::callForward(const PortForward& f, CallDone finished) {
+    return call(
+        {QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"), forwardSpec(f)},
+        m_timing.forwardTimeoutMs, std::move(finished));
+}
+
+void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done, LocalPort choice) {
     const auto answerLater = [this](ForwardDone d, qint64 local, QString error) {
         QMetaObject::invokeMethod(
             this, [d = std::move(d), local, error] { d(local, error); }, Qt::QueuedConnection);
@@ -417,37 +453,158 @@ void SshSource::forward(qint64 remotePort, qint64 localPort, ForwardDone done) {
         m_forwarding[remotePort].append(std::move(done));
         return;
     }
-    // The port asked for, or the same port here when it is free, else any free one.
-    const qint64 local = localPort > 0              ? bindLoopback(localPort)
-                         : bindLoopback(remotePort) ? remotePort
-                                                    : bindLoopback(0);
+    // The port asked for (or, when it is taken and the choice allows, any
+    // free one), or the same port here when it is free, else any free one.
+    qint64 local = 0;
+    qint64 wanted = 0;
+    if (localPort > 0) {
+        local = bindLoopback(localPort);
+        if (local == 0 && choice == LocalPort::OrAnyFreeOne) {
+            local = bindLoopback(0);
+            wanted = localPort;
+        }
+    } else {
+        local = bindLoopback(remotePort) ? remotePort : bindLoopback(0);
+    }
     if (local == 0) {
         return answerLater(std::move(done), 0,
-                           localPort > 0 ? tr("port %1 is in use here").arg(localPort)
-                                         : tr("no free port here"));
+                           localPort > 0 && choice == LocalPort::Exactly
+                               ? tr("port %1 is in use here").arg(localPort)
+                               : tr("no free port here"));
     }
     m_forwarding[remotePort].append(std::move(done));
-    const PortForward wanted{remotePort, local};
+    const PortForward wantedForward{remotePort, local, ForwardState::Checking, wanted};
     const int seconds = m_timing.forwardTimeoutMs / 1000;
-    call({QStringLiteral("-O"), QStringLiteral("forward"), QStringLiteral("-L"),
-          forwardSpec(wanted)},
-         m_timing.forwardTimeoutMs, [this, wanted, seconds](const CallEnd& end) {
-             const bool ok = end.started && !end.timedOut && !end.crashed && end.exitCode == 0;
-             const QString error = ok ? QString()
-                                   : end.timedOut
-                                       ? tr("the host did not answer within %1 s").arg(seconds)
-                                       : sshReason(end.errors, tr("ssh refused the forward"));
-             if (ok) {
-                 m_forwards.append(wanted);
-                 std::sort(m_forwards.begin(), m_forwards.end(),
-                           [](const PortForward& a, const PortForward& b) {
-                               return a.remotePort < b.remotePort;
-                           });
-             }
-             const QList<ForwardDone> waiting = m_forwarding.take(wanted.remotePort);
-             for (const ForwardDone& d : waiting)
-                 d(ok ? wanted.localPort : 0, error);
-         });
+    callForward(wantedForward, [this, wantedForward, seconds](const CallEnd& end) {
+        const bool ok = end.started && !end.timedOut && !end.crashed && end.exitCode == 0;
+        const QString error = ok ? QString()
+                              : end.timedOut
+                                  ? tr("the host did not answer within %1 s").arg(seconds)
+                                  : sshReason(end.errors, tr("ssh refused the forward"));
+        if (ok) {
+            m_forwards.append(wantedForward);
+            std::sort(m_forwards.begin(), m_forwards.end(),
+                      [](const PortForward& a, const PortForward& b) {
+                          return a.remotePort < b.remotePort;
+                      });
+            forwardsChanged();
+            lookThrough(wantedForward.remotePort);
+        }
+        const QList<ForwardDone> waiting = m_forwarding.take(wantedForward.remotePort);
+        for (const ForwardDone& d : waiting)
+            d(ok ? wantedForward.localPort : 0, error);
+    });
+}
+
+// After a reconnection: on its own local port again, or, when that has been
+// taken meanwhile, on a free one.
+void SshSource::forwardAgain(PortForward f) {
+    callForward(f, [this, f](const CallEnd& end) {
+        const auto current = [this, &f]() -> PortForward* {
+            for (PortForward& mine : m_forwards) {
+                if (mine.remotePort == f.remotePort && mine.localPort == f.localPort)
+                    return &mine;
+            }
+            return nullptr;
+        };
+        if (!current() || !isConnected())
+            return; // cancelled, or the connection went again
+        if (end.started && !end.timedOut && !end.crashed && end.exitCode == 0)
+            return lookThrough(f.remotePort);
+        const qint64 other = bindLoopback(0);
+        if (other == 0 || bindLoopback(f.localPort) != 0)
+            return; // left "reconnecting" until the next connection
+        PortForward moved = f;
+        moved.localPort = other;
+        moved.wantedPort = f.wantedPort > 0 ? f.wantedPort : f.localPort;
+        callForward(moved, [this, f, moved](const CallEnd& again) {
+            for (PortForward& mine : m_forwards) {
+                if (mine.remotePort != f.remotePort || mine.localPort != f.localPort)
+                    continue;
+                if (!again.started || again.timedOut || again.crashed || again.exitCode != 0)
+                    return;
+                mine.localPort = moved.localPort;
+                mine.wantedPort = moved.wantedPort;
+                forwardsChanged();
+                return lookThrough(f.remotePort);
+            }
+        });
+    });
+}
+
+void SshSource::checkForwards() {
+    for (const PortForward& f : std::as_const(m_forwards))
+        lookThrough(f.remotePort);
+}
+
+void SshSource::lookThrough(qint64 remotePort) {
+    const auto found =
+        std::find_if(m_forwards.cbegin(), m_forwards.cend(),
+                     [remotePort](const PortForward& f) { return f.remotePort == remotePort; });
+    if (found == m_forwards.cend())
+        return;
+    if (!isConnected())
+        return setForwardState(remotePort, ForwardState::Reconnecting);
+    if (m_looking.contains(remotePort)) {
+        m_lookAgain.insert(remotePort);
+        return;
+    }
+    const quint64 look = ++m_looks;
+    m_looking.insert(remotePort, look);
+    lookThroughForward(found->localPort, m_timing.forwardQuietMs, this,
+                       [this, remotePort, look](ForwardVerdict verdict) {
+                           if (m_looking.value(remotePort) != look)
+                               return; // of a lost connection
+                           m_looking.remove(remotePort);
+                           switch (verdict) {
+                           case ForwardVerdict::Answered:
+                               setForwardState(remotePort, ForwardState::Ok);
+                               break;
+                           case ForwardVerdict::NoServer:
+                               setForwardState(remotePort, ForwardState::NoServer);
+                               break;
+                           case ForwardVerdict::Closed:
+                               // Not set up (again) yet.
+                               setForwardState(remotePort, ForwardState::Reconnecting);
+                               break;
+                           }
+                           if (m_lookAgain.remove(remotePort))
+                               lookThrough(remotePort);
+                       });
+}
+
+void SshSource::setForwardState(qint64 remotePort, ForwardState state) {
+    for (PortForward& f : m_forwards) {
+        if (f.remotePort == remotePort && f.state != state) {
+            f.state = state;
+            forwardsChanged();
+        }
+    }
+}
+
+// A forwarded port that comes into the listing or leaves it is looked
+// through again: that is how a forward follows its server without a timer.
+void SshSource::followListing() {
+    if (m_forwards.isEmpty())
+        return;
+    QSet<qint64> listed;
+    for (const SsSocket& socket : m_stream.sockets())
+        listed.insert(socket.port);
+    for (const PortForward& f : std::as_const(m_forwards)) {
+        const bool now = listed.contains(f.remotePort);
+        if (now == m_listedForwards.contains(f.remotePort))
+            continue;
+        if (now)
+            m_listedForwards.insert(f.remotePort);
+        else
+            m_listedForwards.remove(f.remotePort);
+        lookThrough(f.remotePort);
+    }
+}
+
+void SshSource::forwardsChanged() {
+    if (m_forwardsChanged)
+        m_forwardsChanged();
 }
 
 void SshSource::cancelForward(qint64 remotePort, std::function<void()> done) {
@@ -461,6 +618,10 @@ void SshSource::cancelForward(qint64 remotePort, std::function<void()> done) {
     }
     const PortForward f = *found;
     m_forwards.erase(found);
+    m_looking.remove(remotePort);
+    m_lookAgain.remove(remotePort);
+    m_listedForwards.remove(remotePort);
+    forwardsChanged();
     call({QStringLiteral("-O"), QStringLiteral("cancel"), QStringLiteral("-L"), forwardSpec(f)},
          m_timing.forwardTimeoutMs, [done = std::move(done)](const CallEnd&) { done(); });
 }

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QProcess>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -29,6 +30,9 @@ struct SshSourceTiming {
     int firstAnswerMs = 8000;
     int stopTimeoutMs = 10000;    // a stop the host has not answered by then failed
     int forwardTimeoutMs = 15000; // so did a forward, or its cancel
+    // A connection through a forward that the far end has neither closed nor
+    // spoken on by then was taken by a server (see lookThroughForward()).
+    int forwardQuietMs = 1500;
 };
 
 // The servers of another machine, reached with the system's ssh through one
@@ -49,7 +53,12 @@ struct SshSourceTiming {
 //
 // Records have the remote port, pid, name and start time, the address,
 // `host` = the destination. Forwards go through the same master; they, the
-// master and every ssh process of the source end when it is destroyed.
+// master and every ssh process of the source end when it is destroyed. A
+// forward is looked through (lookThroughForward()) when it is made, once it
+// is set up again after a reconnection (on another local port when its own
+// has been taken meanwhile), when its remote port appears in the listing or
+// leaves it, and on checkForwards(); while the host is not connected it is
+// "reconnecting".
 class SshSource : public QObject, public ServerSource, public PortForwarding {
     Q_OBJECT
 
@@ -69,11 +78,20 @@ public:
     // Whether the latest listing still has the record.
     void stillRuns(const ListeningPort& record, RunsDone done) override;
     PortForwarding* forwarding() override { return this; }
+    // Told when a listing differs from the one before, and when the host
+    // connects or is lost.
+    void setNews(std::function<void()> news) override { m_news = std::move(news); }
 
     QString destination() const override { return m_destination; }
-    void forward(qint64 remotePort, qint64 localPort, ForwardDone done) override;
+    bool isReachable() const override { return isConnected(); }
+    void forward(qint64 remotePort, qint64 localPort, ForwardDone done,
+                 LocalPort choice = LocalPort::Exactly) override;
     void cancelForward(qint64 remotePort, std::function<void()> done) override;
     QList<PortForward> forwards() const override { return m_forwards; }
+    void checkForwards() override;
+    void setForwardsChanged(std::function<void()> changed) override {
+        m_forwardsChanged = std::move(changed);
+    }
 
     bool isConnected() const { return m_stage == Stage::Listed; }
     // Why the host lists nothing; empty while it lists. firstListingNotice()
@@ -121,6 +139,15 @@ private:
     void firstAnswer();
     void answer();
     void discard(QProcess*& process);
+    void expectListing();
+    void silent();
+    // Forwards.
+    QProcess* callForward(const PortForward& f, CallDone finished);
+    void forwardAgain(PortForward f);
+    void lookThrough(qint64 remotePort);
+    void setForwardState(qint64 remotePort, ForwardState state);
+    void followListing();
+    void forwardsChanged();
 
     QString m_destination;
     SshSourceTiming m_timing;
@@ -139,7 +166,7 @@ private:
     QString m_failure; // why the last attempt failed
 
     QProcess* m_session = nullptr; // the remote command that lists
-    QTimer m_silence;              // no listing for this long ends it
+    bool m_expecting = false;      // its silence counts (see expectListing())
     RemoteStream m_stream;         // what it wrote
 
     int m_retryMs;
@@ -147,4 +174,14 @@ private:
 
     QList<PortForward> m_forwards;
     QHash<qint64, QList<ForwardDone>> m_forwarding; // requests in flight, by remote port
+    std::function<void()> m_forwardsChanged;
+    std::function<void()> m_news;
+    QList<SsSocket> m_toldSockets; // the listing `m_news` last told of
+    // The looks through forwards under way, by remote port: the number of
+    // the look, so that one started before the connection was lost is not
+    // taken; and the ports to look at again once theirs is over.
+    QHash<qint64, quint64> m_looking;
+    quint64 m_looks = 0;
+    QSet<qint64> m_lookAgain;
+    QSet<qint64> m_listedForwards; // forwarded remote ports the latest listing has
 };

@@ -80,7 +80,9 @@ TEST(RealSshd, ListsForwardsReconnectsAndLeavesNothing) {
     ASSERT_GT(local, 0) << qPrintable(error);
     EXPECT_NE(local, node.port());
     EXPECT_EQ(greeting(local), "hello from node\n");
-    EXPECT_EQ(source->forwards(), QList<PortForward>({{node.port(), local}}));
+    EXPECT_EQ(source->forwards().size(), 1);
+    EXPECT_EQ(source->forwards().value(0).remotePort, node.port());
+    EXPECT_EQ(source->forwards().value(0).localPort, local);
     // The forward's local listener is the source's own.
     EXPECT_TRUE(scanOnce(*source).forwardedPorts.contains(local));
 
@@ -125,6 +127,11 @@ TEST(RealSshd, ListsForwardsReconnectsAndLeavesNothing) {
     const QByteArray url = command.readLine().trimmed();
     ASSERT_TRUE(url.startsWith("http://localhost:")) << url.toStdString();
     const qint64 held = url.mid(url.lastIndexOf(':') + 1).toLongLong();
+    // Then the forward's state, as it changes.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return command.canReadLine(); }, 15000));
+    EXPECT_EQ(
+        command.readLine(),
+        QStringLiteral("forward %1 -> localhost:%2 ok\n").arg(node.port()).arg(held).toUtf8());
     EXPECT_EQ(greeting(held), "hello from node\n");
     ::kill(pid_t(command.processId()), SIGINT);
     ASSERT_TRUE(command.waitForFinished(10000));
