@@ -1,5 +1,6 @@
 #include "app/host_menus.h"
 
+#include "app/menu_disposal.h"
 #include "config/settings_store.h"
 #include "core/display_text.h"
 #include "core/server_details.h"
@@ -115,7 +116,7 @@ void HostMenus::fill(Attached& attached) {
         menu->removeAction(item);
         // A submenu's action goes with its menu.
         if (QMenu* submenu = item->menu(); submenu && submenu->parent() == menu)
-            submenu->deleteLater();
+            disposeOfMenu(submenu);
         else
             item->deleteLater();
     }

@@ -1,6 +1,7 @@
 #include "app/tray_menu.h"
 
 #include "app/host_menus.h"
+#include "app/menu_disposal.h"
 
 #include "config/settings_store.h"
 #include "core/display_text.h"
@@ -385,7 +386,7 @@ void TrayMenu::updateServerItems(View& view) {
 
 void TrayMenu::dropRow(View& view, const ServerRow& row) {
     view.menu->removeAction(row.menu->menuAction());
-    row.menu->deleteLater(); // its menu action goes with it
+    disposeOfMenu(row.menu); // its menu action goes with it
 }
 
 QAction* TrayMenu::serversEnd(const View& view) const {
@@ -526,7 +527,7 @@ void TrayMenu::updateOtherListeners(View& view) {
         view.menu->removeAction(view.othersSeparator);
         view.menu->removeAction(view.othersMenu->menuAction());
         view.othersSeparator->deleteLater();
-        view.othersMenu->deleteLater();
+        disposeOfMenu(view.othersMenu);
         view.othersMenu = nullptr;
         view.othersSeparator = nullptr;
     }
