@@ -331,7 +331,20 @@ bool tableStarted(benchmark::State& state) {
     return false;
 }
 
-enum class Cycle { Quiet, NewListener, FromNothing };
+// Quiet: nothing changed. Check: the look for new processes and at the
+// holders' descriptors, due every 30 s. Walk: the walk over every process
+// that nothing asked for, due every 10 minutes. NewListener: a walk, asked
+// for by a socket that appeared. FromNothing: the first scan.
+enum class Cycle { Quiet, Check, Walk, NewListener, FromNothing };
+
+ProcScanTiming timingFor(Cycle cycle) {
+    ProcScanTiming timing;
+    if (cycle == Cycle::Check)
+        timing.check = std::chrono::milliseconds(0);
+    if (cycle == Cycle::Walk)
+        timing.walk = std::chrono::milliseconds(0);
+    return timing;
+}
 
 void scanCycle(benchmark::State& state, Cycle cycle) {
     if (!tableStarted(state))
@@ -342,11 +355,12 @@ void scanCycle(benchmark::State& state, Cycle cycle) {
     const ProcFs proc;
     const ScanFilter filter{minPort, maxPort,
                             QSet<QString>{QStringLiteral("node"), QStringLiteral("python3")}};
-    auto scan = std::make_unique<ProcScan>(proc);
+    auto scan = std::make_unique<ProcScan>(proc, timingFor(cycle));
     if (relistener && !relistener->relisten())
         state.SkipWithError("the relistening server did not start");
     scan->run(filter); // learns what the cycles carry over
     const int walks = scan->walks();
+    const int checks = scan->checks();
     double cpu = 0;
     qsizetype servers = 0;
     for (auto _ : state) {
@@ -367,6 +381,7 @@ void scanCycle(benchmark::State& state, Cycle cycle) {
     state.counters["cpu_ms"] = cpu * 1000 / n;
     state.counters["servers"] = double(servers);
     state.counters["walks"] = cycle == Cycle::FromNothing ? 1 : (scan->walks() - walks) / n;
+    state.counters["checks"] = (scan->checks() - checks) / n;
 }
 
 void BM_QuietCycle(benchmark::State& state) {
@@ -374,6 +389,12 @@ void BM_QuietCycle(benchmark::State& state) {
 }
 void BM_NewListenerCycle(benchmark::State& state) {
     scanCycle(state, Cycle::NewListener);
+}
+void BM_CheckCycle(benchmark::State& state) {
+    scanCycle(state, Cycle::Check);
+}
+void BM_WalkCycle(benchmark::State& state) {
+    scanCycle(state, Cycle::Walk);
 }
 void BM_WalkFromNothing(benchmark::State& state) {
     scanCycle(state, Cycle::FromNothing);
@@ -426,6 +447,8 @@ const bool cyclesRegistered = [] {
                   seconds);
         };
         add("BM_QuietCycle", BM_QuietCycle, benchmark::kMicrosecond, 2);
+        add("BM_CheckCycle", BM_CheckCycle, benchmark::kMicrosecond, 2);
+        add("BM_WalkCycle", BM_WalkCycle, benchmark::kMillisecond, 2);
         add("BM_NewListenerCycle", BM_NewListenerCycle, benchmark::kMillisecond, 2);
         add("BM_WalkFromNothing", BM_WalkFromNothing, benchmark::kMillisecond, 2);
         add("BM_LsofRun", BM_LsofRun, benchmark::kMillisecond, 3);

@@ -1,6 +1,7 @@
 #include "app/host_menus.h"
 
 #include "actions/server_actions.h"
+#include "app/menu_disposal.h"
 #include "config/settings_store.h"
 #include "core/display_text.h"
 #include "core/presentation.h"
@@ -146,7 +147,7 @@ void HostMenus::fill(Attached& attached) {
         menu->removeAction(item);
         // A submenu's action goes with its menu.
         if (QMenu* submenu = item->menu(); submenu && submenu->parent() == menu)
-            submenu->deleteLater();
+            disposeOfMenu(submenu);
         else
             item->deleteLater();
     }

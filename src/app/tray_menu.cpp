@@ -2,6 +2,7 @@
 
 #include "actions/server_actions.h"
 #include "app/host_menus.h"
+#include "app/menu_disposal.h"
 #include "app/tray_tooltip.h"
 #include "config/settings_store.h"
 #include "core/display_text.h"
@@ -231,7 +232,7 @@ void TrayMenu::updateServerItems(View& view) {
 
 void TrayMenu::dropRow(View& view, const ServerRow& row) {
     view.menu->removeAction(row.menu->menuAction());
-    row.menu->deleteLater(); // its menu action goes with it
+    disposeOfMenu(row.menu); // its menu action goes with it
 }
 
 QAction* TrayMenu::serversEnd(const View& view) const {
@@ -371,7 +372,7 @@ void TrayMenu::updateOtherListeners(View& view) {
         view.menu->removeAction(view.othersSeparator);
         view.menu->removeAction(view.othersMenu->menuAction());
         view.othersSeparator->deleteLater();
-        view.othersMenu->deleteLater();
+        disposeOfMenu(view.othersMenu);
         view.othersMenu = nullptr;
         view.othersSeparator = nullptr;
     }

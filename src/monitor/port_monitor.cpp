@@ -13,6 +13,15 @@ ScanFilter storedFilter(const settings::Values& values) {
     return {values.minPort, values.maxPort, values.allowlist};
 }
 
+// Whether two lists hold the same records, every field alike.
+bool sameRecords(const QList<ListeningPort>& a, const QList<ListeningPort>& b) {
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
+                      [](const ListeningPort& x, const ListeningPort& y) {
+                          return x == y && x.startTime == y.startTime && x.address == y.address &&
+                                 x.origin == y.origin && x.anyProcess == y.anyProcess;
+                      });
+}
+
 } // namespace
 
 PortMonitor::PortMonitor(SettingsStore& store, Registry registry, QObject* parent)
@@ -282,6 +291,14 @@ void PortMonitor::finishScan(ScanResult result) {
         // which servers run.
         m_scanError = result.error;
         emit scanErrorChanged();
+    } else if (m_scanError.isEmpty() && m_listFilter && result.problems == m_problems &&
+               sameRecords(result.ports, m_ports) && sameRecords(result.others, m_otherListeners)) {
+        // What most scans find: what is published. Nothing started or stopped
+        // and the details stand; the list is announced as after every scan.
+        m_listFilter = m_scanFilter;
+        emit problemsChanged();
+        emit portsChanged();
+        emit otherListenersChanged();
     } else {
         // The first list is compared under its own filter: every server on
         // it has started, as far as the user is concerned.

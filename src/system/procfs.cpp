@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 // The root's descriptor, opened at the first read that needs it; a root that
@@ -39,6 +41,14 @@ public:
             m_fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         return m_fd;
     }
+
+    // The position in the root's listing of the entry of pid 0, as the system's
+    // /proc numbers its entries (pid p at this plus p); -1 until a listing has
+    // shown it.
+    std::atomic<qint64> listingBase{-1};
+    // Whether the root's pids are those of this process's pid namespace:
+    // -1 until asked.
+    std::atomic<int> ownNamespace{-1};
 
 private:
     std::mutex m_lock;
@@ -124,7 +134,66 @@ QByteArray readLinkAt(int dirFd, const char* path) {
     return QByteArray(target, n);
 }
 
+// A folder of the root read on a descriptor of its own, so that listings on
+// other threads do not share its position.
+DIR* openListing(int root) {
+    if (root < 0)
+        return nullptr;
+    const int fd = ::openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir)
+        ::close(fd);
+    return dir;
+}
+
+// The pid an entry of the root names; 0 for the other entries.
+qint64 entryPid(const char* name) {
+    if (name[0] < '1' || name[0] > '9')
+        return 0;
+    qint64 pid = 0;
+    for (; *name >= '0' && *name <= '9'; ++name)
+        pid = pid * 10 + (*name - '0');
+    return *name == '\0' ? pid : 0;
+}
+
+// The last decimal number of a small file ("... 1/234 5678" of loadavg).
+std::optional<qint64> lastNumber(int root, const char* path) {
+    char text[256];
+    const ssize_t n = readSmall(root, path, text, sizeof text);
+    if (n <= 0)
+        return std::nullopt;
+    QByteArrayView view = QByteArrayView(text, n).trimmed();
+    const qsizetype space = std::max(view.lastIndexOf(' '), view.lastIndexOf('/'));
+    const auto value = parseDecimal(view.sliced(space + 1));
+    return value ? std::optional<qint64>(qint64(*value)) : std::nullopt;
+}
+
 } // namespace
+
+ProcessNameFile::~ProcessNameFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+ProcessNameFile& ProcessNameFile::operator=(ProcessNameFile&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+qsizetype ProcessNameFile::read(char* buffer, qsizetype size) const {
+    if (m_fd < 0 || size <= 0)
+        return -1;
+    const ssize_t n = ::pread(m_fd, buffer, size_t(size), 0);
+    if (n <= 0)
+        return -1;
+    return buffer[n - 1] == '\n' ? n - 1 : n;
+}
 
 ProcFs::ProcFs(QString root)
     : m_root(std::move(root)), m_folder(std::make_shared<Folder>(QFile::encodeName(m_root))) {}
@@ -135,29 +204,113 @@ int ProcFs::folder() const {
 
 std::vector<qint64> ProcFs::pids() const {
     std::vector<qint64> pids;
-    const int root = folder();
-    const int fd = root < 0 ? -1 : ::dup(root);
-    if (fd < 0)
-        return pids;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return pids;
-    }
-    ::rewinddir(dir);
+    for (const PidEntry& entry : pidEntries())
+        pids.push_back(entry.pid);
+    return pids;
+}
+
+std::vector<PidEntry> ProcFs::pidEntries() const {
+    std::vector<PidEntry> entries;
+    DIR* dir = openListing(folder());
+    if (!dir)
+        return entries;
+    // The system's /proc places pid p at a fixed base plus p, and gives each
+    // entry the place of the one after it: learnt here for listings of a
+    // range, from a listing that shows it throughout (a process that exits
+    // between two reads of the listing shows another place once).
+    qint64 base = isSystem() ? -1 : -2;
+    qint64 previousPlace = -1;
     while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] < '1' || name[0] > '9')
+        const qint64 pid = entryPid(entry->d_name);
+        if (pid == 0)
             continue;
-        qint64 pid = 0;
-        for (; *name >= '0' && *name <= '9'; ++name)
-            pid = pid * 10 + (*name - '0');
-        if (*name == '\0')
-            pids.push_back(pid);
+        entries.push_back({pid, quint64(entry->d_ino)});
+        if (previousPlace >= 0) {
+            const qint64 place = previousPlace - pid;
+            if (base == -1)
+                base = place;
+            else if (base >= 0 && place != base)
+                base = -2;
+        }
+        previousPlace = qint64(entry->d_off);
     }
     ::closedir(dir);
-    std::sort(pids.begin(), pids.end());
-    return pids;
+    std::sort(entries.begin(), entries.end(),
+              [](const PidEntry& a, const PidEntry& b) { return a.pid < b.pid; });
+    if (base >= 0)
+        m_folder->listingBase = base;
+    return entries;
+}
+
+std::vector<PidEntry> ProcFs::pidEntries(qint64 first, qint64 last) const {
+    const auto inRange = [first, last](const PidEntry& e) {
+        return e.pid >= first && e.pid <= last;
+    };
+    const qint64 base = m_folder->listingBase;
+    if (base < 0 || first > last) {
+        std::vector<PidEntry> entries = pidEntries();
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [&](const PidEntry& e) { return !inRange(e); }),
+                      entries.end());
+        return entries;
+    }
+    std::vector<PidEntry> entries;
+    const int root = folder();
+    const int fd = root < 0 ? -1 : ::openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return entries;
+    // The kernel makes an entry for every process it puts into the buffer:
+    // a small one, read again while the range lasts, costs the range.
+    alignas(8) char buffer[1024];
+    bool more = ::lseek(fd, off_t(base + std::max<qint64>(first, 1)), SEEK_SET) >= 0;
+    while (more) {
+        const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (long at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const qint64 pid = entryPid(entry->d_name);
+            if (pid == 0 || pid > last) {
+                more = false;
+                break;
+            }
+            if (pid >= first)
+                entries.push_back({pid, quint64(entry->d_ino)});
+        }
+    }
+    ::close(fd);
+    return entries;
+}
+
+std::optional<qint64> ProcFs::lastPid() const {
+    const int root = folder();
+    if (m_folder->ownNamespace < 0) {
+        // "self" names this process in the pid namespace of the root's processes.
+        const QByteArray self = readLinkAt(root, "self");
+        m_folder->ownNamespace = self == QByteArray::number(qint64(::getpid())) ? 1 : 0;
+    }
+    if (m_folder->ownNamespace == 0)
+        return std::nullopt;
+    return lastNumber(root, "loadavg");
+}
+
+std::optional<qint64> ProcFs::pidMax() const {
+    return lastNumber(folder(), "sys/kernel/pid_max");
+}
+
+std::optional<quint64> ProcFs::forks() const {
+    const auto stat = readAll(folder(), "stat");
+    if (!stat)
+        return std::nullopt;
+    constexpr QByteArrayView key("\nprocesses ");
+    const qsizetype at = stat->indexOf(key);
+    if (at < 0)
+        return std::nullopt;
+    const qsizetype start = at + key.size();
+    const qsizetype end = stat->indexOf('\n', start);
+    return parseDecimal(
+        QByteArrayView(*stat).sliced(start, (end < 0 ? stat->size() : end) - start));
 }
 
 std::optional<QByteArray> ProcFs::comm(qint64 pid) const {
@@ -217,6 +370,23 @@ bool ProcFs::isZombie(qint64 pid) const {
     return n > 0 && stateFromStat(QByteArrayView(buffer, n)) == 'Z';
 }
 
+std::optional<ProcessStat> ProcFs::stat(qint64 pid) const {
+    if (pid <= 0)
+        return std::nullopt;
+    char buffer[1024];
+    const ssize_t n = readSmall(folder(), PidPath(pid, "stat").text, buffer, sizeof buffer);
+    if (n <= 0)
+        return std::nullopt;
+    return processStatFrom(QByteArrayView(buffer, n));
+}
+
+ProcessNameFile ProcFs::openName(qint64 pid) const {
+    const int root = folder();
+    if (pid <= 0 || root < 0 || !isSystem())
+        return {};
+    return ProcessNameFile(::openat(root, PidPath(pid, "comm").text, O_RDONLY | O_CLOEXEC));
+}
+
 std::optional<QByteArray> ProcFs::cmdline(qint64 pid) const {
     if (pid <= 0)
         return std::nullopt;
@@ -230,6 +400,10 @@ QString ProcFs::cwd(qint64 pid) const {
 }
 
 bool ProcFs::forEachSocketInode(qint64 pid, const std::function<bool(quint64)>& found) const {
+    return forEachSocket(pid, [&found](int, quint64 inode) { return found(inode); });
+}
+
+bool ProcFs::forEachSocket(qint64 pid, const std::function<bool(int, quint64)>& found) const {
     const int root = folder();
     if (pid <= 0 || root < 0)
         return false;
@@ -254,11 +428,25 @@ bool ProcFs::forEachSocketInode(qint64 pid, const std::function<bool(quint64)>& 
         if (!link.startsWith(prefix) || !link.endsWith(']'))
             continue;
         const auto inode = parseDecimal(link.sliced(prefix.size(), n - prefix.size() - 1));
-        if (inode && !found(*inode))
+        const auto fd = parseDecimal(QByteArrayView(entry->d_name));
+        if (inode && fd && *fd <= quint64(INT_MAX) && !found(int(*fd), *inode))
             break;
     }
     ::closedir(dir);
     return true;
+}
+
+bool ProcFs::holdsSocketAt(qint64 pid, int fd, quint64 inode) const {
+    if (pid <= 0 || fd < 0)
+        return false;
+    char path[64];
+    std::snprintf(path, sizeof path, "%lld/fd/%d", static_cast<long long>(pid), fd);
+    char target[64];
+    const ssize_t n = ::readlinkat(folder(), path, target, sizeof target);
+    char expected[64];
+    const int length = std::snprintf(expected, sizeof expected, "socket:[%llu]",
+                                     static_cast<unsigned long long>(inode));
+    return n == length && std::memcmp(target, expected, size_t(n)) == 0;
 }
 
 QSet<quint64> ProcFs::socketInodes(qint64 pid) const {
@@ -363,6 +551,27 @@ std::optional<quint64> startTimeFromStat(QByteArrayView stat) {
     return std::nullopt;
 }
 
+std::optional<ProcessStat> processStatFrom(QByteArrayView stat) {
+    const qsizetype open = stat.indexOf('(');
+    const qsizetype close = stat.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return std::nullopt;
+    const auto startTime = startTimeFromStat(stat);
+    if (!startTime)
+        return std::nullopt;
+    // After ") " come the state and the parent's pid.
+    QByteArrayView rest = stat.sliced(close + 1).trimmed();
+    const qsizetype state = rest.indexOf(' ');
+    if (state < 0)
+        return std::nullopt;
+    rest = rest.sliced(state + 1);
+    const auto parent = parseDecimal(rest.first(std::max<qsizetype>(rest.indexOf(' '), 0)));
+    if (!parent)
+        return std::nullopt;
+    return ProcessStat{stat.sliced(open + 1, close - open - 1).toByteArray(), *startTime,
+                       qint64(*parent)};
+}
+
 QList<ListeningSocket> parseSocketTable(QByteArrayView text) {
     QList<ListeningSocket> sockets;
     QByteArrayView fields[10];
@@ -411,8 +620,8 @@ QList<ListeningSocket> parseSocketTable(QByteArrayView text) {
 namespace {
 
 // Sends one dump request for `family`'s listening TCP sockets and appends the
-// answers. False when the request or an answer fails.
-bool dumpListening(int fd, int family, QList<ListeningSocket>& sockets) {
+// answers to it. False when the request or an answer fails.
+bool dumpListening(int fd, int family, quint32 sequence, std::vector<RawListeningSocket>& sockets) {
     struct {
         nlmsghdr header;
         inet_diag_req_v2 body;
@@ -420,7 +629,7 @@ bool dumpListening(int fd, int family, QList<ListeningSocket>& sockets) {
     request.header.nlmsg_len = sizeof request;
     request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = quint32(family);
+    request.header.nlmsg_seq = sequence;
     request.body.sdiag_family = quint8(family);
     request.body.sdiag_protocol = IPPROTO_TCP;
     request.body.idiag_states = 1u << TCP_LISTEN;
@@ -444,6 +653,8 @@ bool dumpListening(int fd, int family, QList<ListeningSocket>& sockets) {
                 offset + header->nlmsg_len > size_t(received))
                 return false;
             offset += NLMSG_ALIGN(header->nlmsg_len);
+            if (header->nlmsg_seq != sequence)
+                continue; // left over from a dump that failed
             if (header->nlmsg_type == NLMSG_DONE)
                 return true;
             if (header->nlmsg_type == NLMSG_ERROR)
@@ -453,27 +664,60 @@ bool dumpListening(int fd, int family, QList<ListeningSocket>& sockets) {
                 continue;
             const auto* message = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
             const qint64 port = ntohs(message->id.idiag_sport);
-            if (message->idiag_state != TCP_LISTEN || port == 0 || message->idiag_inode == 0)
+            if (message->idiag_state != TCP_LISTEN || port == 0 || message->idiag_inode == 0 ||
+                (message->idiag_family != AF_INET && message->idiag_family != AF_INET6))
                 continue;
-            char text[INET6_ADDRSTRLEN];
-            if (!inet_ntop(message->idiag_family, message->id.idiag_src, text, sizeof text))
-                continue;
-            sockets.append({message->idiag_inode, port, QString::fromLatin1(text),
-                            qint64(message->idiag_uid)});
+            RawListeningSocket& socket = sockets.emplace_back();
+            socket.inode = message->idiag_inode;
+            socket.port = port;
+            socket.uid = qint64(message->idiag_uid);
+            socket.family = message->idiag_family;
+            std::memcpy(socket.address, message->id.idiag_src,
+                        socket.family == AF_INET ? 4 : sizeof socket.address);
         }
     }
 }
 
 } // namespace
 
+QString RawListeningSocket::addressText() const {
+    char text[INET6_ADDRSTRLEN];
+    if (!inet_ntop(family, address, text, sizeof text))
+        return {};
+    return QString::fromLatin1(text);
+}
+
+SocketDiagnostics::~SocketDiagnostics() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool SocketDiagnostics::listening(std::vector<RawListeningSocket>& sockets) {
+    sockets.clear();
+    if (m_fd < 0)
+        m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (m_fd < 0)
+        return false;
+    static std::atomic<quint32> sequence{0};
+    if (dumpListening(m_fd, AF_INET, ++sequence, sockets) &&
+        dumpListening(m_fd, AF_INET6, ++sequence, sockets))
+        return true;
+    // What is left of a failed dump is not read: the next one asks anew.
+    ::close(std::exchange(m_fd, -1));
+    sockets.clear();
+    return false;
+}
+
 std::optional<QList<ListeningSocket>> queryListeningSockets() {
-    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd < 0)
+    std::vector<RawListeningSocket> raw;
+    if (!SocketDiagnostics().listening(raw))
         return std::nullopt;
     QList<ListeningSocket> sockets;
-    const bool ok = dumpListening(fd, AF_INET, sockets) && dumpListening(fd, AF_INET6, sockets);
-    ::close(fd);
-    if (!ok)
-        return std::nullopt;
+    sockets.reserve(qsizetype(raw.size()));
+    for (const RawListeningSocket& s : raw) {
+        QString address = s.addressText();
+        if (!address.isEmpty())
+            sockets.append({s.inode, s.port, std::move(address), s.uid});
+    }
     return sockets;
 }

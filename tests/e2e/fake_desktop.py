@@ -164,6 +164,14 @@ class Watcher(dbus.service.Object):
             self.StatusNotifierItemUnregistered(entry)
 
 
+def hint_text(value):
+    """A hint as text; an image (iiibiiay) by its size only, as its pixels would
+    make each recorded notification hundreds of kilobytes long."""
+    if isinstance(value, dbus.Struct) and len(value) == 7:
+        return f"image {int(value[0])}x{int(value[1])}"
+    return str(value)
+
+
 class Notifications(dbus.service.Object):
     def __init__(self, bus, recorder):
         super().__init__(bus, NOTIFY_PATH)
@@ -177,7 +185,7 @@ class Notifications(dbus.service.Object):
         self.recorder.notifications.append({
             "app_name": str(app_name), "replaces_id": int(replaces_id), "app_icon": str(app_icon),
             "summary": str(summary), "body": str(body), "actions": [str(a) for a in actions],
-            "hints": {str(k): str(v) for k, v in hints.items()}, "expire_timeout": int(expire_timeout),
+            "hints": {str(k): hint_text(v) for k, v in hints.items()}, "expire_timeout": int(expire_timeout),
             "pid": caller_pid(self.bus, sender), "time": time.monotonic()})
         return dbus.UInt32(len(self.recorder.notifications))
 

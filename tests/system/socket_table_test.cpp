@@ -114,6 +114,17 @@ TEST(SocketTable, FindsTheSocketsThisProcessListensOn) {
     }
 
     EXPECT_FALSE(ProcFs().holdsListeningSocket(self, 0));
+    int fd = -1;
+    quint64 inode = 0;
+    ProcFs().forEachSocket(self, [&](int at, quint64 found) {
+        fd = at;
+        inode = found;
+        return at != v4.fd;
+    });
+    ASSERT_EQ(fd, v4.fd);
+    EXPECT_TRUE(ProcFs().holdsSocketAt(self, fd, inode));
+    EXPECT_FALSE(ProcFs().holdsSocketAt(self, fd, inode + 1));
+    EXPECT_FALSE(ProcFs().holdsSocketAt(self, fd + 1000, inode));
     EXPECT_FALSE(ProcFs(QStringLiteral("/nonexistent")).socketTables(&error).has_value());
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(ProcFs().socketInodes(0).isEmpty());
@@ -141,5 +152,15 @@ TEST(SocketTable, DiagnosticsAgreeWithTheTables) {
         return kept;
     };
     EXPECT_EQ(ownOf(*queried), ownOf(*read));
+    // A connection kept open answers dump after dump.
+    SocketDiagnostics diagnostics;
+    for (int dump = 0; dump < 2; ++dump) {
+        std::vector<RawListeningSocket> raw;
+        ASSERT_TRUE(diagnostics.listening(raw));
+        QList<ListeningSocket> sockets;
+        for (const RawListeningSocket& s : raw)
+            sockets.append({s.inode, s.port, s.addressText(), s.uid});
+        EXPECT_EQ(ownOf(sockets), ownOf(*read)) << "dump " << dump;
+    }
     EXPECT_EQ(ownOf(*queried).size(), v6.port > 0 ? 2 : 1);
 }

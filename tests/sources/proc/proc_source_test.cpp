@@ -15,6 +15,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <map>
@@ -238,9 +239,10 @@ int lifeline() {
 
 // A forked process of the test that holds exactly the listening sockets it is
 // given, under a name. It carries out one command at a time and answers once
-// done: "nNAME" renames it (prctl), "c" closes its sockets, "fNAME" forks a
-// child named NAME that keeps them and outlives it (answered with its pid).
-// Destroyed, it ends and is reaped.
+// done: "nNAME" renames it (prctl), "c" closes its sockets, "fNAME[/LATER]"
+// forks a child named NAME that keeps them and outlives it (answered with its
+// pid), and that renames itself LATER on SIGUSR1. Destroyed, it ends and is
+// reaped.
 class SocketHolder {
 public:
     SocketHolder(const QByteArray& name, int socket) {
@@ -306,6 +308,11 @@ private:
                     _exit(1);
                 const pid_t child = fork();
                 if (child == 0) {
+                    if (char* later = strchr(message, '/')) {
+                        *later = '\0';
+                        strncpy(laterName, later + 1, sizeof laterName - 1);
+                        signal(SIGUSR1, [](int) { prctl(PR_SET_NAME, laterName, 0, 0, 0); });
+                    }
                     prctl(PR_SET_NAME, message + 1, 0, 0, 0);
                     close(command);
                     close(answer);
@@ -327,16 +334,18 @@ private:
         }
     }
 
+    static inline char laterName[16] = {};
     pid_t m_pid = -1;
     int m_command = -1;
     int m_answer = -1;
 };
 
-// Two sockets bound to consecutive ports of 127.0.0.1, listening only when a
+// Four sockets bound to consecutive ports of 127.0.0.1, listening only when a
 // step says so, the processes holding them and the allowlist of the scans.
 // The test process is the reaper of the processes its holders fork.
 struct ScriptedWorld {
-    int sockets[2] = {-1, -1};
+    static constexpr int count = 4;
+    int sockets[count] = {-1, -1, -1, -1};
     qint64 firstPort = 0;
     std::map<std::string, std::unique_ptr<SocketHolder>> holders;
     std::map<std::string, pid_t> pids; // every holder, forked children included
@@ -347,7 +356,7 @@ struct ScriptedWorld {
         prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
         for (int attempt = 0; attempt < 50 && firstPort == 0; ++attempt) {
             const int port = 40'000 + (getpid() * 7 + attempt * 131) % 20'000;
-            for (int i = 0; i < 2; ++i) {
+            for (int i = 0; i < count; ++i) {
                 sockets[i] = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
                 sockaddr_in address{};
                 address.sin_family = AF_INET;
@@ -355,7 +364,7 @@ struct ScriptedWorld {
                 address.sin_port = htons(uint16_t(port + i));
                 if (bind(sockets[i], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
                     break;
-                if (i == 1)
+                if (i == count - 1)
                     firstPort = port;
             }
             if (firstPort == 0)
@@ -391,10 +400,20 @@ struct ScriptedWorld {
         ASSERT_GT(pids[holder], 0);
         close(std::exchange(sockets[socket], -1));
     }
-    void fork(const std::string& holder, const std::string& child, char name) {
-        pids[child] = holders[holder]->tell('f' + ScriptedWorld::name(name));
+    // `later`: the name it takes on rename().
+    void fork(const std::string& holder, const std::string& child, char name, char later = 0) {
+        QByteArray command = 'f' + ScriptedWorld::name(name);
+        if (later)
+            command += '/' + ScriptedWorld::name(later);
+        pids[child] = holders[holder]->tell(command);
         ASSERT_GT(pids[child], 0);
         orphans.push_back(pids[child]);
+    }
+    // A forked child takes its later name.
+    void rename(const std::string& child, char later) {
+        ASSERT_EQ(kill(pids[child], SIGUSR1), 0);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return ProcFs().comm(pids[child]) == ScriptedWorld::name(later); }, waitMs));
     }
     void allow(std::initializer_list<char> names) {
         allowlist.clear();
@@ -407,7 +426,10 @@ struct ScriptedWorld {
 
 // A scan that carries over what the last one learned lists what a scan from
 // nothing lists, through a script of changes; the walk over every process runs
-// only where something changed that the sockets' known holders cannot tell.
+// only where a socket appeared or the allowlist changed. Exits and new names
+// of known holders are seen at every scan; the processes started since and
+// copies of sockets closed are seen by the check, which runs at every scan here
+// (as it does once its interval has passed).
 TEST(ProcScan, CarriedOverScansListWhatAFullWalkLists) {
     ScriptedWorld world;
     if (world.firstPort == 0)
@@ -441,15 +463,15 @@ TEST(ProcScan, CarriedOverScansListWhatAFullWalkLists) {
         {"its holder exits while the child keeps the socket",
          [](ScriptedWorld& w) { w.holders.erase("h1"); },
          {{0, "h0", 'a', true}, {1, "k1", 'c', true}},
-         true},
+         false},
         {"a holder renames itself",
          [](ScriptedWorld& w) { w.holders["h0"]->tell("n" + w.name('d')); },
          {{0, "h0", 'd', true}, {1, "k1", 'c', true}},
-         true},
+         false},
         {"a holder renames itself to a name not allowed",
          [](ScriptedWorld& w) { w.holders["h0"]->tell("n" + w.name('x')); },
          {{0, "h0", 'x', false}, {1, "k1", 'c', true}},
-         true},
+         false},
         {"a listener is closed",
          [](ScriptedWorld& w) { w.holders["h0"]->tell("c"); },
          {{1, "k1", 'c', true}},
@@ -461,10 +483,38 @@ TEST(ProcScan, CarriedOverScansListWhatAFullWalkLists) {
          {{1, "k1", 'c', false}},
          true},
         {"nothing changed", [](ScriptedWorld&) {}, {{1, "k1", 'c', false}}, false},
+        {"an allowed listener",
+         [](ScriptedWorld& w) { w.listenIn(2, "h2", 'a'); },
+         {{1, "k1", 'c', false}, {2, "h2", 'a', true}},
+         true},
+        {"it starts a child that is not allowed",
+         [](ScriptedWorld& w) { w.fork("h2", "k2", 'y', 'd'); },
+         {{1, "k1", 'c', false}, {2, "h2", 'a', true}},
+         false},
+        {"it closes its copy of the socket, which the child keeps",
+         [](ScriptedWorld& w) { w.holders["h2"]->tell("c"); },
+         {{1, "k1", 'c', false}, {2, "k2", 'y', false}},
+         false},
+        {"the child renames itself to an allowed name",
+         [](ScriptedWorld& w) { w.rename("k2", 'd'); },
+         {{1, "k1", 'c', false}, {2, "k2", 'd', true}},
+         false},
+        {"a listener not allowed",
+         [](ScriptedWorld& w) { w.listenIn(3, "h3", 'x'); },
+         {{1, "k1", 'c', false}, {2, "k2", 'd', true}, {3, "h3", 'x', false}},
+         true},
+        {"it starts an allowed child",
+         [](ScriptedWorld& w) { w.fork("h3", "k3", 'b'); },
+         {{1, "k1", 'c', false}, {2, "k2", 'd', true}, {3, "k3", 'b', true}},
+         false},
+        {"nothing changed",
+         [](ScriptedWorld&) {},
+         {{1, "k1", 'c', false}, {2, "k2", 'd', true}, {3, "k3", 'b', true}},
+         false},
     };
 
-    const QList<qint64> ports = {world.port(0), world.port(1)};
-    ProcScan carried;
+    const QList<qint64> ports = {world.port(0), world.port(1), world.port(2), world.port(3)};
+    ProcScan carried(ProcFs(), {std::chrono::milliseconds(0), std::chrono::hours(1)});
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         step.act(world);
@@ -476,7 +526,7 @@ TEST(ProcScan, CarriedOverScansListWhatAFullWalkLists) {
                 .push_back({world.port(h.socket), world.pids[h.holder],
                             QString::fromUtf8(world.name(h.name)), QStringLiteral("127.0.0.1")});
 
-        const ScanFilter filter{world.port(0), world.port(1), world.allowlist};
+        const ScanFilter filter{world.port(0), world.port(3), world.allowlist};
         const int walks = carried.walks();
         const ScanResult seen = carried.run(filter);
         const ScanResult full = ProcScan().run(filter);
