@@ -1,6 +1,6 @@
 // The lister's output as a scan takes it: decoded, parsed into records and
-// filtered. Checks what the parser promises: ports 1 to 65535, one record per
-// port, ascending.
+// filtered. Checks what the parser promises: ports 1 to 65535, ascending, one
+// record per port unless its records are split, one per address.
 #include "config/settings.h"
 #include "core/filter.h"
 #include "sources/lsof/lister.h"
@@ -20,7 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (qsizetype i = 0; i < ports.size(); ++i) {
         if (ports[i].port < 1 || ports[i].port > 65535)
             std::abort();
-        if (i > 0 && ports[i - 1].port >= ports[i].port)
+        if (i == 0)
+            continue;
+        const ListeningPort& before = ports[i - 1];
+        if (before.port > ports[i].port)
+            std::abort();
+        if (before.port == ports[i].port &&
+            (!before.split || !ports[i].split || before.address == ports[i].address))
             std::abort();
     }
     const QList<ListeningPort> kept =

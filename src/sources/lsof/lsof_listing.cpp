@@ -1,6 +1,7 @@
 #include "sources/lsof/lsof_listing.h"
 
 #include "core/integers.h"
+#include "core/split_ports.h"
 
 #include <QSet>
 #include <QVarLengthArray>
@@ -80,7 +81,7 @@ QString decodeCommandName(QStringView name) {
 
 QList<ListeningPort> parseLsofListing(QStringView text) {
     QList<ListeningPort> result;
-    QSet<qint64> seen;
+    QSet<std::pair<qint64, QString>> seen; // (port, address)
     QVarLengthArray<QStringView, 16> pieces;
     bool headerSkipped = false;
 
@@ -123,20 +124,20 @@ QList<ListeningPort> parseLsofListing(QStringView text) {
         const auto port = parseInteger(address.sliced(colon + 1));
         if (!port || *port < 1 || *port > 65535)
             continue;
-        if (seen.contains(*port))
-            continue;
-        seen.insert(*port);
         QStringView host = address.first(colon);
         if (host.size() >= 2 && host.front() == u'[' && host.back() == u']')
             host = host.sliced(1, host.size() - 2);
         QString hostText = host.toString();
         if (hostText == QStringLiteral("*"))
             hostText = pieces[4] == u"IPv6" ? QStringLiteral("::") : QStringLiteral("0.0.0.0");
+        if (seen.contains({*port, hostText}))
+            continue;
+        seen.insert({*port, hostText});
         result.append({*port, *pid, decodeCommandName(pieces[0]), 0, std::move(hostText)});
     }
 
     std::stable_sort(
         result.begin(), result.end(),
         [](const ListeningPort& a, const ListeningPort& b) { return a.port < b.port; });
-    return result;
+    return splitByHolder(result);
 }

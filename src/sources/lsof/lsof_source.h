@@ -5,8 +5,8 @@
 #include "core/server_source.h"
 #include "sources/lsof/lister.h"
 
-// Servers from one lsof run per scan: the listing is parsed, one record per
-// port (its first line), and split by the filter. Each record gets its
+// Servers from one lsof run per scan: the listing is parsed (see
+// parseLsofListing()) and split by the filter. Each record gets its
 // process's start time from /proc, and is stopped as the /proc source's are.
 class LsofSource : public ServerSource {
 public:

@@ -1,5 +1,8 @@
 #include "sources/proc/proc_source.h"
 
+#include "core/process_names.h"
+#include "core/split_ports.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QSet>
@@ -206,12 +209,16 @@ void ProcScan::confirmHolders() {
 }
 
 QString ProcScan::allowedName(qint64 pid, const QByteArray& comm) const {
-    if (!m_allowed || m_allowed->contains(comm))
+    // A name the kernel did not cut is the process's own.
+    if (comm.size() != kernelNameBytes && (!m_allowed || m_allowed->contains(comm)))
         return QString::fromUtf8(comm);
     const QByteArray exe = m_proc.exeName(pid);
-    if (!exe.isEmpty() && m_allowed->contains(exe))
-        return QString::fromUtf8(exe);
-    return {};
+    const QByteArray cmdline = m_proc.cmdline(pid).value_or(QByteArray());
+    if (!m_allowed)
+        return QString::fromUtf8(fullProcessName(comm, exe, cmdline));
+    const auto name = listedName(comm, exe, cmdline,
+                                 [this](const QByteArray& n) { return m_allowed->contains(n); });
+    return name ? QString::fromUtf8(*name) : QString();
 }
 
 std::vector<ProcScan::Holding> ProcScan::holdingsOf(qint64 pid) const {
@@ -296,24 +303,19 @@ bool ProcScan::walk(const std::atomic<bool>* cancel) {
             continue;
         const QByteArray kernelName = QByteArray::fromRawData(comm, length);
         QString name;
-        if (!m_allowed || m_allowed->contains(kernelName)) {
+        if (kernelName.size() != kernelNameBytes && (!m_allowed || m_allowed->contains(kernelName))) {
             name = QString::fromUtf8(kernelName);
         } else {
-            // The executable's name, as the walk before read it while the
-            // process is the same one under the same name.
+            // Decided from its program and command line, as the walk before
+            // decided it while the process is the same one under the same name.
             while (note != m_exeNotes.cend() && note->pid < pid)
                 ++note;
-            QByteArray exe;
             if (note != m_exeNotes.cend() && note->pid == pid && note->inode == entry.inode &&
-                note->comm == kernelName) {
-                exe = note->allowedExe;
-            } else {
-                exe = m_proc.exeName(pid);
-                if (!m_allowed->contains(exe))
-                    exe.clear();
-            }
-            notes.push_back({pid, entry.inode, QByteArray(comm, length), exe});
-            name = QString::fromUtf8(exe);
+                note->comm == kernelName)
+                name = note->name;
+            else
+                name = allowedName(pid, QByteArray(comm, length));
+            notes.push_back({pid, entry.inode, QByteArray(comm, length), name});
         }
         if (name.isEmpty()) {
             if (started) {
@@ -424,23 +426,25 @@ void ProcScan::resolve() {
 }
 
 qsizetype ProcScan::markWanted() {
-    // The sockets of the ports no allowed process holds, whose lowest holder
-    // is not known. A port is searched for whole, so that its sockets'
-    // holders compare within one search.
+    // The sockets no allowed process holds whose lowest holder is not known:
+    // of a port no allowed process holds (an other listener), or of an
+    // address of a held port that another process may hold. A port is
+    // searched for whole, so that its sockets' holders compare within one
+    // search.
     sortByPort();
     qsizetype wanted = 0;
     for (Socket& s : m_sockets)
         s.wanted = false;
     for (auto group = m_byPort.begin(); group != m_byPort.end();) {
         auto end = group;
-        bool held = false, searched = true;
+        bool searched = true;
         for (; end != m_byPort.end() && (*end)->port == (*group)->port; ++end) {
-            held = held || (*end)->allowedPid > 0;
-            searched = searched && (*end)->searched;
+            if ((*end)->allowedPid == 0)
+                searched = searched && (*end)->searched;
         }
         for (; group != end; ++group) {
-            if (held) {
-                (*group)->searched = false; // not needed while the port is held
+            if ((*group)->allowedPid > 0) {
+                (*group)->searched = false; // not needed while an allowed process holds it
             } else if (!searched) {
                 (*group)->wanted = true;
                 ++wanted;
@@ -526,18 +530,21 @@ void ProcScan::dropUnreferenced() {
 
 ScanResult ProcScan::result() {
     sortByPort();
-    ScanResult result;
-    for (auto it = m_byPort.begin(); it != m_byPort.end(); ++it) {
-        if (it != m_byPort.begin() && (*(it - 1))->port == (*it)->port)
-            continue;
-        const Socket& s = **it;
-        const bool held = s.allowedPid > 0;
+    // Each socket under its holder, a port's first the one listed when no
+    // other process holds one of its addresses.
+    QList<ListeningPort> byAddress;
+    byAddress.reserve(qsizetype(m_byPort.size()));
+    for (const Socket* s : m_byPort) {
         // An other listener's holder is shown once its lowest is known.
-        const qint64 pid = held ? s.allowedPid : s.searched ? s.otherPid : 0;
+        const qint64 pid = s->allowedPid > 0 ? s->allowedPid : s->searched ? s->otherPid : 0;
         const Process* p = pid > 0 ? process(pid) : nullptr;
-        ListeningPort record{s.port, p ? pid : 0, p ? p->name : QString(), p ? p->startTime : 0,
-                             s.address};
-        (held ? result.ports : result.others).append(std::move(record));
+        byAddress.append({s->port, p ? pid : 0, p ? p->name : QString(), p ? p->startTime : 0,
+                          s->address});
+    }
+    ScanResult result;
+    for (ListeningPort& record : splitByHolder(byAddress)) {
+        const Process* p = record.pid > 0 ? process(record.pid) : nullptr;
+        (p && p->allowed ? result.ports : result.others).append(std::move(record));
     }
     return result;
 }

@@ -34,7 +34,8 @@ struct ProcScanTiming {
 // listed under the allowed process holding a socket on it that has the lowest
 // pid (and, within it, the lowest descriptor), under the name that matched;
 // a port no allowed process holds is an other listener, under its lowest
-// holder (pid 0 when none can be seen).
+// holder (pid 0 when none can be seen). A port whose addresses different
+// processes hold is listed once per address (see split_ports.h).
 //
 // What it learned is which processes hold which of those sockets: every
 // allowed holder, the lowest holder of the others' sockets, and the holders
@@ -45,9 +46,9 @@ struct ProcScanTiming {
 // The walk over every process runs when a socket appears that it does not
 // know, when the range or the allowlist changes (starting from nothing), and
 // at least every `timing.walk`. It decides each process from its kernel name
-// or, when that is not allowed, from its executable's file name (kept from the
-// walk before while pid, entry and name stay the same), before reading its
-// descriptors. At least every `timing.check` a check looks at the processes
+// or, when that is not allowed or was cut, from its program and command line
+// (see process_names.h; kept from the walk before while pid, entry and name
+// stay the same), before reading its descriptors. At least every `timing.check` a check looks at the processes
 // started since the last look (listed from the kernel's last given pid on, so
 // it costs what they cost, not the whole table), reads their descriptors for
 // known sockets, and confirms that each known holder still holds its sockets.
@@ -113,13 +114,13 @@ private:
         int otherFd = 0;
         bool wanted = false; // searched for in the running search
     };
-    // What a walk kept of a process whose kernel name is not allowed: whether
-    // its executable's file name is.
+    // What a walk kept of a process whose kernel name alone does not decide
+    // (not allowed, or cut): the name it is listed under.
     struct ExeNote {
         qint64 pid = 0;
         quint64 inode = 0;
         QByteArray comm;
-        QByteArray allowedExe; // empty: not allowed
+        QString name; // empty: not allowed
     };
 
     bool readSockets();
@@ -143,7 +144,8 @@ private:
     // Replaces the holdings of a known process.
     void setHoldings(qint64 pid, const std::vector<Holding>& holdings);
     // The name a process with this kernel name is listed under when it is
-    // allowed; empty when it is not.
+    // allowed (its full name, else its kernel name, else its program's file
+    // name, with or without its version); empty when it is not.
     QString allowedName(qint64 pid, const QByteArray& comm) const;
     void resolve();
     // Marks the sockets whose lowest holder is to be searched for; how many.

@@ -264,18 +264,27 @@ TEST(Parser, FirstNonEmptyLineIsSkippedByPosition) {
     }
 }
 
-TEST(Parser, FirstLineForAPortWins) {
+// A port's first line wins; a port whose addresses different processes hold
+// is listed once per address, each under its first line.
+TEST(Parser, FirstLineForAPortWinsUnlessOthersHoldItsOtherAddresses) {
     const QString text =
         header + QStringLiteral("node 4123 dev 23u IPv6 0xa1 0t0 TCP [::1]:3000 (LISTEN)\n"
                                 "node 4123 dev 24u IPv4 0xa2 0t0 TCP 127.0.0.1:3000 (LISTEN)\n"
+                                "ruby 777 dev 12u IPv6 0xa5 0t0 TCP [::1]:3000 (LISTEN)\n"
                                 "java 901 dev 40u IPv4 0xa3 0t0 TCP *:8080 (LISTEN)\n"
-                                "Python 5120 dev 4u IPv6 0xa4 0t0 TCP *:8080 (LISTEN)\n"
-                                "ruby 777 dev 12u IPv4 0xa5 0t0 TCP *:3000 (LISTEN)\n");
-    const QList<ListeningPort> expected = {
+                                "Python 5120 dev 4u IPv6 0xa4 0t0 TCP *:8080 (LISTEN)\n");
+    QList<ListeningPort> expected = {
         {3000, 4123, QStringLiteral("node")},
-        {8080, 901, QStringLiteral("java")},
+        {8080, 901, QStringLiteral("java"), 0, QStringLiteral("0.0.0.0")},
+        {8080, 5120, QStringLiteral("Python"), 0, QStringLiteral("::")},
     };
-    EXPECT_EQ(parse(text), expected);
+    expected[1].split = expected[2].split = true;
+    const QList<ListeningPort> parsed = parse(text);
+    EXPECT_EQ(parsed, expected);
+    ASSERT_EQ(parsed.size(), 3);
+    EXPECT_FALSE(parsed[0].split);
+    EXPECT_EQ(parsed[1].address, QStringLiteral("0.0.0.0"));
+    EXPECT_TRUE(parsed[2].split);
 }
 
 TEST(Parser, DroppedLineClaimsNoPort) {

@@ -538,3 +538,62 @@ TEST(ProcScan, CarriedOverScansListWhatAFullWalkLists) {
         EXPECT_EQ(carried.walks() - walks, step.walks ? 1 : 0);
     }
 }
+
+// Names the kernel cuts at 15 bytes and programs of a versioned interpreter
+// are listed under the allowlist's names, by both sources.
+TEST(Sources, ListCutNamesByTheirFullNameAndVersionedProgramsByTheirEntry) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto copy = [&](const QString& name) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(QFile::copy(ListenerProcess::programPath(), path));
+        EXPECT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner));
+        return path;
+    };
+    const QString range = QStringLiteral("20000-29999");
+    const QString notebook = QStringLiteral("jupyter-notebook");
+    ListenerProcess cut(notebook, range, {}, copy(notebook));
+    ListenerProcess versioned(QStringLiteral("python3.11"), range, {},
+                              copy(QStringLiteral("python3.11")));
+    ASSERT_TRUE(cut.isListening() && versioned.isListening());
+    ASSERT_EQ(ProcFs().comm(cut.pid()), QByteArray("jupyter-noteboo"));
+    const QList<qint64> ports = {cut.port(), versioned.port()};
+    std::vector<Record> expected = {
+        {cut.port(), cut.pid(), notebook, QStringLiteral("127.0.0.1")},
+        {versioned.port(), versioned.pid(), QStringLiteral("python3"), QStringLiteral("127.0.0.1")},
+    };
+    std::sort(expected.begin(), expected.end(),
+              [](const Record& x, const Record& y) { return x.port < y.port; });
+    const QSet<QString> allowlist = {notebook, QStringLiteral("python3")};
+    ProcSource proc;
+    LsofSource lsof;
+    EXPECT_EQ(recordsOn(scanWith(proc, 20'000, 29'999, allowlist).ports, ports), expected);
+    EXPECT_EQ(recordsOn(scanWith(lsof, 20'000, 29'999, allowlist).ports, ports), expected);
+}
+
+// Two processes on one port's two addresses are two records, each for its
+// address; one process on both is one.
+TEST(Sources, ListAPortWhoseAddressesDifferentProcessesHoldOncePerAddress) {
+    const QString name = uniqueName("hwsplit-");
+    ListenerProcess v4(name, QStringLiteral("20000-29999"));
+    ASSERT_TRUE(v4.isListening());
+    ListenerProcess v6(name, QString::number(v4.port()), {QStringLiteral("--ipv6")});
+    if (!v6.isListening())
+        GTEST_SKIP() << "::1 port " << v4.port() << " is taken";
+    const std::vector<Record> expected = {
+        {v4.port(), v4.pid(), name, QStringLiteral("127.0.0.1")},
+        {v4.port(), v6.pid(), name, QStringLiteral("::1")},
+    };
+    ProcSource proc;
+    LsofSource lsof;
+    for (ServerSource* source :
+         {static_cast<ServerSource*>(&proc), static_cast<ServerSource*>(&lsof)}) {
+        const ScanResult result = scanWith(*source, v4.port(), v4.port(), {name});
+        std::vector<Record> records = recordsOn(result.ports, {v4.port()});
+        std::sort(records.begin(), records.end(),
+                  [](const Record& x, const Record& y) { return x.address < y.address; });
+        EXPECT_EQ(records, expected);
+        for (const ListeningPort& p : result.ports)
+            EXPECT_TRUE(p.split);
+    }
+}
