@@ -3,8 +3,8 @@
 // and 20 listeners in the range that are not allowed. The scan itself is the
 // sources' (source_bench.cpp); here the source hands over its result at once.
 #include "config/settings_store.h"
-#include "support/fake_source.h"
 #include "monitor/port_monitor.h"
+#include "support/fake_source.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -35,13 +35,13 @@ void BM_MonitorCycleWithDetailsAndOthers(benchmark::State& state) {
     QTemporaryDir dir;
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
     PortMonitor monitor(store, instantRegistry({result}, [](const ListeningPort& port) {
-                            return ServerDetails{QStringLiteral("/home/dev/src/shop"),
-                                                 QStringLiteral("shop"),
-                                                 {QStringLiteral("node"),
-                                                  QStringLiteral("server.js")},
-                                                 QStringLiteral("node server.js"),
-                                                 port.startTime,
-                                                 port.address};
+                            return ServerDetails{
+                                QStringLiteral("/home/dev/src/shop"),
+                                QStringLiteral("shop"),
+                                {QStringLiteral("node"), QStringLiteral("server.js")},
+                                QStringLiteral("node server.js"),
+                                port.startTime,
+                                port.address};
                         }));
     monitor.scan();
     // The details arrive from the reader's thread once.

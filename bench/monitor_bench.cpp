@@ -2,9 +2,9 @@
 // previous ones, building the notifications and publishing the list. The
 // source hands over prepared results at once, so no lister runs.
 #include "config/settings_store.h"
-#include "support/fake_source.h"
 #include "monitor/change_notices.h"
 #include "monitor/port_monitor.h"
+#include "support/fake_source.h"
 
 #include <QTemporaryDir>
 

@@ -3,10 +3,10 @@
 // window shown, sorted by port) and without it (the window closed).
 #include "actions/server_actions.h"
 #include "config/settings_store.h"
-#include "support/fake_source.h"
 #include "monitor/forwards.h"
 #include "monitor/port_monitor.h"
 #include "monitor/stop_controller.h"
+#include "support/fake_source.h"
 #include "window/servers_model.h"
 
 #include <QTemporaryDir>

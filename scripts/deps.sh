@@ -4,7 +4,7 @@
 set -euo pipefail
 
 HARBORWATCH_PACKAGES=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libxcb1-dev  # the tray program asks the X server whether an XEmbed tray runs
     libgtest-dev libgmock-dev libbenchmark-dev

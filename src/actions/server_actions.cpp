@@ -111,17 +111,17 @@ bool ServerActions::offersForceStop(const ListeningPort& record) const {
 
 void ServerActions::withLocalUrl(const ListeningPort& remote,
                                  std::function<void(const QString&)> use) {
-    m_forwards.forward(remote.host, remote.port, 0,
-                       [self = QPointer(this), remote, use = std::move(use)](
-                           qint64 local, const QString& error) {
-                           if (!self)
-                               return;
-                           if (local <= 0) {
-                               emit self->forwardFailed(remote.host, remote.port, error);
-                               return;
-                           }
-                           use(serverUrl(local, QStringLiteral("127.0.0.1")));
-                       });
+    m_forwards.forward(
+        remote.host, remote.port, 0,
+        [self = QPointer(this), remote, use = std::move(use)](qint64 local, const QString& error) {
+            if (!self)
+                return;
+            if (local <= 0) {
+                emit self->forwardFailed(remote.host, remote.port, error);
+                return;
+            }
+            use(serverUrl(local, QStringLiteral("127.0.0.1")));
+        });
 }
 
 void ServerActions::forwardAndOpen(const ListeningPort& remote) {

@@ -158,10 +158,10 @@ void HostMenus::fill(Attached& attached) {
     attached.items.append(menu->insertSeparator(before));
     for (const QString& host : std::as_const(m_shown.hosts)) {
         if (m_shown.problems.contains(host)) {
-            auto* line = new QAction(
-                literalMenuText(hostProblemText(host, m_shown.problems.value(host)),
-                                attached.style),
-                menu);
+            auto* line =
+                new QAction(literalMenuText(hostProblemText(host, m_shown.problems.value(host)),
+                                            attached.style),
+                            menu);
             line->setEnabled(false);
             menu->insertAction(before, line);
             attached.items.append(line);

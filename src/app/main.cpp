@@ -4,7 +4,6 @@
 #include "app/tray_program.h"
 #include "cli/command_line.h"
 #include "config/settings_store.h"
-#include "system/termination_signals.h"
 #include "core/translation.h"
 #include "platform/app_icon.h"
 #include "platform/desktop_notifier.h"
@@ -13,6 +12,7 @@
 #include "platform/single_instance.h"
 #include "platform/tray_host_wait.h"
 #include "platform/xembed_tray.h"
+#include "system/termination_signals.h"
 
 #include "harborwatch_version.h"
 

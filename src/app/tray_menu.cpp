@@ -257,7 +257,8 @@ TrayMenu::ServerRow TrayMenu::addServerRow(View& view, const ListeningPort& port
     connect(row.copyAddress, &QAction::triggered, this,
             [this, port] { m_actions.copyAddress(port); });
     row.openFolder = submenu->addAction(tr("Open Folder"));
-    connect(row.openFolder, &QAction::triggered, this, [this, port] { m_actions.openFolder(port); });
+    connect(row.openFolder, &QAction::triggered, this,
+            [this, port] { m_actions.openFolder(port); });
     submenu->addSeparator();
     connect(submenu->addAction(tr("Label…")), &QAction::triggered, this,
             [this, port] { m_actions.editLabel(port); });
@@ -395,8 +396,8 @@ void TrayMenu::updateOtherListeners(View& view) {
             line->setEnabled(false);
             continue;
         }
-        auto* listener = new QMenu(ServerPresentation(other, {}).title(literalFor(view.style)),
-                                   view.othersMenu);
+        auto* listener =
+            new QMenu(ServerPresentation(other, {}).title(literalFor(view.style)), view.othersMenu);
         QAction* show =
             listener->addAction(tr("Show %1").arg(literalMenuText(displayName(name), view.style)));
         connect(show, &QAction::triggered, this, [this, name] { m_actions.allow(name); });

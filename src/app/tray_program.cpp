@@ -14,14 +14,10 @@
 TrayProgram::TrayProgram(SettingsStore& store, DesktopNotifier& notifier, Registry registry,
                          QObject* parent)
     : QObject(parent), m_store(store), m_notifier(notifier), m_monitor(store, std::move(registry)),
-      m_notices(m_monitor,
-                [&notifier](const QString& title, const QString& body) {
-                    notifier.notify(title, body);
-                }),
-      m_stops(m_monitor,
-              [&notifier](const QString& title, const QString& body) {
-                  notifier.notify(title, body);
-              }),
+      m_notices(m_monitor, [&notifier](const QString& title,
+                                       const QString& body) { notifier.notify(title, body); }),
+      m_stops(m_monitor, [&notifier](const QString& title,
+                                     const QString& body) { notifier.notify(title, body); }),
       m_forwards(m_monitor), m_actions(m_monitor, m_stops, m_forwards), m_search(m_actions),
       m_menu(m_monitor, m_actions) {
     m_stops.setNotifyWithAction([&notifier](const QString& title, const QString& body,
@@ -34,7 +30,7 @@ TrayProgram::TrayProgram(SettingsStore& store, DesktopNotifier& notifier, Regist
     connect(&m_actions, &ServerActions::browserFailed, this, [this](const QString& url) {
         m_notifier.notify(tr("No Browser Opened"),
                           tr("No web browser could be started for %1. Copy URL puts it on "
-                                      "the clipboard.")
+                             "the clipboard.")
                               .arg(url));
     });
     // Mostly a Wayland desktop refusing a copy from a program without a

@@ -22,13 +22,14 @@ QString trayToolTip(const QList<ServerPresentation>& shown, qsizetype total,
     for (const ServerPresentation& server : shown)
         tip += QLatin1Char('\n') + server.toolTipLine();
     if (total > shown.size())
-        tip += QLatin1Char('\n') +
-               TrayToolTip::tr("and %n more", nullptr, int(total - shown.size()));
+        tip +=
+            QLatin1Char('\n') + TrayToolTip::tr("and %n more", nullptr, int(total - shown.size()));
     if (!scanError.isEmpty())
         tip += QLatin1Char('\n') + TrayToolTip::tr("Port scan failed: %1").arg(scanError);
     for (auto problem = problems.cbegin(); problem != problems.cend(); ++problem)
         tip += QLatin1Char('\n') + problemText(problem.key(), problem.value());
     if (!saveError.isEmpty())
-        tip += QLatin1Char('\n') + TrayToolTip::tr("Settings could not be saved: %1").arg(saveError);
+        tip +=
+            QLatin1Char('\n') + TrayToolTip::tr("Settings could not be saved: %1").arg(saveError);
     return tip;
 }

@@ -131,43 +131,66 @@ std::optional<QString> readForward(const QString& value, CommandLineRequest& req
 // The options in the order the help lists them.
 const QList<OptionSpec>& optionTable() {
     static const QList<OptionSpec> table = {
-        {"list", QT_TRANSLATE_NOOP("CommandLine",
-                                   "Print the servers as a table, or as JSON with --json."),
+        {"list",
+         QT_TRANSLATE_NOOP("CommandLine", "Print the servers as a table, or as JSON with --json."),
          nullptr, Command::List},
         {"watch",
          QT_TRANSLATE_NOOP("CommandLine",
                            "Print a line for each server that starts or stops, until interrupted."),
          nullptr, Command::Watch},
-        {"stop", QT_TRANSLATE_NOOP("CommandLine", "Stop the server listed on PORT with SIGTERM."),
-         "PORT", Command::Stop, {}, readStopPort},
+        {"stop",
+         QT_TRANSLATE_NOOP("CommandLine", "Stop the server listed on PORT with SIGTERM."),
+         "PORT",
+         Command::Stop,
+         {},
+         readStopPort},
         {"json",
          QT_TRANSLATE_NOOP("CommandLine", "Print JSON: one array with --list, one object per line "
                                           "with --watch."),
-         nullptr, std::nullopt, {Command::List, Command::Watch}},
+         nullptr,
+         std::nullopt,
+         {Command::List, Command::Watch}},
         {"all",
          QT_TRANSLATE_NOOP("CommandLine",
                            "Every listening TCP port of any process you may inspect, whatever the "
                            "stored range and allowlist."),
-         nullptr, std::nullopt, {Command::List, Command::Watch, Command::Stop}},
-        {"range", QT_TRANSLATE_NOOP("CommandLine", "Ports LO to HI instead of the stored range."),
-         "LO-HI", std::nullopt, {Command::List, Command::Watch, Command::Stop}, readRange},
+         nullptr,
+         std::nullopt,
+         {Command::List, Command::Watch, Command::Stop}},
+        {"range",
+         QT_TRANSLATE_NOOP("CommandLine", "Ports LO to HI instead of the stored range."),
+         "LO-HI",
+         std::nullopt,
+         {Command::List, Command::Watch, Command::Stop},
+         readRange},
         {"initial",
          QT_TRANSLATE_NOOP("CommandLine",
                            "With --watch: first print the servers already running, as started."),
-         nullptr, std::nullopt, {Command::Watch}},
-        {"force", QT_TRANSLATE_NOOP("CommandLine", "With --stop: send SIGKILL instead of SIGTERM."),
-         nullptr, std::nullopt, {Command::Stop}},
+         nullptr,
+         std::nullopt,
+         {Command::Watch}},
+        {"force",
+         QT_TRANSLATE_NOOP("CommandLine", "With --stop: send SIGKILL instead of SIGTERM."),
+         nullptr,
+         std::nullopt,
+         {Command::Stop}},
         {"host",
          QT_TRANSLATE_NOOP("CommandLine",
                            "The servers of DEST, an SSH destination as ssh takes it, instead of "
                            "this machine's."),
-         "DEST", std::nullopt, {}, readHost},
+         "DEST",
+         std::nullopt,
+         {},
+         readHost},
         {"forward",
          QT_TRANSLATE_NOOP("CommandLine",
                            "With --host: forward PORT of the host to LOCAL here (the same port "
                            "when free, else a free one), print the URL, then the forward's "
                            "state as it changes, and hold it until interrupted."),
-         "PORT[:LOCAL]", Command::Forward, {}, readForward},
+         "PORT[:LOCAL]",
+         Command::Forward,
+         {},
+         readForward},
     };
     return table;
 }
@@ -188,7 +211,8 @@ QString commandsText(const QList<Command>& commands) {
             names.append(QStringLiteral("--") + QLatin1String(option.name));
     }
     const QString last = names.takeLast();
-    return names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+    return names.isEmpty() ? last
+                           : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
 // Qt's help names the program by the path it was started with: the usage line
@@ -312,8 +336,7 @@ class CallMonitor {
 public:
     CallMonitor(const CommandLineRequest& request, SettingsStore& store,
                 const Interruption& interruption)
-        : m_request(request), m_interruption(interruption),
-          m_monitor(store, registryFor(request)) {
+        : m_request(request), m_interruption(interruption), m_monitor(store, registryFor(request)) {
         m_monitor.setFilterOf(
             [request](const settings::Values& stored) { return filterFor(request, stored); });
     }
@@ -359,9 +382,8 @@ ServerRow serverRowOf(const ServerPresentation& shown, std::optional<qint64> boo
     if (!details.arguments.isEmpty())
         row.command = details.arguments;
     // Another machine's start time counts from its own boot.
-    if (const auto ms = bootTime && port.host.isEmpty()
-                            ? startedAtMs(details.startTime, *bootTime)
-                            : std::nullopt)
+    if (const auto ms = bootTime && port.host.isEmpty() ? startedAtMs(details.startTime, *bootTime)
+                                                        : std::nullopt)
         row.started = QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC);
     if (const std::optional<PortAnswer>& answer = details.answer) {
         using Kind = PortAnswer::Kind;
@@ -569,7 +591,9 @@ int runForward(const CommandLineRequest& request, SettingsStore& store,
     const std::optional<Forwarded> forwarded =
         interruption.waitFor<Forwarded>([&](std::function<void(Forwarded)> done) {
             forwards.forward(request.host, remotePort, wantedPort,
-                             [done](qint64 local, const QString& error) { done({local, error}); });
+                             [done](qint64 local, const QString& error) {
+                                 done({local, error});
+                             });
         });
     if (!forwarded)
         return interruption.status();
@@ -678,8 +702,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         if (parser.optionNames().isEmpty())
             return usageError(CommandLine::tr("no command given: use --list, --watch or --stop"));
         if (parser.isSet(QStringLiteral("host")) && parser.optionNames().size() == 1)
-            return usageError(CommandLine::tr(
-                "--host needs a command: --list, --watch, --stop or --forward"));
+            return usageError(
+                CommandLine::tr("--host needs a command: --list, --watch, --stop or --forward"));
         const QString given = parser.optionNames().first();
         const OptionSpec* option = optionNamed(given);
         const QString needs = option && !option->with.isEmpty()
@@ -693,8 +717,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         const QString name = QLatin1String(option.name);
         if (!option.command && parser.isSet(name) && !option.with.isEmpty() &&
             !option.with.contains(request.command))
-            return usageError(CommandLine::tr("--%1 works only with %2")
-                                  .arg(name, commandsText(option.with)));
+            return usageError(
+                CommandLine::tr("--%1 works only with %2").arg(name, commandsText(option.with)));
     }
     request.json = parser.isSet(QStringLiteral("json"));
     request.all = parser.isSet(QStringLiteral("all"));

@@ -42,7 +42,7 @@ struct ParsedCommandLine {
 inline constexpr int exitOk = 0;
 // nothing listed to stop, a refused stop, a failed scan, a host out of reach
 inline constexpr int exitFailed = 1;
-inline constexpr int exitUsage = 2;  // an unknown option or a bad value
+inline constexpr int exitUsage = 2; // an unknown option or a bad value
 
 // The arguments after the program's name without Qt's own display options
 // ("-platform xcb", "--style=Fusion", ...), which belong to the tray program.

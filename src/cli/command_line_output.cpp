@@ -114,9 +114,10 @@ QJsonObject serverJson(const ServerRow& row) {
         const auto orNull = [](bool known, const QJsonValue& value) {
             return known ? value : QJsonValue();
         };
-        probe = QJsonObject{{QStringLiteral("state"), kindName(answer->kind)},
-                            {QStringLiteral("status"), orNull(answer->status > 0, answer->status)},
-                            {QStringLiteral("title"), orNull(!answer->title.isEmpty(), answer->title)}};
+        probe =
+            QJsonObject{{QStringLiteral("state"), kindName(answer->kind)},
+                        {QStringLiteral("status"), orNull(answer->status > 0, answer->status)},
+                        {QStringLiteral("title"), orNull(!answer->title.isEmpty(), answer->title)}};
     }
     object.insert(QStringLiteral("probe"), probe);
     QJsonValue forward;

@@ -141,8 +141,9 @@ QJsonValue portChoicesObject(const PortChoices& choices) {
 
 bool isSshDestination(QStringView text) {
     return !text.isEmpty() && !text.startsWith(u'-') &&
-           std::none_of(text.begin(), text.end(),
-                        [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; });
+           std::none_of(text.begin(), text.end(), [](QChar c) {
+               return c.isSpace() || c.category() == QChar::Other_Control;
+           });
 }
 
 QStringList PortChoicesKey::ignoredParts(const QJsonValue& stored) const {
@@ -206,8 +207,8 @@ const Key<QString> lister{QStringLiteral("lister"), true, procLister, listerName
 // Labels, protocols and notifications change how servers are shown and
 // told, not which are listed.
 const PortChoicesKey ports{QStringLiteral("ports"), false, {}, portChoices, portChoicesObject};
-const Key<QSet<QString>> quietProcesses{QStringLiteral("quietProcesses"), false, {}, names,
-                                        nameArray};
+const Key<QSet<QString>> quietProcesses{
+    QStringLiteral("quietProcesses"), false, {}, names, nameArray};
 const Key<bool> containers{QStringLiteral("containers"), true, true, flag,
                            [](const bool& on) { return QJsonValue(on); }};
 
@@ -215,10 +216,10 @@ const Key<bool> containers{QStringLiteral("containers"), true, true, flag,
 const Key<bool> probe{QStringLiteral("probe"), false, true, flag,
                       [](const bool& on) { return QJsonValue(on); }};
 
-const Key<QStringList> hosts{QStringLiteral("hosts"), true, {}, destinations,
-                             [](const QStringList& list) {
-                                 return QJsonValue(QJsonArray::fromStringList(list));
-                             }};
+const Key<QStringList> hosts{
+    QStringLiteral("hosts"), true, {}, destinations, [](const QStringList& list) {
+        return QJsonValue(QJsonArray::fromStringList(list));
+    }};
 
 // A window's place on the screen: four whole numbers, a size of at least 1 x 1.
 const Key<QRect> serversWindow{

@@ -348,9 +348,9 @@ bool removeAllowed(SettingsStore& store, const QString& name) {
 }
 
 bool setPortChoice(SettingsStore& store, qint64 port, const settings::PortChoice& choice) {
-    return store.setValue(settings::ports.name,
-                          settings::withPortChoice(store.stored(settings::ports.name).toObject(),
-                                                   port, choice));
+    return store.setValue(
+        settings::ports.name,
+        settings::withPortChoice(store.stored(settings::ports.name).toObject(), port, choice));
 }
 
 bool storeForward(SettingsStore& store, const settings::StoredForward& forward) {

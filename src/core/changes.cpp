@@ -31,8 +31,9 @@ void matchPort(QList<const ListeningPort*> before, QList<const ListeningPort*> n
                QList<const ListeningPort*>& started, QList<const ListeningPort*>& stopped) {
     const auto pairOff = [&](const auto& same) {
         for (qsizetype i = 0; i < now.size();) {
-            const auto match = std::find_if(before.begin(), before.end(),
-                                            [&](const ListeningPort* b) { return same(*b, *now[i]); });
+            const auto match =
+                std::find_if(before.begin(), before.end(),
+                             [&](const ListeningPort* b) { return same(*b, *now[i]); });
             if (match == before.end()) {
                 ++i;
                 continue;

@@ -52,8 +52,8 @@ QString ServerPresentation::title(const LiteralText& literal) const {
     const QString number = QString::number(m_record.port);
     const QString process = shown(name());
     const QString named = kind();
-    QString title =
-        named.isEmpty() ? ServerText::tr("%1 - %2").arg(number, process)
+    QString title = named.isEmpty()
+                        ? ServerText::tr("%1 - %2").arg(number, process)
                         : ServerText::tr("%1 - %2 · %3")
                               .arg(number, process, shown(elideEnd(displayName(named), kindCells)));
     if (m_record.split)
@@ -138,8 +138,7 @@ bool ServerPresentation::https() const {
 }
 
 QString ServerPresentation::url() const {
-    const QString& address =
-        m_details.address.isEmpty() ? m_record.address : m_details.address;
+    const QString& address = m_details.address.isEmpty() ? m_record.address : m_details.address;
     // "localhost" would reach either holder of a split port: the address says which.
     if (m_record.split)
         return literalServerUrl(m_record.port, address, https());

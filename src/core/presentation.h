@@ -18,9 +18,9 @@
 // What the user chose for a server's port, as far as it changes how the
 // server is shown and reached.
 struct ServerChoice {
-    QString label;             // the user's name for the port; empty: none
+    QString label;                  // the user's name for the port; empty: none
     std::optional<bool> https = {}; // the user's scheme for the port; none: the server's own
-    bool notify = true;        // its starts and stops are notified
+    bool notify = true;             // its starts and stops are notified
 
     friend bool operator==(const ServerChoice&, const ServerChoice&) = default;
 };

@@ -103,7 +103,8 @@ bool reachableAsLocalhost(const QString& address) {
 
 QString serverUrl(qint64 port, const QString& address, bool https) {
     if (reachableAsLocalhost(address))
-        return (https ? QStringLiteral("https://localhost:") : QStringLiteral("http://localhost:")) +
+        return (https ? QStringLiteral("https://localhost:")
+                      : QStringLiteral("http://localhost:")) +
                QString::number(port);
     return literalServerUrl(port, address, https);
 }

@@ -24,14 +24,14 @@ struct ContainerFacts {
 // project that is, and how it was started. Every field is empty (or 0) when it
 // could not be read: the process belongs to another user, or has exited.
 struct ServerDetails {
-    QString folder;        // the process's working folder
-    QString project;       // the project's name (see projectOf, system/local_details.h)
-    QStringList arguments; // the command line as the process was given it
-    QString commandLine;   // see commandLineText
-    quint64 startTime = 0; // clock ticks after boot, as in ListeningPort
-    QString address;       // the listening address, as in ListeningPort
+    QString folder;         // the process's working folder
+    QString project;        // the project's name (see projectOf, system/local_details.h)
+    QStringList arguments;  // the command line as the process was given it
+    QString commandLine;    // see commandLineText
+    quint64 startTime = 0;  // clock ticks after boot, as in ListeningPort
+    QString address;        // the listening address, as in ListeningPort
     QString framework = {}; // see detectFramework; empty when unknown
-    bool https = false;    // the command line asks for HTTPS (see servesHttps)
+    bool https = false;     // the command line asks for HTTPS (see servesHttps)
     std::optional<ContainerFacts> container = {}; // set for a port published by a container
     QString projectFolder = {}; // the folder the project's name is taken from (see projectOf)
     // What answers on the port, from the last look at it; none before one.

@@ -25,8 +25,7 @@ bool sameRecords(const QList<ListeningPort>& a, const QList<ListeningPort>& b) {
 } // namespace
 
 PortMonitor::PortMonitor(SettingsStore& store, Registry registry, QObject* parent)
-    : QObject(parent), m_store(store), m_sources(std::move(registry)),
-      m_filterOf(storedFilter) {
+    : QObject(parent), m_store(store), m_sources(std::move(registry)), m_filterOf(storedFilter) {
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &PortMonitor::tick);
     m_newsScan.setSingleShot(true);
@@ -119,8 +118,9 @@ bool PortMonitor::detailsSettled() const {
         return true;
     if (m_detailsReader->isReading())
         return false;
-    return std::all_of(m_ports.cbegin(), m_ports.cend(),
-                       [this](const ListeningPort& p) { return m_processDetails.contains(keyOf(p)); });
+    return std::all_of(m_ports.cbegin(), m_ports.cend(), [this](const ListeningPort& p) {
+        return m_processDetails.contains(keyOf(p));
+    });
 }
 
 void PortMonitor::refreshAnswers() {
@@ -353,8 +353,9 @@ void PortMonitor::finishScan(ScanResult result) {
 }
 
 std::optional<ListeningPort> PortMonitor::listed(const ListeningPort& port) const {
-    const auto found = std::find_if(m_ports.cbegin(), m_ports.cend(),
-                                    [&port](const ListeningPort& p) { return sameProcess(p, port); });
+    const auto found =
+        std::find_if(m_ports.cbegin(), m_ports.cend(),
+                     [&port](const ListeningPort& p) { return sameProcess(p, port); });
     if (found == m_ports.cend())
         return std::nullopt;
     return *found;

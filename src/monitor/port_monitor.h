@@ -193,7 +193,7 @@ private:
     QHash<ProcessKey, Answer> m_answers; // of listed processes only
     QSet<ProcessKey> m_looking;          // asked for, not answered yet
     QElapsedTimer m_clock;
-    QHash<PortPlace, ServerDetails> m_details;         // by port
+    QHash<PortPlace, ServerDetails> m_details; // by port
     QString m_scanError;
     QMap<SourceId, QString> m_problems;
     // The sources among them whose servers are left out while it lasts.

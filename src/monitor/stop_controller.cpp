@@ -52,7 +52,8 @@ void StopController::request(const ListeningPort& port, bool force) {
 
 void StopController::refused(const ListeningPort& port, const QString& reason) {
     const QString title = tr("Server Not Stopped");
-    const QString body = tr("%1 on port %2: %3").arg(port.process, QString::number(port.port), reason);
+    const QString body =
+        tr("%1 on port %2: %3").arg(port.process, QString::number(port.port), reason);
     std::fprintf(stderr, "harborwatch: %s: %s\n", qPrintable(title), qPrintable(body));
     m_notify(title, body);
 }

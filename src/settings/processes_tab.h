@@ -12,7 +12,8 @@ class SettingsStore;
 
 // The "Processes" tab: edits the allowlist in the settings store, whether each
 // allowed name's starts and stops are notified, whether containers' ports are
-// listed, and whether what answers on each port is looked at; the monitor follows the store and scans after every edit.
+// listed, and whether what answers on each port is looked at; the monitor follows the store and
+// scans after every edit.
 class ProcessesTab : public QWidget {
     Q_OBJECT
 public:

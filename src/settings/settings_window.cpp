@@ -40,8 +40,7 @@ SettingsWindow::SettingsWindow(SettingsStore& store, QWidget* parent)
     layout->addWidget(m_tabs);
     layout->addWidget(m_saveError);
     showSaveError();
-    connect(&m_store, &SettingsStore::saveErrorChanged, this,
-            &SettingsWindow::showSaveError);
+    connect(&m_store, &SettingsStore::saveErrorChanged, this, &SettingsWindow::showSaveError);
 
     // The window takes its size from this fixed content and cannot be resized.
     setFixedSize(400, 350);

@@ -51,6 +51,6 @@ QString forwardStatesPath() {
 }
 
 QList<SourceSpec> hostSourcesFor(const QString& destination) {
-    return {{SourceId::ofHost(destination), [destination] { return hostSource(destination); },
-             true}};
+    return {
+        {SourceId::ofHost(destination), [destination] { return hostSource(destination); }, true}};
 }

@@ -127,7 +127,8 @@ ServerDetails readServerDetails(const ListeningPort& port, const ProcFs& proc,
         details.arguments = argumentsFromCmdline(*cmdline);
         details.commandLine = commandLineText(details.arguments);
     }
-    details.framework = detectFramework(details.arguments, QString::fromUtf8(proc.exeName(port.pid)), details.folder);
+    details.framework = detectFramework(details.arguments,
+                                        QString::fromUtf8(proc.exeName(port.pid)), details.folder);
     details.https = servesHttps(details.arguments);
     return details;
 }

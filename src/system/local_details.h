@@ -40,5 +40,4 @@ std::optional<QByteArray> readManifest(const QString& path, const QString& root)
 
 // The details of the record's process, read from <pid>/{cwd,cmdline,stat}.
 // Blocks on the file system: never call it on the interface thread.
-ServerDetails readServerDetails(const ListeningPort& port, const ProcFs& proc,
-                                const QString& home);
+ServerDetails readServerDetails(const ListeningPort& port, const ProcFs& proc, const QString& home);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/listening_port.h"
-#include "system/procfs.h"
 #include "core/server_source.h"
+#include "system/procfs.h"
 
 #include <functional>
 

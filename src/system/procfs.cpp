@@ -609,8 +609,7 @@ QList<ListeningSocket> parseSocketTable(QByteArrayView text) {
         const auto uid = parseDecimal(fields[7]);
         const auto inode = parseDecimal(fields[9]);
         // A uid is 32 bits wide; anything wider is not the kernel's text.
-        if (!address || !port || *port == 0 || !uid || *uid > 0xffffffffU || !inode ||
-            *inode == 0)
+        if (!address || !port || *port == 0 || !uid || *uid > 0xffffffffU || !inode || *inode == 0)
             continue;
         sockets.append({*inode, qint64(*port), *address, qint64(*uid)});
     }

@@ -210,4 +210,3 @@ public:
 private:
     int m_fd = -1;
 };
-

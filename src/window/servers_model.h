@@ -56,7 +56,7 @@ struct ServerTableRow {
     QString group; // the group it is in (or is); empty while not grouped
     ListeningPort record;
     ServerPresentation shown;
-    QString uptime; // as last announced
+    QString uptime;           // as last announced
     PortForward forward = {}; // a host's server's forward here; local port 0 when none
 };
 

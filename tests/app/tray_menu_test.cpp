@@ -123,10 +123,10 @@ TEST_F(TrayMenuTest, RecordsBecomeSubmenusInTheMonitorsOrder) {
     // The menu follows the list as published (ascending by port), not the
     // order a source reported.
     publish({{8080, 30, "python3"}, {3000, 11, "node"}, {5173, 20, "vite"}});
-    EXPECT_EQ(items(), QStringList({"3000 - node > " + serverItems(11),
-                                    "5173 - vite > " + serverItems(20),
-                                    "8080 - python3 > " + serverItems(30)}) +
-                           commands);
+    EXPECT_EQ(items(),
+              QStringList({"3000 - node > " + serverItems(11), "5173 - vite > " + serverItems(20),
+                           "8080 - python3 > " + serverItems(30)}) +
+                  commands);
     EXPECT_EQ(
         tray.toolTip(),
         QStringLiteral("Harborwatch — 3 servers listening\n3000  node\n5173  vite\n8080  python3"));
@@ -504,11 +504,12 @@ TEST(TrayMenuOverProc, RenamedServerIsShownUnderItsProgramsName) {
 // answers again.
 TEST_F(TrayMenuTest, ASourcesProblemIsALineBelowTheServers) {
     ScanResult result{{{3000, 42, "node"}}};
-    result.problems.insert(SourceId{}, QStringLiteral("Containers unavailable: the engine refused"));
+    result.problems.insert(SourceId{},
+                           QStringLiteral("Containers unavailable: the engine refused"));
     monitor.scan();
     ASSERT_TRUE(script->complete(result));
-    EXPECT_EQ(items().mid(1), QStringList({"(disabled) Containers unavailable: the engine refused"}) +
-                                   commands);
+    EXPECT_EQ(items().mid(1),
+              QStringList({"(disabled) Containers unavailable: the engine refused"}) + commands);
     EXPECT_TRUE(tray.toolTip().endsWith("\nContainers unavailable: the engine refused"));
     publish({{3000, 42, "node"}});
     EXPECT_EQ(items().mid(1), commands);
@@ -559,9 +560,10 @@ TEST_F(TrayMenuTestBase, LabelsFrameworksAndHttpsNameAndReachTheServer) {
 
     find(submenu(1), "Use HTTPS")->trigger();
     find(submenu(1), "Notify")->trigger();
-    setPortChoice(store, 8000, {QStringLiteral("A label far too long for any menu row"),
-                                store.values().ports.value(8000).https,
-                                store.values().ports.value(8000).notify});
+    setPortChoice(store, 8000,
+                  {QStringLiteral("A label far too long for any menu row"),
+                   store.values().ports.value(8000).https,
+                   store.values().ports.value(8000).notify});
     EXPECT_EQ(submenu(1)->title(), "8000 - python3 · A label far too long fo…");
     EXPECT_EQ(submenu(1)->actions().first()->text(), "A label far too long for any menu row");
     EXPECT_FALSE(find(submenu(1), "Notify")->isChecked());

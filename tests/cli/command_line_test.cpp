@@ -2,9 +2,9 @@
 // escaping and laying out the output, and telling starts and stops from
 // filter edits.
 #include "cli/command_line.h"
-#include "core/server_details.h"
 #include "cli/command_line_output.h"
 #include "config/settings_store.h"
+#include "core/server_details.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -117,10 +117,10 @@ TEST(CommandLine, ReadsTheRequestOrNamesWhatIsWrong) {
 
 TEST(CommandLineOutput, QuotesArgumentsThatAShellWouldSplit) {
     EXPECT_EQ(shellCommandText({QStringLiteral("/usr/bin/node"), QStringLiteral("server.js"),
-                           QStringLiteral("--port=3000")}),
+                                QStringLiteral("--port=3000")}),
               QStringLiteral("/usr/bin/node server.js --port=3000"));
     EXPECT_EQ(shellCommandText({QStringLiteral("python3"), QStringLiteral("my app.py"), QString(),
-                           QStringLiteral("it's")}),
+                                QStringLiteral("it's")}),
               QStringLiteral("python3 'my app.py' '' 'it'\\''s'"));
 }
 
@@ -158,9 +158,10 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
                           QStringList{QStringLiteral("node"), QStringLiteral("a b")},
                           QDateTime(QDate(2026, 3, 1), QTime(9, 30, 5), Qt::UTC),
                           QStringLiteral("Vite"),
-                          ContainerFacts{QStringLiteral("0123456789abcdef"), QStringLiteral("shop-web-1"),
-                                         QStringLiteral("node:20"), QStringLiteral("shop"),
-                                         QStringLiteral("web"), QStringLiteral("Docker")}};
+                          ContainerFacts{QStringLiteral("0123456789abcdef"),
+                                         QStringLiteral("shop-web-1"), QStringLiteral("node:20"),
+                                         QStringLiteral("shop"), QStringLiteral("web"),
+                                         QStringLiteral("Docker")}};
     const QJsonObject full = serverJson(known);
     EXPECT_EQ(full.value(QStringLiteral("port")).toInteger(), 5173);
     EXPECT_EQ(full.value(QStringLiteral("pid")).toInteger(), 42);
@@ -178,14 +179,13 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
                            {"service", "web"}}));
 
     const QJsonObject sparse = serverJson({8000, 7, QStringLiteral("x"), {}, {}});
-    EXPECT_EQ(
-        sparse.keys(),
-        QStringList({QStringLiteral("address"), QStringLiteral("command"),
-                     QStringLiteral("container"), QStringLiteral("folder"),
-                     QStringLiteral("forward"), QStringLiteral("framework"), QStringLiteral("host"),
-                     QStringLiteral("pid"), QStringLiteral("port"), QStringLiteral("probe"),
-                     QStringLiteral("process"), QStringLiteral("project"), QStringLiteral("started"),
-                     QStringLiteral("url")}));
+    EXPECT_EQ(sparse.keys(),
+              QStringList(
+                  {QStringLiteral("address"), QStringLiteral("command"),
+                   QStringLiteral("container"), QStringLiteral("folder"), QStringLiteral("forward"),
+                   QStringLiteral("framework"), QStringLiteral("host"), QStringLiteral("pid"),
+                   QStringLiteral("port"), QStringLiteral("probe"), QStringLiteral("process"),
+                   QStringLiteral("project"), QStringLiteral("started"), QStringLiteral("url")}));
     for (const char* key : {"project", "folder", "command", "started", "framework", "container",
                             "host", "probe", "forward"})
         EXPECT_TRUE(sparse.value(QLatin1String(key)).isNull()) << key;
@@ -203,8 +203,9 @@ TEST(CommandLineOutput, JsonHasEveryKeyWithNullForTheUnknown) {
     answer.status = 0;
     answer.title.clear();
     looked.probe = answer;
-    EXPECT_EQ(serverJson(looked).value(QStringLiteral("probe")).toObject(),
-              QJsonObject({{"state", "silent"}, {"status", QJsonValue()}, {"title", QJsonValue()}}));
+    EXPECT_EQ(
+        serverJson(looked).value(QStringLiteral("probe")).toObject(),
+        QJsonObject({{"state", "silent"}, {"status", QJsonValue()}, {"title", QJsonValue()}}));
 
     ServerRow remote{5173, 9, QStringLiteral("node"), QStringLiteral("http://localhost:5173"), {}};
     remote.host = QStringLiteral("box");
@@ -257,7 +258,8 @@ TEST(CommandLineOutput, WatchLines) {
               "\"time\":\"2026-03-01T09:30:05Z\"}\n");
     ListeningPort remote = server;
     remote.host = QStringLiteral("box");
-    EXPECT_EQ(watchLine(ServerEvent::Started, remote, false, at), "started box:5173 42 no\\x09de\n");
+    EXPECT_EQ(watchLine(ServerEvent::Started, remote, false, at),
+              "started box:5173 42 no\\x09de\n");
     EXPECT_TRUE(watchLine(ServerEvent::Started, remote, true, at).contains("\"host\":\"box\""));
     EXPECT_EQ(problemEventLine(SourceId::of(SourceId::Kind::Containers),
                                QStringLiteral("Containers unavailable: Docker does not answer"),
@@ -287,8 +289,7 @@ TEST(CommandLine, StoredSettingsMeanWhatTheyMeanToTheTray) {
     EXPECT_EQ(filterFor(request("--list"), stored), (ScanFilter{3000, 8000, defaults, {}}));
     EXPECT_EQ(filterFor(request("--watch --range 80-90"), stored),
               (ScanFilter{80, 90, defaults, {}}));
-    EXPECT_EQ(filterFor(request("--list --all"), stored),
-              (ScanFilter{1, 65535, std::nullopt, {}}));
+    EXPECT_EQ(filterFor(request("--list --all"), stored), (ScanFilter{1, 65535, std::nullopt, {}}));
     EXPECT_EQ(filterFor(request("--stop 80 --all --range 80"), stored),
               (ScanFilter{80, 80, std::nullopt, {}}));
 }

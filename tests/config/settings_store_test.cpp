@@ -476,7 +476,8 @@ TEST_F(SettingsStoreTest, PortChoicesRoundTripAndIgnoreWhatTheyCannotRead) {
     ASSERT_TRUE(setPortChoice(store, 8080, {}));
     const QJsonObject file = fileObject();
     EXPECT_EQ(file.value(QStringLiteral("theirs")), QJsonValue(1));
-    EXPECT_EQ(QJsonDocument(file.value(QStringLiteral("ports")).toObject()).toJson(QJsonDocument::Compact),
+    EXPECT_EQ(QJsonDocument(file.value(QStringLiteral("ports")).toObject())
+                  .toJson(QJsonDocument::Compact),
               R"({"3000":{"color":"red","protocol":"https"}})");
     EXPECT_EQ(SettingsStore(path()).get(settings::ports),
               (settings::PortChoices{{3000, {QString(), true, true}}}));
@@ -493,7 +494,8 @@ TEST(HostsSetting, MeaningOfStoredValues) {
         {R"({})", {}, true},
         {R"({"hosts": []})", {}, true},
         {R"({"hosts": ["box", "me@10.0.0.5", "ssh://me@box:2222", "box"]})",
-         {"box", "me@10.0.0.5", "ssh://me@box:2222"}, true},
+         {"box", "me@10.0.0.5", "ssh://me@box:2222"},
+         true},
         {R"({"hosts": [" box "]})", {"box"}, true},
         {R"({"hosts": ["box", 3]})", {}, false},
         {R"({"hosts": ["-oProxyCommand=x"]})", {}, false},
@@ -503,7 +505,8 @@ TEST(HostsSetting, MeaningOfStoredValues) {
     for (const auto& c : cases) {
         const QJsonObject stored = QJsonDocument::fromJson(c.json).object();
         EXPECT_EQ(settings::read(stored).hosts, c.hosts) << c.json;
-        EXPECT_EQ(settings::hosts.usable(stored.value(QStringLiteral("hosts"))), c.usable) << c.json;
+        EXPECT_EQ(settings::hosts.usable(stored.value(QStringLiteral("hosts"))), c.usable)
+            << c.json;
     }
 }
 

@@ -24,8 +24,8 @@ TEST(Presentation, UptimeElisionAndLines) {
     // A container: no pid of its own; image, compose service and short id first.
     ServerDetails container{QDir::homePath() + "/src/shop", "shop", {}, "postgres", 0, "0.0.0.0"};
     container.framework = "Vite";
-    container.container = ContainerFacts{"0123456789abcdef0123", "shop-db-1", "postgres:16",
-                                         "shop", "db", "Docker"};
+    container.container =
+        ContainerFacts{"0123456789abcdef0123", "shop-db-1", "postgres:16", "shop", "db", "Docker"};
     EXPECT_EQ(ServerPresentation({5432, 0, "shop-db-1"}, container, {"Database"}).detailLines(),
               QStringList({"Database · Vite", "postgres:16 · shop/db", "container 0123456789ab",
                            "shop — ~/src/shop", "postgres", "0.0.0.0"}));
@@ -48,15 +48,30 @@ TEST(Presentation, TitleToolTipAndUrl) {
         const char* url;
     } rows[] = {
         {{3000, 1, "node"}, {}, {}, "3000 - node", "3000  node", "http://localhost:3000"},
-        {{5173, 1, "node"}, vite, {}, "5173 - node · Vite", "5173  node · Vite — shop",
+        {{5173, 1, "node"},
+         vite,
+         {},
+         "5173 - node · Vite",
+         "5173  node · Vite — shop",
          "https://localhost:5173"},
-        {{5173, 1, "node"}, vite, {"Shop", false}, "5173 - node · Shop", "5173  node · Shop — shop",
+        {{5173, 1, "node"},
+         vite,
+         {"Shop", false},
+         "5173 - node · Shop",
+         "5173  node · Shop — shop",
          "http://localhost:5173"},
-        {{8080, 1, "python3", 0, "192.168.1.20"}, {}, {{}, true}, "8080 - python3",
-         "8080  python3", "https://192.168.1.20:8080"},
-        {{9000, 1, "a&b\x1b"}, {}, {"A label far too long for any menu row"},
-         "9000 - a&b\\x1b · A label far too long fo…", "9000  a&b\\x1b · A label far too long for "
-                                                     "any menu row",
+        {{8080, 1, "python3", 0, "192.168.1.20"},
+         {},
+         {{}, true},
+         "8080 - python3",
+         "8080  python3",
+         "https://192.168.1.20:8080"},
+        {{9000, 1, "a&b\x1b"},
+         {},
+         {"A label far too long for any menu row"},
+         "9000 - a&b\\x1b · A label far too long fo…",
+         "9000  a&b\\x1b · A label far too long for "
+         "any menu row",
          "http://localhost:9000"},
     };
     for (const auto& row : rows) {
@@ -156,18 +171,48 @@ TEST(Presentation, WhatAnswersNamesAndReachesTheServer) {
         const char* address;
         const char* lines;
     } rows[] = {
-        {answered(PortAnswer::Kind::Https, 200, "Vite + React"), {}, "5173 - node · Vite + React",
-         "https://localhost:5173", true, "localhost:5173", "Vite + React"},
-        {flaggedHttps, {}, "5173 - node · Shop", "http://localhost:5173", true, "localhost:5173",
+        {answered(PortAnswer::Kind::Https, 200, "Vite + React"),
+         {},
+         "5173 - node · Vite + React",
+         "https://localhost:5173",
+         true,
+         "localhost:5173",
+         "Vite + React"},
+        {flaggedHttps,
+         {},
+         "5173 - node · Shop",
+         "http://localhost:5173",
+         true,
+         "localhost:5173",
          "Shop"},
-        {answered(PortAnswer::Kind::Https), {{}, false}, "5173 - node", "http://localhost:5173",
-         true, "localhost:5173", ""},
-        {answered(PortAnswer::Kind::Http, 502), {"Api"}, "5173 - node · Api",
-         "http://localhost:5173", true, "localhost:5173", "Api | HTTP 502"},
-        {answered(PortAnswer::Kind::Other), {}, "5173 - node", "http://localhost:5173", false,
-         "localhost:5173", "not HTTP"},
-        {answered(PortAnswer::Kind::Silent), {}, "5173 - node (not answering)",
-         "http://localhost:5173", true, "localhost:5173", "not answering"},
+        {answered(PortAnswer::Kind::Https),
+         {{}, false},
+         "5173 - node",
+         "http://localhost:5173",
+         true,
+         "localhost:5173",
+         ""},
+        {answered(PortAnswer::Kind::Http, 502),
+         {"Api"},
+         "5173 - node · Api",
+         "http://localhost:5173",
+         true,
+         "localhost:5173",
+         "Api | HTTP 502"},
+        {answered(PortAnswer::Kind::Other),
+         {},
+         "5173 - node",
+         "http://localhost:5173",
+         false,
+         "localhost:5173",
+         "not HTTP"},
+        {answered(PortAnswer::Kind::Silent),
+         {},
+         "5173 - node (not answering)",
+         "http://localhost:5173",
+         true,
+         "localhost:5173",
+         "not answering"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.title);

@@ -31,8 +31,11 @@ TEST(ProcessNames, FullNamesAndVersionedInterpreters) {
         {"jupyter-noteboo", "python3.11", jupyter, {"jupyter-noteboo"}, "jupyter-noteboo"},
         // Its own program's name, and a console script's first argument.
         {"jupyter-noteboo", "jupyter-notebook", "x", {"jupyter-notebook"}, "jupyter-notebook"},
-        {"jupyter-noteboo", "python3", QByteArray("/usr/local/bin/jupyter-notebook\0", 32),
-         {"jupyter-notebook"}, "jupyter-notebook"},
+        {"jupyter-noteboo",
+         "python3",
+         QByteArray("/usr/local/bin/jupyter-notebook\0", 32),
+         {"jupyter-notebook"},
+         "jupyter-notebook"},
         // A name of 15 bytes that nothing longer begins with stays as it is.
         {"abcdefghijklmno", "other", "other", {"abcdefghijklmno"}, "abcdefghijklmno"},
         {"gunicorn", "python3.11", "/usr/bin/gunicorn", defaults, "python3"},

@@ -31,13 +31,15 @@ TEST(SplitPorts, AreSplitOnlyWhenTwoSeenProcessesHoldThem) {
         QList<ListeningPort> byAddress;
         std::vector<std::string> expected;
     } cases[] = {
-        {"one process on both families", {held(3000, 7, "0.0.0.0"), held(3000, 7, "::")},
+        {"one process on both families",
+         {held(3000, 7, "0.0.0.0"), held(3000, 7, "::")},
          {"3000 7 0.0.0.0"}},
         {"two processes on two addresses",
          {held(3000, 7, "127.0.0.1"), held(3000, 9, "::1"), held(4000, 9, "::1")},
          {"3000 7 127.0.0.1 split", "3000 9 ::1 split", "4000 9 ::1"}},
         {"a holder that cannot be seen splits nothing",
-         {held(3000, 7, "127.0.0.1"), held(3000, 0, "::1")}, {"3000 7 127.0.0.1"}},
+         {held(3000, 7, "127.0.0.1"), held(3000, 0, "::1")},
+         {"3000 7 127.0.0.1"}},
         {"an unseen first holder, two seen ones",
          {held(3000, 0, "0.0.0.0"), held(3000, 7, "127.0.0.1"), held(3000, 9, "::1")},
          {"3000 0 0.0.0.0 split", "3000 7 127.0.0.1 split", "3000 9 ::1 split"}},

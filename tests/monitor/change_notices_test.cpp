@@ -1,7 +1,7 @@
 // What counts as a start or a stop across a filter edit, and how many
 // notifications one scan's changes become.
-#include "monitor/change_notices.h"
 #include "core/changes.h"
+#include "monitor/change_notices.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,8 @@ std::vector<std::string> describe(const QList<Notice>& notices) {
     return out;
 }
 
-const ScanFilter wide{3000, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Proc)}};
+const ScanFilter wide{
+    3000, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Proc)}};
 
 struct FilterEdit {
     const char* what;
@@ -52,62 +53,66 @@ TEST_P(FilterEditTest, OnlyServersThatReallyCameOrWentAreEvents) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FilterEditTest,
-    ::testing::Values(FilterEdit{"unchanged filter",
-                                 wide,
-                                 {server(3000), server(4000)},
-                                 wide,
-                                 {server(4000), server(5000)},
-                                 {5000},
-                                 {3000}},
-                      FilterEdit{"lower bound raised above a running server",
-                                 wide,
-                                 {server(3511)},
-                                 {3600, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {},
-                                 {},
-                                 {}},
-                      FilterEdit{"range narrowed while another server stops",
-                                 wide,
-                                 {server(3511), server(8000)},
-                                 {3600, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {},
-                                 {},
-                                 {8000}},
-                      FilterEdit{"range widened while another server starts",
-                                 {3600, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {},
-                                 {3000, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {server(3511), server(8000)},
-                                 {8000},
-                                 {}},
-                      FilterEdit{"name removed from the allowlist",
-                                 wide,
-                                 {server(3000, "ruby"), server(4000)},
-                                 {3000, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {server(4000)},
-                                 {},
-                                 {}},
-                      FilterEdit{"name added back while the other stops",
-                                 {3000, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {server(4000)},
-                                 wide,
-                                 {server(3000, "ruby")},
-                                 {},
-                                 {4000}},
-                      FilterEdit{"every process, as the command line's --all lists them",
-                                 {1, 65535, std::nullopt, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {server(3000)},
-                                 {1, 65535, std::nullopt, {SourceId::of(SourceId::Kind::Proc)}},
-                                 {server(3000), server(4000, "sshd")},
-                                 {4000},
-                                 {}},
-                      FilterEdit{"source switched",
-                                 wide,
-                                 {server(3000)},
-                                 {3000, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Lsof)}},
-                                 {server(4000)},
-                                 {},
-                                 {}}),
+    ::testing::Values(
+        FilterEdit{"unchanged filter",
+                   wide,
+                   {server(3000), server(4000)},
+                   wide,
+                   {server(4000), server(5000)},
+                   {5000},
+                   {3000}},
+        FilterEdit{
+            "lower bound raised above a running server",
+            wide,
+            {server(3511)},
+            {3600, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Proc)}},
+            {},
+            {},
+            {}},
+        FilterEdit{
+            "range narrowed while another server stops",
+            wide,
+            {server(3511), server(8000)},
+            {3600, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Proc)}},
+            {},
+            {},
+            {8000}},
+        FilterEdit{"range widened while another server starts",
+                   {3600, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
+                   {},
+                   {3000, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
+                   {server(3511), server(8000)},
+                   {8000},
+                   {}},
+        FilterEdit{"name removed from the allowlist",
+                   wide,
+                   {server(3000, "ruby"), server(4000)},
+                   {3000, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
+                   {server(4000)},
+                   {},
+                   {}},
+        FilterEdit{"name added back while the other stops",
+                   {3000, 9999, QSet<QString>{"node"}, {SourceId::of(SourceId::Kind::Proc)}},
+                   {server(4000)},
+                   wide,
+                   {server(3000, "ruby")},
+                   {},
+                   {4000}},
+        FilterEdit{"every process, as the command line's --all lists them",
+                   {1, 65535, std::nullopt, {SourceId::of(SourceId::Kind::Proc)}},
+                   {server(3000)},
+                   {1, 65535, std::nullopt, {SourceId::of(SourceId::Kind::Proc)}},
+                   {server(3000), server(4000, "sshd")},
+                   {4000},
+                   {}},
+        FilterEdit{
+            "source switched",
+            wide,
+            {server(3000)},
+            {3000, 9999, QSet<QString>{"node", "ruby"}, {SourceId::of(SourceId::Kind::Lsof)}},
+            {server(4000)},
+            {},
+            {}}),
     [](const ::testing::TestParamInfo<FilterEdit>& info) {
         std::string name = info.param.what;
         for (char& c : name)

@@ -104,7 +104,7 @@ TEST_F(PortMonitorTest, ServerThatOutlivesStopIsOfferedForceStop) {
     };
     QList<Offer> offers;
     stops->setNotifyWithAction([&](const QString& title, const QString& body, const QString& action,
-                              std::function<void()> onAction) {
+                                   std::function<void()> onAction) {
         offers.append({(title + QStringLiteral(": ") + body).toStdString(), action, onAction});
     });
     QSignalSpy offered(stops.get(), &StopController::forceStopOffered);

@@ -1,9 +1,9 @@
 // DesktopNotifier on a private session bus, against a notification server
 // that lives in this process on its own bus connection.
+#include "config/settings_store.h"
 #include "monitor/change_notices.h"
 #include "monitor/port_monitor.h"
 #include "platform/desktop_notifier.h"
-#include "config/settings_store.h"
 #include "support/fake_source.h"
 #include "support/stderr_capture.h"
 #include "test_support.h"
@@ -295,9 +295,8 @@ TEST_F(DesktopNotifierTest, MonitorChangesArriveAsDesktopNotifications) {
     SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
     auto scanner = std::make_shared<FakeSourceState>();
     PortMonitor monitor(store, fakeRegistry(scanner));
-    ChangeNotices notices(monitor, [&](const QString& title, const QString& body) {
-        notifier.notify(title, body);
-    });
+    ChangeNotices notices(
+        monitor, [&](const QString& title, const QString& body) { notifier.notify(title, body); });
 
     monitor.scan();
     ASSERT_TRUE(scanner->completeWith({{3000, 4242, QStringLiteral("node")}}));

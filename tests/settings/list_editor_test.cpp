@@ -35,7 +35,8 @@ TEST_F(ListEditorTest, WhatIsAddedIsSelectedAndInSight) {
         ListEditor* editor = tab.editor;
         if (tab.tab == 2) // enough hosts that the list scrolls
             for (int i = 0; i < 40; ++i)
-                store.set(settings::hosts, store.get(settings::hosts) << QStringLiteral("h%1").arg(i));
+                store.set(settings::hosts, store.get(settings::hosts)
+                                               << QStringLiteral("h%1").arg(i));
         editor->list()->scrollToTop();
 
         typeOver(editor->entry(), QString::fromLatin1(tab.added));

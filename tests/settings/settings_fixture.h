@@ -53,8 +53,8 @@ private:
 
 inline Registry recordingRegistry(ScanRecord& record) {
     return [&record](const settings::Values&) {
-        return QList<SourceSpec>{
-            {SourceId::of(SourceId::Kind::Proc), [&record] { return std::make_unique<RecordingSource>(record); }}};
+        return QList<SourceSpec>{{SourceId::of(SourceId::Kind::Proc),
+                                  [&record] { return std::make_unique<RecordingSource>(record); }}};
     };
 }
 

@@ -64,7 +64,8 @@ TEST(SourceSet, MergesInTheRegistrysOrder) {
     SourceSet set([&](const settings::Values&) {
         return QList<SourceSpec>{
             {testId(QStringLiteral("a")), [first] { return std::make_unique<FakeSource>(first); }},
-            {testId(QStringLiteral("b")), [second] { return std::make_unique<FakeSource>(second); }}};
+            {testId(QStringLiteral("b")),
+             [second] { return std::make_unique<FakeSource>(second); }}};
     });
     EXPECT_TRUE(set.update({}));
     EXPECT_FALSE(set.update({}));
@@ -77,7 +78,8 @@ TEST(SourceSet, MergesInTheRegistrysOrder) {
     };
     ASSERT_TRUE(scan());
     EXPECT_FALSE(set.scan({}, [](ScanResult) { FAIL(); })) << "one scan at a time";
-    ASSERT_TRUE(second->complete({{{5432, 0, "db"}, {3000, 2, "b-node"}}, {}, {{8080, 9, "sshd"}}}));
+    ASSERT_TRUE(
+        second->complete({{{5432, 0, "db"}, {3000, 2, "b-node"}}, {}, {{8080, 9, "sshd"}}}));
     EXPECT_FALSE(result.has_value()) << "waits for every source";
     ASSERT_TRUE(first->complete({{{3000, 1, "a-node"}}, {}, {{5432, 7, "docker-proxy"}}}));
     ASSERT_TRUE(result.has_value());
@@ -105,10 +107,11 @@ TEST(SourceSet, ANonEssentialSourceFailsAloneAndHostsKeepTheirPorts) {
     auto local = std::make_shared<FakeSourceState>();
     auto remote = std::make_shared<FakeSourceState>();
     SourceSet set([&](const settings::Values&) {
-        return QList<SourceSpec>{
-            {testId(QStringLiteral("proc")), [local] { return std::make_unique<FakeSource>(local); }},
-            {testId(QStringLiteral("ssh:box")), [remote] { return std::make_unique<FakeSource>(remote); },
-             false}};
+        return QList<SourceSpec>{{testId(QStringLiteral("proc")),
+                                  [local] { return std::make_unique<FakeSource>(local); }},
+                                 {testId(QStringLiteral("ssh:box")),
+                                  [remote] { return std::make_unique<FakeSource>(remote); },
+                                  false}};
     });
     set.update({});
     std::optional<ScanResult> result;
@@ -132,7 +135,7 @@ TEST(SourceSet, ANonEssentialSourceFailsAloneAndHostsKeepTheirPorts) {
     EXPECT_EQ(result->ports, (QList<ListeningPort>{{3000, 1, "node"}}));
     EXPECT_EQ(result->problems,
               (QMap<SourceId, QString>{{SourceId::ofHost(QStringLiteral("box")),
-                                         QStringLiteral("not connected — Connection refused")}}));
+                                        QStringLiteral("not connected — Connection refused")}}));
 }
 
 namespace {
@@ -216,10 +219,11 @@ TEST_P(ProxyHold, TellsAContainersPortAsTheContainers) {
     auto engines = std::make_shared<EnginesState>();
     SourceSet set(
         [&](const settings::Values&) {
-            return QList<SourceSpec>{
-                {testId(QStringLiteral("containers")),
-                 [engines] { return std::make_unique<FakeEngines>(engines); }, false},
-                {testId(QStringLiteral("proc")), [proc] { return std::make_unique<FakeSource>(proc); }}};
+            return QList<SourceSpec>{{testId(QStringLiteral("containers")),
+                                      [engines] { return std::make_unique<FakeEngines>(engines); },
+                                      false},
+                                     {testId(QStringLiteral("proc")),
+                                      [proc] { return std::make_unique<FakeSource>(proc); }}};
         },
         holdMs);
     set.update({});
@@ -310,10 +314,11 @@ TEST(SourceSet, ASplitPortIsOneSourcesTwoRecords) {
     auto first = std::make_shared<FakeSourceState>();
     auto second = std::make_shared<FakeSourceState>();
     SourceSet set([&](const settings::Values&) {
-        return QList<SourceSpec>{
-            {testId(QStringLiteral("proc")), [first] { return std::make_unique<FakeSource>(first); }},
-            {testId(QStringLiteral("ssh:b")), [second] { return std::make_unique<FakeSource>(second); },
-             false}};
+        return QList<SourceSpec>{{testId(QStringLiteral("proc")),
+                                  [first] { return std::make_unique<FakeSource>(first); }},
+                                 {testId(QStringLiteral("ssh:b")),
+                                  [second] { return std::make_unique<FakeSource>(second); },
+                                  false}};
     });
     set.update({});
     ListeningPort v4{3000, 10, "node", 0, "127.0.0.1"};

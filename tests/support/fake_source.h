@@ -95,7 +95,8 @@ private:
 // ("proc", "lsof", "containers", "ssh:box"), any other name as a host of
 // that name.
 inline SourceId testId(const QString& name) {
-    for (const auto kind : {SourceId::Kind::Proc, SourceId::Kind::Lsof, SourceId::Kind::Containers}) {
+    for (const auto kind :
+         {SourceId::Kind::Proc, SourceId::Kind::Lsof, SourceId::Kind::Containers}) {
         if (SourceId::of(kind).text() == name)
             return SourceId::of(kind);
     }
@@ -151,9 +152,8 @@ private:
 };
 
 // A registry of one instant source over `results`.
-inline Registry instantRegistry(
-    QList<ScanResult> results,
-    std::function<ServerDetails(const ListeningPort&)> details = {}) {
+inline Registry instantRegistry(QList<ScanResult> results,
+                                std::function<ServerDetails(const ListeningPort&)> details = {}) {
     return [results = std::move(results), details = std::move(details)](const settings::Values&) {
         return QList<SourceSpec>{{SourceId::of(SourceId::Kind::Proc), [results, details] {
                                       auto source = std::make_unique<InstantSource>(results);

@@ -53,10 +53,10 @@ int main(int argc, char** argv) {
             break;
     }
     if (argc - arg < 2) {
-        std::fprintf(
-            stderr,
-            "usage: %s [--ipv6] [--ignore-term] [--greet] [--fork CHILDNAME] NAME PORT [ARGUMENT...]\n",
-            argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [--ipv6] [--ignore-term] [--greet] [--fork CHILDNAME] NAME PORT "
+                     "[ARGUMENT...]\n",
+                     argv[0]);
         return 2;
     }
     argv += arg - 1;

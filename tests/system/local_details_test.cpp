@@ -62,7 +62,6 @@ TEST(LocalDetails, ProjectIsTheNearestFolderWithAMarkerBelowHome) {
     }
 }
 
-
 TEST(LocalDetails, ProjectIsNamedByTheManifestItMayRead) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

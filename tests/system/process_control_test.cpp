@@ -1,8 +1,8 @@
 // Signals to listed servers with real processes, real /proc and real signals.
+#include "support/test_support.h"
 #include "system/local_servers.h"
 #include "system/process_control.h"
 #include "system/procfs.h"
-#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 

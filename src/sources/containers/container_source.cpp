@@ -1,10 +1,10 @@
 #include "sources/containers/container_source.h"
 
 #include "core/frameworks.h"
-#include "system/procfs.h"
 #include "sources/containers/engine_call.h"
 #include "sources/containers/engine_events.h"
 #include "sources/containers/http_reply.h"
+#include "system/procfs.h"
 
 #include <QCoreApplication>
 #include <QDir>

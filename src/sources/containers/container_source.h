@@ -39,12 +39,12 @@ QList<EngineSocket> defaultEngineSockets(
 
 // How patient the source is, in milliseconds.
 struct ContainerSourceTiming {
-    int firstRetry = 1000; // after a failure, doubling...
-    int lastRetry = 30000; // ...up to this
-    int idleCheck = 5000;  // a Podman socket without running containers
-    int request = 10000;   // any request but a stop
-    int stop = 30000;      // the engine waits out the container's grace period (10 s)
-    int relistDelay = 200; // events that come together cause one listing
+    int firstRetry = 1000;   // after a failure, doubling...
+    int lastRetry = 30000;   // ...up to this
+    int idleCheck = 5000;    // a Podman socket without running containers
+    int request = 10000;     // any request but a stop
+    int stop = 30000;        // the engine waits out the container's grace period (10 s)
+    int relistDelay = 200;   // events that come together cause one listing
     int firstListing = 3000; // the longest a scan waits for the engines' first answer
     int patience = 3000;     // an engine asked for longer than this "does not answer"
     // How long an engine's last list stands while the engine cannot be asked

@@ -19,7 +19,6 @@
 inline constexpr int kPreferredApi = 41;    // "1.41"
 inline constexpr int kOldestUsableApi = 24; // "1.24"
 
-
 // One port binding of a container (an entry of "Ports").
 struct PortBinding {
     QString ip;            // host address; empty when the engine names none

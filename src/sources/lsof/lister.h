@@ -12,13 +12,13 @@
 
 // How one run of the open-files lister ended, beyond "it printed its listing".
 enum class ListerError {
-    None,           // the listing is in `text` (the lister exited with status 0 or 1)
-    NotFound,       // no lister at the configured path
-    FailedToStart,  // the file is there but could not be run
-    TimedOut,       // it did not finish in time; it was killed and reaped
-    Crashed,        // it was killed by a signal
-    InvalidOutput,  // its output is not valid UTF-8
-    ErrorStatus,    // it exited with a status other than 0 or 1: its listing may be cut short
+    None,          // the listing is in `text` (the lister exited with status 0 or 1)
+    NotFound,      // no lister at the configured path
+    FailedToStart, // the file is there but could not be run
+    TimedOut,      // it did not finish in time; it was killed and reaped
+    Crashed,       // it was killed by a signal
+    InvalidOutput, // its output is not valid UTF-8
+    ErrorStatus,   // it exited with a status other than 0 or 1: its listing may be cut short
 };
 
 // The reason in plain words, for the menu's failure line.

@@ -40,10 +40,9 @@ ScanResult LsofSource::resultOf(const ListerResult& listing, const ScanFilter& f
 }
 
 bool LsofSource::scan(ScanFilter filter, Done done) {
-    return m_lister.start([filter = std::move(filter), done = std::move(done),
-                           proc = m_local.proc()](ListerResult listing) {
-        done(resultOf(listing, filter, proc));
-    });
+    return m_lister.start(
+        [filter = std::move(filter), done = std::move(done),
+         proc = m_local.proc()](ListerResult listing) { done(resultOf(listing, filter, proc)); });
 }
 
 ScanResult LsofSource::scanBlocking(const ScanFilter& filter) {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "system/local_servers.h"
-#include "system/procfs.h"
 #include "core/server_source.h"
 #include "sources/lsof/lister.h"
+#include "system/local_servers.h"
+#include "system/procfs.h"
 
 // Servers from one lsof run per scan: the listing is parsed (see
 // parseLsofListing()) and split by the filter. Each record gets its

@@ -303,7 +303,8 @@ bool ProcScan::walk(const std::atomic<bool>* cancel) {
             continue;
         const QByteArray kernelName = QByteArray::fromRawData(comm, length);
         QString name;
-        if (kernelName.size() != kernelNameBytes && (!m_allowed || m_allowed->contains(kernelName))) {
+        if (kernelName.size() != kernelNameBytes &&
+            (!m_allowed || m_allowed->contains(kernelName))) {
             name = QString::fromUtf8(kernelName);
         } else {
             // Decided from its program and command line, as the walk before
@@ -538,8 +539,8 @@ ScanResult ProcScan::result() {
         // An other listener's holder is shown once its lowest is known.
         const qint64 pid = s->allowedPid > 0 ? s->allowedPid : s->searched ? s->otherPid : 0;
         const Process* p = pid > 0 ? process(pid) : nullptr;
-        byAddress.append({s->port, p ? pid : 0, p ? p->name : QString(), p ? p->startTime : 0,
-                          s->address});
+        byAddress.append(
+            {s->port, p ? pid : 0, p ? p->name : QString(), p ? p->startTime : 0, s->address});
     }
     ScanResult result;
     for (ListeningPort& record : splitByHolder(byAddress)) {

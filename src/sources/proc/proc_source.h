@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/server_source.h"
 #include "system/local_servers.h"
 #include "system/procfs.h"
-#include "core/server_source.h"
 
 #include <QHash>
 #include <QObject>
@@ -48,14 +48,12 @@ struct ProcScanTiming {
 // at least every `timing.walk`. It decides each process from its kernel name
 // or, when that is not allowed or was cut, from its program and command line
 // (see process_names.h; kept from the walk before while pid, entry and name
-// stay the same), before reading its descriptors. At least every `timing.check` a check looks at the processes
-// started since the last look (listed from the kernel's last given pid on, so
-// it costs what they cost, not the whole table), reads their descriptors for
-// known sockets, and confirms that each known holder still holds its sockets.
-// The lowest holders of the sockets no allowed process holds are searched for
-// through every process's descriptors, once per socket and again when that
-// holder goes. A process that exits during a walk is left out. Not
-// thread-safe.
+// stay the same), before reading its descriptors. At least every `timing.check` a check looks at
+// the processes started since the last look (listed from the kernel's last given pid on, so it
+// costs what they cost, not the whole table), reads their descriptors for known sockets, and
+// confirms that each known holder still holds its sockets. The lowest holders of the sockets no
+// allowed process holds are searched for through every process's descriptors, once per socket and
+// again when that holder goes. A process that exits during a walk is left out. Not thread-safe.
 class ProcScan {
 public:
     explicit ProcScan(ProcFs proc = ProcFs(), ProcScanTiming timing = {});

@@ -410,7 +410,8 @@ TEST(Scanner, FiltersAStandInListing) {
     EXPECT_EQ(blocking.ports, expected);
 
     std::optional<ScanResult> async;
-    ASSERT_TRUE(scanner.scan({3000, 9999, QSet<QString>(allowlist)}, [&](ScanResult r) { async = std::move(r); }));
+    ASSERT_TRUE(scanner.scan({3000, 9999, QSet<QString>(allowlist)},
+                             [&](ScanResult r) { async = std::move(r); }));
     EXPECT_FALSE(async.has_value());
     EXPECT_TRUE(scanner.isScanning());
     EXPECT_FALSE(scanner.scan({0, 65535, QSet<QString>(allowlist)}, [](ScanResult) { FAIL(); }));
@@ -425,7 +426,8 @@ TEST(Scanner, LargeListingIsScannedWhole) {
     standIns.file("big", bigListing());
     LsofSource scanner(
         ListerCommand{standIns.script("cat", "exec cat \"$DIR/big\"\n"), {}, waitMs});
-    const ScanResult result = scanner.scanBlocking({0, 65535, QSet<QString>({QStringLiteral("n\u00f8de")})});
+    const ScanResult result =
+        scanner.scanBlocking({0, 65535, QSet<QString>({QStringLiteral("n\u00f8de")})});
     ASSERT_TRUE(result.ok());
     ASSERT_EQ(result.ports.size(), 25'000);
     EXPECT_EQ(result.ports.first(), (ListeningPort{10'000, 1, QStringLiteral("n\u00f8de")}));
@@ -447,7 +449,8 @@ TEST(Scanner, FailureIsPassedUpNotAnEmptyList) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.program.toStdString());
         LsofSource scanner(ListerCommand{c.program, {}, waitMs});
-        const ScanResult blocking = scanner.scanBlocking({0, 65535, QSet<QString>(settings::defaultAllowlist())});
+        const ScanResult blocking =
+            scanner.scanBlocking({0, 65535, QSet<QString>(settings::defaultAllowlist())});
         EXPECT_EQ(blocking.error, describeListerError(c.error));
         EXPECT_FALSE(blocking.ok());
         EXPECT_TRUE(blocking.ports.isEmpty());
@@ -482,7 +485,8 @@ TEST(RealLister, FindsTheListeningChildByPortPidAndFullName) {
     EXPECT_NE(blocking.ports.first().startTime, 0u);
 
     std::optional<ScanResult> async;
-    ASSERT_TRUE(scanner.scan({1, 65535, QSet<QString>({name})}, [&](ScanResult r) { async = std::move(r); }));
+    ASSERT_TRUE(scanner.scan({1, 65535, QSet<QString>({name})},
+                             [&](ScanResult r) { async = std::move(r); }));
     EXPECT_FALSE(async.has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return async.has_value(); }, waitMs));
     ASSERT_TRUE(async->ok()) << async->error.toStdString();

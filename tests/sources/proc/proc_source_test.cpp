@@ -1,6 +1,6 @@
-#include "system/procfs.h"
 #include "sources/lsof/lsof_source.h"
 #include "sources/proc/proc_source.h"
+#include "system/procfs.h"
 
 #include "support/test_support.h"
 

@@ -7,11 +7,16 @@ namespace {
 // Lines as iproute2 6.1's `ss -Htlnp` printed them for listeners this test's
 // author started in a private network namespace (names set with prctl).
 const QByteArray captured =
-    "LISTEN 0      128    127.0.0.1:5173 0.0.0.0:* users:((\"node\",pid=11487,fd=3))                          \n"
-    "LISTEN 0      128    127.0.0.1:4001 0.0.0.0:* users:((\"we\"ird\\x\",pid=11491,fd=3))                      \n"
-    "LISTEN 0      128      0.0.0.0:3000 0.0.0.0:* users:((\"worker\",pid=11492,fd=3),(\"node\",pid=11489,fd=3))\n"
-    "LISTEN 0      128        [::1]:8000    [::]:* users:((\"python3\",pid=11488,fd=3))                       \n"
-    "LISTEN 0      128         [::]:4000    [::]:* users:((\"my app\",pid=11490,fd=3))                        \n"
+    "LISTEN 0      128    127.0.0.1:5173 0.0.0.0:* users:((\"node\",pid=11487,fd=3))               "
+    "           \n"
+    "LISTEN 0      128    127.0.0.1:4001 0.0.0.0:* users:((\"we\"ird\\x\",pid=11491,fd=3))         "
+    "             \n"
+    "LISTEN 0      128      0.0.0.0:3000 0.0.0.0:* "
+    "users:((\"worker\",pid=11492,fd=3),(\"node\",pid=11489,fd=3))\n"
+    "LISTEN 0      128        [::1]:8000    [::]:* users:((\"python3\",pid=11488,fd=3))            "
+    "           \n"
+    "LISTEN 0      128         [::]:4000    [::]:* users:((\"my app\",pid=11490,fd=3))             "
+    "           \n"
     "LISTEN 0      128    127.0.0.1:4100 0.0.0.0:* users:((\"a\n"
     "b\",pid=11692,fd=3))     \n"
     "LISTEN 0      128    127.0.0.1:4101 0.0.0.0:* users:((\"tab\there\",pid=11694,fd=3))\n"
@@ -44,11 +49,13 @@ TEST(SsListing, ReadsEveryLineOfRealOutput) {
 TEST(SsListing, OneLineEach) {
     const Case cases[] = {
         // Escapes of newer ss: a backslash and octal bytes.
-        {"LISTEN 0 511 *:8080 *:* users:((\"a\\\\b\\040c\",pid=7,fd=5))", {"*", 8080, {{7, "a\\b c"}}}},
+        {"LISTEN 0 511 *:8080 *:* users:((\"a\\\\b\\040c\",pid=7,fd=5))",
+         {"*", 8080, {{7, "a\\b c"}}}},
         {"LISTEN 0 4096 127.0.0.53%lo:53 0.0.0.0:* users:((\"resolved\",pid=9,fd=14))",
          {"127.0.0.53", 53, {{9, "resolved"}}}},
         {"LISTEN 0 128 [fe80::1]%eth0:22 [::]:*", {"fe80::1", 22, {}}},
-        {"LISTEN 0 128 127.0.0.1:9 0.0.0.0:* users:((\"x\",pid=1,fd=3),(\"y\",pid=2,fd=4),(\"z\",pid=3,fd=5))",
+        {"LISTEN 0 128 127.0.0.1:9 0.0.0.0:* "
+         "users:((\"x\",pid=1,fd=3),(\"y\",pid=2,fd=4),(\"z\",pid=3,fd=5))",
          {"127.0.0.1", 9, {{1, "x"}, {2, "y"}, {3, "z"}}}},
         {"LISTEN 0 128 127.0.0.1:5173 0.0.0.0:* users:((\"caf\xc3\xa9\",pid=4,fd=3))",
          {"127.0.0.1", 5173, {{4, QStringLiteral("caf\u00e9")}}}},
@@ -59,8 +66,12 @@ TEST(SsListing, OneLineEach) {
         EXPECT_EQ(sockets.first(), c.expected) << c.line;
     }
     const char* skipped[] = {
-        "", "ESTAB 0 0 127.0.0.1:5173 127.0.0.1:40000", "LISTEN 0 128 127.0.0.1:0 0.0.0.0:*",
-        "LISTEN 0 128 127.0.0.1:70000 0.0.0.0:*", "LISTEN 0 128 nonsense", "State Recv-Q",
+        "",
+        "ESTAB 0 0 127.0.0.1:5173 127.0.0.1:40000",
+        "LISTEN 0 128 127.0.0.1:0 0.0.0.0:*",
+        "LISTEN 0 128 127.0.0.1:70000 0.0.0.0:*",
+        "LISTEN 0 128 nonsense",
+        "State Recv-Q",
     };
     for (const char* line : skipped)
         EXPECT_TRUE(parseSsListing(line).isEmpty()) << line;
