@@ -65,6 +65,30 @@ ServersWindow::ServersWindow(ServerActions& actions, QWidget* parent)
     setObjectName(QStringLiteral("servers"));
     setWindowTitle(tr("Servers"));
 
+    auto* split = new QSplitter(Qt::Vertical);
+    split->setChildrenCollapsible(false);
+    split->addWidget(buildServersPart());
+    split->addWidget(buildOthersSection());
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(split);
+    setCentralWidget(central);
+
+    buildProgramMenu();
+    menuBar()->addMenu(m_serverMenu);
+
+    // A window never closed is still remembered where the program quits.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (isVisible())
+            savePlace();
+    });
+    updateCommands();
+}
+
+// The filter, grouping, servers' table and the row's buttons.
+QWidget* ServersWindow::buildServersPart() {
     m_filter = new QLineEdit;
     m_filter->setObjectName(QStringLiteral("filter"));
     m_filter->setPlaceholderText(tr("Filter by port, name, framework, project or host"));
@@ -123,15 +147,18 @@ ServersWindow::ServersWindow(ServerActions& actions, QWidget* parent)
                             m_commands.stop, m_commands.forceStop})
         buttons->addWidget(buttonFor(action));
     buttons->addStretch(1);
-    auto* serversPart = new QWidget;
-    auto* servers = new QVBoxLayout(serversPart);
+    auto* part = new QWidget;
+    auto* servers = new QVBoxLayout(part);
     servers->setContentsMargins(0, 0, 0, 0);
     servers->addLayout(top);
     servers->addWidget(m_state);
     servers->addWidget(m_table, 1);
     servers->addLayout(buttons);
+    return part;
+}
 
-    // Other Listeners: a second section, shown while there is something in it.
+// Other Listeners: a second section, shown while there is something in it.
+QWidget* ServersWindow::buildOthersSection() {
     m_othersSorted = new QSortFilterProxyModel(this);
     m_othersSorted->setSourceModel(&m_others);
     m_othersSorted->setDynamicSortFilter(true);
@@ -171,18 +198,10 @@ ServersWindow::ServersWindow(ServerActions& actions, QWidget* parent)
     others->addWidget(m_othersLine);
     others->addWidget(m_othersTable, 1);
     m_othersSection->hide();
+    return m_othersSection;
+}
 
-    auto* split = new QSplitter(Qt::Vertical);
-    split->setChildrenCollapsible(false);
-    split->addWidget(serversPart);
-    split->addWidget(m_othersSection);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
-    auto* central = new QWidget;
-    auto* layout = new QVBoxLayout(central);
-    layout->addWidget(split);
-    setCentralWidget(central);
-
+void ServersWindow::buildProgramMenu() {
     QMenu* program = menuBar()->addMenu(tr("&Harborwatch"));
     m_refresh = program->addAction(tr("Refresh"));
     m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -204,14 +223,6 @@ ServersWindow::ServersWindow(ServerActions& actions, QWidget* parent)
     m_quit = program->addAction(tr("Quit"));
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(m_quit, &QAction::triggered, this, &ServersWindow::quitRequested);
-    menuBar()->addMenu(m_serverMenu);
-
-    // A window never closed is still remembered where the program quits.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (isVisible())
-            savePlace();
-    });
-    updateCommands();
 }
 
 ServersWindow::~ServersWindow() {

@@ -91,6 +91,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    QWidget* buildServersPart();
+    QWidget* buildOthersSection();
+    void buildProgramMenu();
     void buildCommands();
     void follow(bool live);
     void showState();
