@@ -6,6 +6,8 @@
 #include "monitor/port_monitor.h"
 #include "support/fake_source.h"
 
+#include "bench_application.h"
+
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QThread>
@@ -16,16 +18,8 @@
 
 namespace {
 
-QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "harborwatch_bench";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 void BM_MonitorCycleWithDetailsAndOthers(benchmark::State& state) {
-    QCoreApplication& app = application();
+    QCoreApplication& app = benchApplication();
     ScanResult result;
     for (qint64 i = 0; i < 10; ++i)
         result.ports.append({3000 + i, 10000 + i, QStringLiteral("node"), 5000 + quint64(i),

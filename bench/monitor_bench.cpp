@@ -6,6 +6,11 @@
 #include "monitor/port_monitor.h"
 #include "support/fake_source.h"
 
+#include "bench_application.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -78,17 +83,50 @@ BENCHMARK(BM_ScanWithChanges)
     ->Unit(benchmark::kMicrosecond)
     ->Complexity(benchmark::oN);
 
-// The monitor's own cost per polling tick when nothing changed, the usual case.
+// The monitor's own cost per polling tick when nothing changed, the usual
+// case, with the looks at what answers off (0) or on (1). On, the first scan
+// looks at each port once and the quiet ticks connect nowhere:
+// "connections/scan" counts what a server of the benchmark's own, one of the
+// listed ports, takes during the ticks ("first look": before them).
 void BM_ScanUnchanged(benchmark::State& state) {
+    QCoreApplication& app = benchApplication();
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    qint64 connections = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = server.nextPendingConnection()) {
+            ++connections;
+            socket->close();
+            socket->deleteLater();
+        }
+    });
     const qint64 n = state.range(0);
-    Fixture f({makePorts(n, false)});
+    QList<ListeningPort> ports = makePorts(n - 1, false);
+    ports.append({server.serverPort(), 1, QStringLiteral("node"), 1, QStringLiteral("127.0.0.1")});
+    Fixture f({ports});
+    f.store.set(settings::maxPort, qint64(65535));
+    f.store.set(settings::probe, state.range(1) != 0);
     f.monitor.scan();
+    QElapsedTimer waited;
+    waited.start();
+    while (!f.monitor.answersSettled() && waited.elapsed() < 5000)
+        app.processEvents(QEventLoop::AllEvents, 50);
+    app.processEvents();
+    const qint64 before = connections;
     for (auto _ : state) {
         f.monitor.scan();
         benchmark::DoNotOptimize(f.monitor.ports().size());
     }
+    app.processEvents();
     state.SetItemsProcessed(state.iterations() * n);
+    state.counters["first look"] = benchmark::Counter(double(before));
+    state.counters["connections/scan"] =
+        benchmark::Counter(double(connections - before) / double(state.iterations()));
 }
-BENCHMARK(BM_ScanUnchanged)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScanUnchanged)
+    ->Args({100, 0})
+    ->Args({100, 1})
+    ->ArgNames({"ports", "probe"})
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
