@@ -9,6 +9,8 @@
 // between 3000 and 9999. Prints "ready N" (how many it started) once every one
 // is in place, then waits until its standard input closes or it gets SIGTERM
 // or SIGINT, kills its processes by pid and reaps them. They also die with it.
+#include "idle_process.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -28,31 +30,6 @@ namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 void onStop(int) {
     stopRequested = 1;
-}
-
-// Runs in a forked child until killed; only async-signal-safe calls.
-[[noreturn]] void idle(int index, int descriptors, int ready) {
-    char name[16];
-    std::snprintf(name, sizeof name, "idle-%d", index);
-    prctl(PR_SET_NAME, name, 0, 0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    for (int opened = 0; opened < descriptors;) {
-        int pair[2];
-        switch (opened % 3) {
-        case 0:
-            opened += open("/dev/null", O_RDONLY) >= 0 ? 1 : descriptors;
-            break;
-        case 1:
-            opened += pipe(pair) == 0 ? 2 : descriptors;
-            break;
-        default:
-            opened += socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0 ? 2 : descriptors;
-            break;
-        }
-    }
-    (void)!write(ready, "x", 1);
-    for (;;)
-        pause();
 }
 
 [[noreturn]] void server(const char* name, int ready) {
@@ -102,7 +79,7 @@ int main(int argc, char** argv) {
                 server("hw-other", ready[1]);
             if (i >= processes)
                 server("node", ready[1]);
-            idle(i, descriptors, ready[1]);
+            idleProcess(i, descriptors, ready[1]);
         }
         if (pid < 0) {
             std::perror("fork");

@@ -14,6 +14,8 @@
 
 #include <QtGlobal>
 
+#include "idle_process.h"
+
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -35,31 +37,6 @@ namespace {
 
 constexpr qint64 minPort = 3000;
 constexpr qint64 maxPort = 9999;
-
-// Runs in a forked child until killed; only async-signal-safe calls.
-[[noreturn]] void idleChild(int index, int descriptors, int ready) {
-    char name[16];
-    std::snprintf(name, sizeof name, "idle-%d", index);
-    prctl(PR_SET_NAME, name, 0, 0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    for (int opened = 0; opened < descriptors;) {
-        int pair[2];
-        switch (opened % 3) {
-        case 0:
-            opened += open("/dev/null", O_RDONLY) >= 0 ? 1 : descriptors;
-            break;
-        case 1:
-            opened += pipe(pair) == 0 ? 2 : descriptors;
-            break;
-        default:
-            opened += socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0 ? 2 : descriptors;
-            break;
-        }
-    }
-    (void)!write(ready, "x", 1);
-    for (;;)
-        pause();
-}
 
 // A socket listening on 127.0.0.1 at a free port of the range.
 int listenInRange() {
@@ -101,7 +78,7 @@ public:
                     serverChild("hw-other", ready[1]);
                 if (i >= processes)
                     serverChild(i == processes + 1 ? "python3" : "node", ready[1]);
-                idleChild(i, descriptors, ready[1]);
+                idleProcess(i, descriptors, ready[1]);
             }
             if (pid > 0)
                 m_children.push_back(pid);

@@ -340,14 +340,19 @@ QByteArray ProcFs::exeName(qint64 pid) const {
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
-std::optional<quint64> ProcFs::startTime(qint64 pid) const {
+QByteArrayView ProcFs::readStat(qint64 pid, char* buffer, size_t size) const {
     if (pid <= 0)
-        return std::nullopt;
+        return {};
+    const ssize_t n = readSmall(folder(), PidPath(pid, "stat").text, buffer, size);
+    return n > 0 ? QByteArrayView(buffer, n) : QByteArrayView();
+}
+
+std::optional<quint64> ProcFs::startTime(qint64 pid) const {
     char buffer[1024];
-    const ssize_t n = readSmall(folder(), PidPath(pid, "stat").text, buffer, sizeof buffer);
-    if (n <= 0)
+    const QByteArrayView stat = readStat(pid, buffer, sizeof buffer);
+    if (stat.isEmpty())
         return std::nullopt;
-    return startTimeFromStat(QByteArrayView(buffer, n));
+    return startTimeFromStat(stat);
 }
 
 std::optional<uint> ProcFs::owner(qint64 pid) const {
@@ -363,21 +368,17 @@ std::optional<uint> ProcFs::owner(qint64 pid) const {
 }
 
 bool ProcFs::isZombie(qint64 pid) const {
-    if (pid <= 0)
-        return false;
     char buffer[1024];
-    const ssize_t n = readSmall(folder(), PidPath(pid, "stat").text, buffer, sizeof buffer);
-    return n > 0 && stateFromStat(QByteArrayView(buffer, n)) == 'Z';
+    const QByteArrayView stat = readStat(pid, buffer, sizeof buffer);
+    return !stat.isEmpty() && stateFromStat(stat) == 'Z';
 }
 
 std::optional<ProcessStat> ProcFs::stat(qint64 pid) const {
-    if (pid <= 0)
-        return std::nullopt;
     char buffer[1024];
-    const ssize_t n = readSmall(folder(), PidPath(pid, "stat").text, buffer, sizeof buffer);
-    if (n <= 0)
+    const QByteArrayView stat = readStat(pid, buffer, sizeof buffer);
+    if (stat.isEmpty())
         return std::nullopt;
-    return processStatFrom(QByteArrayView(buffer, n));
+    return processStatFrom(stat);
 }
 
 ProcessNameFile ProcFs::openName(qint64 pid) const {

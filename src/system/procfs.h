@@ -155,6 +155,8 @@ public:
 private:
     class Folder;
     int folder() const;
+    // <pid>/stat read into `buffer`; empty when it cannot be read.
+    QByteArrayView readStat(qint64 pid, char* buffer, size_t size) const;
 
     QString m_root;
     std::shared_ptr<Folder> m_folder;

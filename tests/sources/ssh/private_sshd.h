@@ -24,6 +24,26 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// What a connection to 127.0.0.1:`port` reads first; empty when none is made.
+inline QByteArray greeting(qint64 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    QByteArray text;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        timeval wait{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char buffer[128];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0)
+            text = QByteArray(buffer, got);
+    }
+    ::close(fd);
+    return text;
+}
+
 inline qint64 freeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
